@@ -1,0 +1,49 @@
+# Everything starts here: each target installs what is missing first.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+BENCH_BUILD ?= build-bench
+JOBS       ?= $(shell nproc)
+FUZZ_SECONDS ?= 30
+CMAKE_GEN  := -G Ninja
+
+.PHONY: all setup build test test-fast test-asan run bench fuzz format clean
+
+all: build
+
+setup:
+	@./scripts/setup.sh
+
+build: setup
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIK_BENCH=OFF
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Every test, then the core again under AddressSanitizer and UBSan.
+test: test-fast test-asan
+
+test-fast: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-asan: setup
+	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTAVRIK_SANITIZE=ON -DTAVRIK_BENCH=OFF
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+run: build
+	./scripts/demo.sh $(BUILD)
+
+bench: setup
+	cmake -S . -B $(BENCH_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTAVRIK_TESTS=OFF
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavrik_bench
+	$(BENCH_BUILD)/tavrik_bench
+
+fuzz: setup
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIK_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	./scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

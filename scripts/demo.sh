@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# A short tour of tavrikctl on files it makes itself (no keyboard needed).
+set -euo pipefail
+build=${1:-build}
+ctl="$build/tavrikctl"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+say() { printf '\n\033[1m$ %s\033[0m\n' "$*"; }
+run() { say "tavrikctl $*"; "$ctl" "$@" || true; }
+
+run --help
+say "tavrikctl keys | head"
+"$ctl" keys | sed -n '1,4p;260,270p'
+if "$ctl" macro --help >/dev/null 2>&1; then
+  run macro make --mode Combination -o "$work/copy.tvm" down:LCtrl down:C
+  run macro show "$work/copy.tvm"
+  run macro make --mode AutoLoop --delay 20 -o "$work/spam.tvm" down:A up:A
+  run macro show "$work/spam.tvm" --json
+fi
+head -c 147456 /dev/zero >"$work/zero.bin"
+run firmware check "$work/zero.bin"

@@ -1,0 +1,125 @@
+#include "cli/cli.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "cli/command.h"
+
+namespace tavrik {
+
+namespace cli {
+
+namespace {
+
+const std::vector<CommandDef>& Table() {
+    static const std::vector<CommandDef> table = [] {
+        std::vector<CommandDef> t;
+        AddKeysCommands(t);
+        AddMacroCommands(t);
+        AddFirmwareCommands(t);
+        return t;
+    }();
+    return table;
+}
+
+void PrintCommandHelp(std::ostream& os, const CommandDef& def) {
+    os << "usage: tavrikctl " << def.path << (def.synopsis.empty() ? "" : " ") << def.synopsis
+       << "\n\n"
+       << def.summary << "\n";
+    if (!def.help.empty()) {
+        os << "\n" << def.help;
+        if (def.help.back() != '\n') {
+            os << "\n";
+        }
+    }
+}
+
+void PrintOverview(std::ostream& os, const std::string& group) {
+    os << "usage: tavrikctl COMMAND [ARGS...]\n\n"
+          "Configures modular keyboards from the command line.\n\nCommands:\n";
+    size_t width = 0;
+    for (const auto& def : Table()) {
+        width = std::max(width, def.path.size());
+    }
+    for (const auto& def : Table()) {
+        if (group.empty() || def.path.rfind(group + " ", 0) == 0) {
+            os << "  " << def.path << std::string(width - def.path.size() + 2, ' ') << def.summary
+               << "\n";
+        }
+    }
+    os << "\nRun 'tavrikctl COMMAND --help' for the options of a command.\n";
+}
+
+bool WantsHelp(const std::vector<std::string>& args) {
+    return std::any_of(args.begin(), args.end(),
+                       [](const std::string& a) { return a == "--help" || a == "-h"; });
+}
+
+}  // namespace
+
+int UsageError(Context& ctx, const CommandDef& def, const std::string& message) {
+    ctx.err << "tavrikctl " << def.path << ": " << message << "\n"
+            << "usage: tavrikctl " << def.path << " " << def.synopsis << "\n";
+    return kExitUsage;
+}
+
+}  // namespace cli
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    using namespace cli;
+    Context ctx{out, err};
+    if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
+        if (args.size() > 1) {
+            std::vector<std::string> topic(args.begin() + 1, args.end());
+            topic.push_back("--help");
+            return RunCli(topic, out, err);
+        }
+        PrintOverview(args.empty() ? err : out, "");
+        return args.empty() ? kExitUsage : kExitOk;
+    }
+
+    // The longest command path that the leading words spell.
+    const CommandDef* found = nullptr;
+    size_t words = 0;
+    for (const auto& def : Table()) {
+        std::istringstream path(def.path);
+        size_t n = 0;
+        bool match = true;
+        for (std::string w; path >> w; ++n) {
+            if (n >= args.size() || args[n] != w) {
+                match = false;
+                break;
+            }
+        }
+        if (match && n > words) {
+            found = &def;
+            words = n;
+        }
+    }
+    if (found == nullptr) {
+        const bool isGroup = std::any_of(Table().begin(), Table().end(), [&](const auto& d) {
+            return d.path.rfind(args[0] + " ", 0) == 0;
+        });
+        if (isGroup) {
+            PrintOverview(WantsHelp(args) ? out : err, args[0]);
+            return WantsHelp(args) ? kExitOk : kExitUsage;
+        }
+        err << "tavrikctl: unknown command '" << args[0] << "'\n";
+        PrintOverview(err, "");
+        return kExitUsage;
+    }
+
+    const std::vector<std::string> rest(args.begin() + static_cast<long>(words), args.end());
+    if (WantsHelp(rest)) {
+        PrintCommandHelp(out, *found);
+        return kExitOk;
+    }
+    std::string error;
+    const auto parsed = Args::Parse(rest, found->options, error);
+    if (!parsed) {
+        return UsageError(ctx, *found, error);
+    }
+    return found->run(*parsed, ctx);
+}
+
+}  // namespace tavrik

@@ -1,0 +1,41 @@
+// What every tavrikctl command module shares: its table entry, the streams and the
+// exit statuses scripts can rely on.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/args.h"
+
+namespace tavrik::cli {
+
+enum ExitStatus {
+    kExitOk = 0,
+    kExitFailed = 1,   // the operation failed (I/O, no keyboard, refused by the keyboard)
+    kExitBadData = 2,  // the input file or data is not valid
+    kExitUsage = 64,   // the command line is wrong
+};
+
+struct Context {
+    std::ostream& out;
+    std::ostream& err;
+};
+
+struct CommandDef {
+    std::string path;      // words that select it, e.g. "macro show"
+    std::string synopsis;  // arguments after the path
+    std::string summary;   // one line for the command list
+    std::string help;      // the rest of --help
+    std::vector<OptionSpec> options;
+    int (*run)(const Args& args, Context& ctx) = nullptr;
+};
+
+void AddKeysCommands(std::vector<CommandDef>& table);
+void AddMacroCommands(std::vector<CommandDef>& table);
+void AddFirmwareCommands(std::vector<CommandDef>& table);
+
+// Reports a usage error for `def` and returns kExitUsage.
+int UsageError(Context& ctx, const CommandDef& def, const std::string& message);
+
+}  // namespace tavrik::cli

@@ -1,0 +1,136 @@
+#include "device/fwimage.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace tavrik {
+
+namespace {
+
+constexpr uint8_t kWrapperHead[16] = {0x50, 0x4B, 0x03, 0x04, 0x14, 0x00, 0x00, 0x00,
+                                      0x08, 0x00, 0x22, 0x91, 0x2E, 0x4D, 0x7D, 0x7B};
+constexpr size_t kVectorCount = 73;
+
+// Shared head of both checks: plain image, controller image patched and summed.
+int PrepareAndCheckKbmc(FirmwareBuffer& buf) {
+    if (HasFirmwareWrapper(buf)) {
+        RemoveFirmwareWrapper(buf);
+    }
+    ScrambleFirmware(buf);
+    PatchFirmwareVectors(buf, kFwKbmcOffset, 0x01);
+    return FirmwareSum(buf, kFwKbmcOffset, kFwKbmcSize) == 0xFF ? kFwImageOk : kFwImageBadKbmcSum;
+}
+
+int CheckKeyImage(const FirmwareBuffer& buf) {
+    return FirmwareSum(buf, kFwKeyAppOffset, kFwKeyAppSize) == 0xFF ? kFwImageOk
+                                                                    : kFwImageBadKeySum;
+}
+
+}  // namespace
+
+FirmwareBuffer& FirmwareImageBuffer() {
+    static FirmwareBuffer buffer{};
+    return buffer;
+}
+
+bool HasFirmwareWrapper(const FirmwareBuffer& buf) {
+    return std::equal(std::begin(kWrapperHead), std::end(kWrapperHead), buf.begin());
+}
+
+void RemoveFirmwareWrapper(FirmwareBuffer& buf) {
+    std::memmove(buf.data(), buf.data() + kFwWrapperSkip, kFwBufferSize - kFwWrapperSkip);
+    std::fill(buf.end() - kFwWrapperSkip, buf.end(), uint8_t{0});
+}
+
+void ScrambleFirmware(FirmwareBuffer& buf) {
+    for (size_t i = 0; i < buf.size(); ++i) {
+        buf[i] ^= static_cast<uint8_t>(1u << (i % 8));
+    }
+}
+
+void PatchFirmwareVectors(FirmwareBuffer& buf, size_t imageOffset, uint8_t bank) {
+    for (size_t k = 1; k <= kVectorCount; ++k) {
+        const size_t at = imageOffset + 4 * k;
+        buf[at + 2] = bank;
+        buf[at + 3] = 0x08;
+    }
+}
+
+uint8_t FirmwareSum(const FirmwareBuffer& buf, size_t offset, size_t size) {
+    unsigned sum = 0;
+    for (size_t i = offset; i < offset + size && i < buf.size(); ++i) {
+        sum += buf[i];
+    }
+    return static_cast<uint8_t>(sum);
+}
+
+int CheckSingleImage(FirmwareBuffer& buf) {
+    int result = PrepareAndCheckKbmc(buf);
+    if (result == kFwImageOk) {
+        result = CheckKeyImage(buf);
+    }
+    ScrambleFirmware(buf);
+    return result;
+}
+
+int CheckDualImage(FirmwareBuffer& buf) {
+    int result = PrepareAndCheckKbmc(buf);
+    if (result == kFwImageOk) {
+        PatchFirmwareVectors(buf, kFwKbmcVariantOffset, 0x02);
+        result = FirmwareSum(buf, kFwKbmcVariantOffset, kFwKbmcSize) == 0xFF ? CheckKeyImage(buf)
+                                                                             : kFwImageBadKbmcSum;
+    }
+    ScrambleFirmware(buf);
+    return result;
+}
+
+FirmwareCheckPlan PlanFirmwareCheck(int stageVer) {
+    FirmwareCheckPlan plan;
+    if (stageVer < 0) {
+        return plan;
+    }
+    const int stage = stageVer >> 16;
+    const int version = stageVer & 0xFFFF;
+    if (stage == 'A' && version >= 0x0114) {
+        plan.dual = true;
+        plan.bigChange = version < 0x0128;
+    }
+    return plan;
+}
+
+bool FirmwarePathAllowed(int keyboardKind, std::string_view path) {
+    return keyboardKind != 3 || path.find("ZPN31") != std::string_view::npos;
+}
+
+FirmwareLoadResult LoadFirmwareFile(const std::string& path, FirmwareBuffer& buf, size_t* length) {
+    buf.fill(0);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        return FirmwareLoadResult::CannotOpen;
+    }
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) {
+        return FirmwareLoadResult::CannotOpen;
+    }
+    const std::streamoff size = in.tellg();
+    if (size < 0) {
+        return FirmwareLoadResult::ReadError;
+    }
+    if (static_cast<uint64_t>(size) > kFwBufferSize) {
+        return FirmwareLoadResult::TooLarge;
+    }
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(buf.data()), size);
+    if (in.gcount() != size) {
+        buf.fill(0);
+        return FirmwareLoadResult::ReadError;
+    }
+    if (length != nullptr) {
+        *length = static_cast<size_t>(size);
+    }
+    return FirmwareLoadResult::Ok;
+}
+
+}  // namespace tavrik
