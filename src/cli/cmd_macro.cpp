@@ -1,5 +1,267 @@
+#include <nlohmann/json.hpp>
+
 #include "cli/command.h"
+#include "keys/keycodes.h"
+#include "macro/marco_codec.h"
+#include "macro/marco_file.h"
+#include "macro/marco_text.h"
+#include "macro/marco_validate.h"
 
 namespace tavrik::cli {
-void AddMacroCommands(std::vector<CommandDef>&) {}
+
+namespace {
+
+std::optional<int> LimitOption(const Args& args, Context& ctx, const char* command) {
+    const auto limit = ParseNumber(args.Get("limit", "64"), 1, kMarcoMaxSteps);
+    if (!limit) {
+        ctx.err << "tavrikctl macro " << command << ": --limit takes 1.." << kMarcoMaxSteps << "\n";
+        return std::nullopt;
+    }
+    return static_cast<int>(*limit);
+}
+
+int RunMacroShow(const Args& args, Context& ctx) {
+    if (args.Positional().size() != 1) {
+        ctx.err << "tavrikctl macro show: expected one FILE\n";
+        return kExitUsage;
+    }
+    const auto limit = LimitOption(args, ctx, "show");
+    if (!limit) {
+        return kExitUsage;
+    }
+    const std::string& path = args.Positional()[0];
+    const MarcoFileResult file = LoadMarcoFile(path);
+    switch (file.status) {
+        case MarcoFileStatus::Ok:
+            break;
+        case MarcoFileStatus::InvalidData:
+            ctx.err << kMarcoFileInvalidText << "\n";
+            return kExitBadData;
+        default:
+            ctx.err << "tavrikctl: cannot read macro file '" << path << "'\n";
+            return kExitFailed;
+    }
+    const DecodedMarco macro = DecodeMarco(file.record.entries, *limit);
+
+    if (args.Has("json")) {
+        nlohmann::json steps = nlohmann::json::array();
+        for (const MarcoEntry& e : macro.steps.Steps()) {
+            steps.push_back(
+                {{"flag", e.flag}, {"kv", e.kv}, {"delay", e.delay}, {"text", MarcoStepText(e)}});
+        }
+        ctx.out << nlohmann::json{{"mode", MarcoModeName(macro.mode)},
+                                  {"steps", steps},
+                                  {"switchPresent", macro.steps.SwitchPresent()}}
+                       .dump(1)
+                << "\n";
+        return kExitOk;
+    }
+    ctx.out << "Mode: " << MarcoModeName(macro.mode) << ", " << macro.steps.Size()
+            << (macro.steps.Size() == 1 ? " step" : " steps") << "\n";
+    for (const MarcoEntry& e : macro.steps.Steps()) {
+        ctx.out << MarcoStepText(e) << "\n" << MarcoDelayText(e.delay) << "\n";
+    }
+    return kExitOk;
+}
+
+// One STEP word of `macro make`. Returns an error text, empty on success.
+std::string ParseStep(const std::string& word, int defaultDelay, MarcoSteps& steps) {
+    auto delayOf = [](const std::string& text) { return ParseNumber(text, 0, 65535); };
+    const auto colon = word.find(':');
+    const std::string kind = word.substr(0, colon);
+    const std::string rest = colon == std::string::npos ? "" : word.substr(colon + 1);
+
+    // Splits "ARG[:DELAY]"; a key name may itself hold a colon (";:"), so the whole rest
+    // is tried as the argument first.
+    auto argAndDelay = [&](auto parseArg, auto& arg, uint16_t& delay) -> bool {
+        delay = static_cast<uint16_t>(defaultDelay);
+        if (parseArg(rest, arg)) {
+            return true;
+        }
+        const auto last = rest.rfind(':');
+        if (last == std::string::npos) {
+            return false;
+        }
+        const auto d = delayOf(rest.substr(last + 1));
+        if (!d || !parseArg(rest.substr(0, last), arg)) {
+            return false;
+        }
+        delay = static_cast<uint16_t>(*d);
+        return true;
+    };
+    auto onlyDelay = [&](uint16_t& delay) -> bool {
+        delay = static_cast<uint16_t>(defaultDelay);
+        if (colon == std::string::npos) {
+            return true;
+        }
+        const auto d = delayOf(rest);
+        if (d) {
+            delay = static_cast<uint16_t>(*d);
+        }
+        return d.has_value();
+    };
+    auto append = [&steps](MarcoEntry e) -> std::string {
+        return steps.Append(e) ? "" : "too many steps (at most 64)";
+    };
+
+    if (kind == "down" || kind == "up" || kind == "tap") {
+        uint8_t hid = 0;
+        uint16_t delay = 0;
+        auto parseKey = [](const std::string& t, uint8_t& h) { return ParseHidValue(t, h); };
+        if (!argAndDelay(parseKey, hid, delay)) {
+            return "unknown key in '" + word + "' (see 'tavrikctl keys' for names)";
+        }
+        if (kind == "tap") {
+            const std::string e = append({MarcoFlag::KeyDown, hid, delay});
+            return e.empty() ? append({MarcoFlag::KeyUp, hid, delay}) : e;
+        }
+        return append({kind == "down" ? MarcoFlag::KeyDown : MarcoFlag::KeyUp, hid, delay});
+    }
+    if (kind == "loop") {
+        long count = 0;
+        uint16_t delay = 0;
+        auto parseCount = [](const std::string& t, long& c) {
+            const auto n = ParseNumber(t, 0, 255);
+            c = n.value_or(0);
+            return n.has_value();
+        };
+        if (!argAndDelay(parseCount, count, delay)) {
+            return "'" + word + "': write loop:COUNT with COUNT 2..250";
+        }
+        return append({MarcoFlag::LoopStart, static_cast<uint8_t>(count), delay});
+    }
+    if (kind == "endloop" || kind == "switch") {
+        uint16_t delay = 0;
+        if (!onlyDelay(delay)) {
+            return "'" + word + "': a delay in milliseconds was expected after the colon";
+        }
+        if (kind == "switch") {
+            return append({MarcoFlag::WaitKeyUp, kMarcoSwitchKv, delay});
+        }
+        const auto distance = MarcoLoopEndDistance(steps, steps.Size());
+        if (!distance) {
+            return "'endloop' at step " + std::to_string(steps.Size() + 1) +
+                   " closes no loop (no open loop, or its body would be empty)";
+        }
+        return append({MarcoFlag::LoopEnd, *distance, delay});
+    }
+    // Raw form FLAG:KV[:DELAY].
+    const auto flag = ParseNumber(kind, 0, 255);
+    if (flag && colon != std::string::npos) {
+        long kv = 0;
+        uint16_t delay = 0;
+        auto parseKv = [](const std::string& t, long& v) {
+            const auto n = ParseNumber(t, 0, 255);
+            v = n.value_or(0);
+            return n.has_value();
+        };
+        if (argAndDelay(parseKv, kv, delay)) {
+            return append({static_cast<uint8_t>(*flag), static_cast<uint8_t>(kv), delay});
+        }
+    }
+    return "cannot read step '" + word +
+           "' (use down:KEY, up:KEY, tap:KEY, loop:N, endloop, switch or FLAG:KV, each with "
+           "an optional :DELAY)";
+}
+
+int RunMacroMake(const Args& args, Context& ctx) {
+    if (!args.Has("mode") || !args.Has("output")) {
+        ctx.err << "tavrikctl macro make: --mode and -o FILE are required\n";
+        return kExitUsage;
+    }
+    const auto mode = ParseMarcoMode(args.Get("mode"));
+    if (!mode) {
+        ctx.err << "tavrikctl macro make: unknown mode '" << args.Get("mode")
+                << "' (SingleShot, DualSec, ManualLoop, AutoLoop, Combination)\n";
+        return kExitUsage;
+    }
+    const auto delay = ParseNumber(args.Get("delay", "10"), kMarcoDelayMin, kMarcoDelayMax);
+    if (!delay) {
+        ctx.err << "tavrikctl macro make: --delay takes " << kMarcoDelayMin << ".."
+                << kMarcoDelayMax << " ms\n";
+        return kExitUsage;
+    }
+    const auto limit = LimitOption(args, ctx, "make");
+    if (!limit) {
+        return kExitUsage;
+    }
+    if (args.Positional().empty()) {
+        ctx.err << "tavrikctl macro make: no steps given. Nothing was written.\n";
+        return kExitUsage;
+    }
+
+    MarcoSteps steps;
+    for (const std::string& word : args.Positional()) {
+        const std::string error = ParseStep(word, static_cast<int>(*delay), steps);
+        if (!error.empty()) {
+            ctx.err << "tavrikctl macro make: " << error << ". Nothing was written.\n";
+            return kExitBadData;
+        }
+    }
+    const MarcoValidation check = ValidateMarco(*mode, steps, *limit);
+    if (!check.Ok()) {
+        ctx.err << "tavrikctl macro make: ";
+        if (check.step >= 0) {
+            ctx.err << "step " << check.step + 1 << " (" << MarcoStepText(steps[check.step])
+                    << "): ";
+        }
+        ctx.err << MarcoProblemText(check.problem) << " Nothing was written.\n";
+        return kExitBadData;
+    }
+    const auto record = EncodeMarco(*mode, steps, static_cast<int>(*delay), *limit);
+    if (!record) {
+        ctx.err
+            << "tavrikctl macro make: the macro does not fit the keyboard. Nothing was written.\n";
+        return kExitBadData;
+    }
+    const std::string path = args.Get("output");
+    if (SaveMarcoFile(path, *record) != MarcoFileStatus::Ok) {
+        ctx.err << "tavrikctl: cannot write macro file '" << path << "'\n";
+        return kExitFailed;
+    }
+    ctx.out << "wrote " << path << ": " << MarcoModeName(*mode) << ", " << steps.Size()
+            << (steps.Size() == 1 ? " step" : " steps") << ", " << MarcoEncodedLength(*mode, steps)
+            << " entries\n";
+    return kExitOk;
+}
+
+}  // namespace
+
+void AddMacroCommands(std::vector<CommandDef>& table) {
+    table.push_back(
+        {"macro show",
+         "FILE [--limit N] [--json]",
+         "Show the mode and steps of a macro file",
+         "Decodes a macro file (.tvm or .macro) as the macro editor shows it: the mode, and\n"
+         "each step with its delay line. A file that is not a macro file prints the\n"
+         "invalid-data message and exits with status 2.\n\n"
+         "  --limit N  steps the keyboard holds, used for decoding (1..64, default 64;\n"
+         "             24 for keyboards that hold fewer)\n"
+         "  --json     {\"mode\", \"steps\": [{\"flag\", \"kv\", \"delay\", \"text\"}], "
+         "\"switchPresent\"}\n",
+         {{"limit", true}, {"json"}},
+         RunMacroShow});
+    table.push_back(
+        {"macro make",
+         "--mode MODE [--delay MS] [--limit N] -o FILE STEP...",
+         "Write a macro file from a list of steps",
+         "MODE is SingleShot, DualSec, ManualLoop, AutoLoop or Combination. The steps are\n"
+         "checked as the macro editor checks them and encoded for the mode; a list that\n"
+         "fails says what is wrong and writes nothing (exit status 2).\n\n"
+         "A STEP is one of (DELAY in ms, default the --delay value):\n"
+         "  down:KEY[:DELAY]  up:KEY[:DELAY]  press or release a key (name as in\n"
+         "                    'tavrikctl keys', an alias like LShift, or a HID number)\n"
+         "  tap:KEY[:DELAY]   down and up\n"
+         "  loop:N[:DELAY]    start a loop played N times (2..250)\n"
+         "  endloop[:DELAY]   end the open loop\n"
+         "  switch[:DELAY]    the DualSec switch between the two sections\n"
+         "  FLAG:KV[:DELAY]   a raw entry (numbers in decimal or 0x hex)\n\n"
+         "  --delay MS  default delay of steps and of the mode's markers (10..60000, "
+         "default 10)\n"
+         "  --limit N   steps the keyboard holds (default 64)\n"
+         "  -o FILE     the macro file to write\n",
+         {{"mode", true}, {"delay", true}, {"limit", true}, {"output", true, 'o'}},
+         RunMacroMake});
+}
+
 }  // namespace tavrik::cli

@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+
+#include <nlohmann/json.hpp>
+
+#include "cli_test_util.h"
+#include "device/fwimage.h"
+
+namespace tavrik {
+namespace {
+
+using testing::RunCtl;
+
+TEST(Cli, HelpAndUsageErrors) {
+    auto r = RunCtl({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("firmware check"), std::string::npos);
+
+    r = RunCtl({});
+    EXPECT_EQ(r.status, 64);
+    EXPECT_TRUE(r.out.empty());
+
+    r = RunCtl({"frobnicate"});
+    EXPECT_EQ(r.status, 64);
+    EXPECT_NE(r.err.find("unknown command"), std::string::npos);
+
+    r = RunCtl({"firmware", "check", "--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("--buffer-out"), std::string::npos);
+    EXPECT_EQ(RunCtl({"help", "firmware", "check"}).out, r.out);
+
+    r = RunCtl({"firmware", "check", "a.bin", "--bogus"});
+    EXPECT_EQ(r.status, 64);
+    EXPECT_NE(r.err.find("unknown option --bogus"), std::string::npos);
+
+    r = RunCtl({"firmware", "check", "a.bin", "--buffer-out"});
+    EXPECT_EQ(r.status, 64);
+    EXPECT_NE(r.err.find("needs a value"), std::string::npos);
+
+    EXPECT_EQ(RunCtl({"firmware"}).status, 64);
+    EXPECT_EQ(RunCtl({"firmware", "--help"}).status, 0);
+}
+
+TEST(Cli, KeysJsonListsBothTables) {
+    const auto r = RunCtl({"keys", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j["codes"].size(), 256u);
+    ASSERT_EQ(j["hids"].size(), 256u);
+    EXPECT_EQ(j["codes"][0x41]["hid"], 0x04);
+    EXPECT_EQ(j["hids"][0x87]["code"], 0x92);
+    EXPECT_EQ(j["hids"][0xE1]["name"], "L Shift");
+    EXPECT_EQ(j["hids"][0x34]["name"], "'\"");
+
+    EXPECT_EQ(RunCtl({"keys", "extra"}).status, 64);
+}
+
+class CliFirmware : public ::testing::Test {
+protected:
+    std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "cli_fw";
+    void SetUp() override { std::filesystem::create_directories(dir); }
+    std::string Write(const std::string& name, size_t size, uint8_t fill) {
+        const auto p = dir / name;
+        std::ofstream(p, std::ios::binary) << std::string(size, static_cast<char>(fill));
+        return p.string();
+    }
+};
+
+TEST_F(CliFirmware, ReportsResultsAndErrors) {
+    // All zero bytes descramble to a repeating 1,2,4,...,128 pattern: the controller sum
+    // fails, so the check says -1 and the exit status says the data is refused.
+    const auto zero = Write("zero.bin", kFwBufferSize, 0);
+    auto r = RunCtl({"firmware", "check", zero, "--json"});
+    EXPECT_EQ(r.status, 2);
+    const auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["result"], -1);
+    EXPECT_EQ(j["accepted"], false);
+    EXPECT_EQ(j["check"], "single");
+
+    const auto out = (dir / "buffer.bin").string();
+    r = RunCtl({"firmware", "check", zero, "--dual", "--buffer-out", out});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("dual-image check: -1"), std::string::npos);
+    EXPECT_EQ(std::filesystem::file_size(out), kFwBufferSize);
+
+    r = RunCtl({"firmware", "check", Write("big.bin", kFwBufferSize + 1, 0)});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("larger than 147456"), std::string::npos);
+    EXPECT_TRUE(r.out.empty());
+
+    r = RunCtl({"firmware", "check", (dir / "missing.bin").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot open"), std::string::npos);
+
+    EXPECT_EQ(RunCtl({"firmware", "check"}).status, 64);
+}
+
+class CliMacro : public CliFirmware {};
+
+TEST_F(CliMacro, MakeThenShowGivesBackModeAndSteps) {
+    const auto file = (dir / "m.tvm").string();
+    struct Case {
+        std::vector<std::string> make;
+        std::string mode;
+        std::vector<std::array<int, 3>> steps;  // flag, kv, delay as shown
+    };
+    const Case cases[] = {
+        {{"SingleShot", "loop:3", "tap:A", "endloop:20"},
+         "SingleShot",
+         {{5, 3, 10}, {1, 4, 10}, {2, 4, 10}, {6, 3, 20}}},
+        {{"DualSec", "down:A", "switch", "up:A:500"},
+         "DualSec",
+         {{1, 4, 10}, {4, 0, 10}, {2, 4, 500}}},
+        {{"ManualLoop", "tap:B"}, "ManualLoop", {{1, 5, 10}, {2, 5, 10}}},
+        {{"AutoLoop", "down:0x04:30", "up:a"}, "AutoLoop", {{1, 4, 30}, {2, 4, 10}}},
+        // Combination keeps only the key-downs and adds the releases in reverse order.
+        {{"combination", "down:LCtrl:99", "down:C", "up:C"},
+         "Combination",
+         {{1, 0xE0, 10}, {1, 6, 10}, {2, 6, 10}, {2, 0xE0, 10}}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"macro", "make", "-o", file, "--mode"};
+        args.insert(args.end(), c.make.begin(), c.make.end());
+        const auto made = RunCtl(args);
+        ASSERT_EQ(made.status, 0) << c.mode << ": " << made.err;
+        const auto shown = RunCtl({"macro", "show", file, "--json"});
+        ASSERT_EQ(shown.status, 0) << shown.err;
+        const auto j = nlohmann::json::parse(shown.out);
+        EXPECT_EQ(j["mode"], c.mode);
+        EXPECT_EQ(j["switchPresent"], c.mode == "DualSec");
+        ASSERT_EQ(j["steps"].size(), c.steps.size()) << c.mode;
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            EXPECT_EQ(j["steps"][i]["flag"], c.steps[i][0]) << c.mode << " step " << i;
+            EXPECT_EQ(j["steps"][i]["kv"], c.steps[i][1]) << c.mode << " step " << i;
+            EXPECT_EQ(j["steps"][i]["delay"], c.steps[i][2]) << c.mode << " step " << i;
+        }
+    }
+}
+
+TEST_F(CliMacro, ShowsAHandMadeFileAsTheEditorWould) {
+    std::string bytes = {0x43, 0x41, 0x4D, 0x43, 1, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,  0,
+                         1,    0,    0,    0,    1, 4, 10, 0, 2, 4, 10, 0, 1, 5, 10, 0};
+    bytes.resize(280, '\0');
+    const auto file = dir / "hand.macro";
+    std::ofstream(file, std::ios::binary) << bytes;
+    const auto r = RunCtl({"macro", "show", file.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "Mode: SingleShot, 3 steps\n\u2193  A \n    Delay 10 ms\n\u2191  A\n    Delay 10 ms\n"
+              "\u2193  B \n    Delay 10 ms\n");
+    EXPECT_EQ(RunCtl({"macro", "show", file.string(), "--limit", "2", "--json"}).out,
+              RunCtl({"macro", "show", file.string(), "--limit=2", "--json"}).out);
+
+    bytes[4] = 2;  // version 2
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+    const auto bad = RunCtl({"macro", "show", file.string()});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_TRUE(bad.out.empty());
+    EXPECT_NE(bad.err.find("The file has not valid Macro data"), std::string::npos);
+
+    std::ofstream(file, std::ios::binary | std::ios::trunc);  // empty file
+    EXPECT_EQ(RunCtl({"macro", "show", file.string()}).status, 2);
+    EXPECT_EQ(RunCtl({"macro", "show", (dir / "none.tvm").string()}).status, 1);
+    EXPECT_EQ(RunCtl({"macro", "show", file.string(), "--limit", "65"}).status, 64);
+}
+
+TEST_F(CliMacro, RefusedStepListsWriteNothing) {
+    const auto file = dir / "refused.tvm";
+    const std::vector<std::vector<std::string>> refused = {
+        {"--mode", "DualSec", "tap:A"},               // no switch
+        {"--mode", "SingleShot", "loop:3", "tap:A"},  // loop not closed
+        {"--mode", "SingleShot", "loop:3", "endloop"},
+        {"--mode", "SingleShot", "loop:1", "tap:A", "endloop"},
+        {"--mode", "SingleShot", "down:NoSuchKey"},
+        {"--mode", "SingleShot", "down:A:70000"},
+        {"--mode", "SingleShot", "jump:3"},
+    };
+    for (auto args : refused) {
+        args.insert(args.begin(), {"macro", "make", "-o", file.string()});
+        const auto r = RunCtl(args);
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_NE(r.err.find("Nothing was written"), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(file)) << args.back();
+    }
+    EXPECT_EQ(RunCtl({"macro", "make", "-o", file.string(), "--mode", "Bogus", "tap:A"}).status,
+              64);
+    EXPECT_EQ(RunCtl({"macro", "make", "-o", file.string(), "--mode", "SingleShot"}).status, 64);
+    EXPECT_EQ(RunCtl({"macro", "make", "-o", file.string(), "--mode", "AutoLoop", "--delay", "5",
+                      "tap:A"})
+                  .status,
+              64);
+    EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+}  // namespace
+}  // namespace tavrik
