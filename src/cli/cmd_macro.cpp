@@ -100,6 +100,11 @@ std::string ParseStep(const std::string& word, int defaultDelay, MarcoSteps& ste
         }
         return d.has_value();
     };
+    auto parseByte = [](const std::string& t, long& v) {
+        const auto n = ParseNumber(t, 0, 255);
+        v = n.value_or(0);
+        return n.has_value();
+    };
     auto append = [&steps](MarcoEntry e) -> std::string {
         return steps.Append(e) ? "" : "too many steps (at most 64)";
     };
@@ -120,12 +125,7 @@ std::string ParseStep(const std::string& word, int defaultDelay, MarcoSteps& ste
     if (kind == "loop") {
         long count = 0;
         uint16_t delay = 0;
-        auto parseCount = [](const std::string& t, long& c) {
-            const auto n = ParseNumber(t, 0, 255);
-            c = n.value_or(0);
-            return n.has_value();
-        };
-        if (!argAndDelay(parseCount, count, delay)) {
+        if (!argAndDelay(parseByte, count, delay)) {
             return "'" + word + "': write loop:COUNT with COUNT 2..250";
         }
         return append({MarcoFlag::LoopStart, static_cast<uint8_t>(count), delay});
@@ -150,12 +150,7 @@ std::string ParseStep(const std::string& word, int defaultDelay, MarcoSteps& ste
     if (flag && colon != std::string::npos) {
         long kv = 0;
         uint16_t delay = 0;
-        auto parseKv = [](const std::string& t, long& v) {
-            const auto n = ParseNumber(t, 0, 255);
-            v = n.value_or(0);
-            return n.has_value();
-        };
-        if (argAndDelay(parseKv, kv, delay)) {
+        if (argAndDelay(parseByte, kv, delay)) {
             return append({static_cast<uint8_t>(*flag), static_cast<uint8_t>(kv), delay});
         }
     }
