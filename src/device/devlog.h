@@ -1,0 +1,26 @@
+// Log lines of the transports and sessions: "Dev %d: " and the message, written at
+// information level under a fixed source name ("CCDev", "CCUSB") so the log reads the
+// same whichever file the line comes from.
+#pragma once
+
+#include <cstdarg>
+
+namespace tavrik {
+
+void DevLogV(const char* source, int line, int devIdx, const char* fmt, va_list args);
+#if defined(__GNUC__)
+__attribute__((format(printf, 4, 5)))
+#endif
+void DevLog(const char* source, int line, int devIdx, const char* fmt, ...);
+
+}  // namespace tavrik
+
+// Always written.
+#define TV_DEVLOG(source, dev, ...) ::tavrik::DevLog(source, __LINE__, dev, __VA_ARGS__)
+// Written only while the object's verbose flag is on.
+#define TV_DEVLOG_V(on, source, dev, ...)        \
+    do {                                         \
+        if (on) {                                \
+            TV_DEVLOG(source, dev, __VA_ARGS__); \
+        }                                        \
+    } while (0)
