@@ -1,0 +1,87 @@
+// Up to four simulated keyboards behind the same HidBackend as real hardware. Each
+// attached keyboard shows two interfaces, like the real device: its vendor interface,
+// which answers reports, and a plain keyboard interface, which never does.
+//
+// Threads: Read on one thread, Write on another, and attach, detach, events and file
+// work on any other, all at once. Hot-plug listeners run on the thread that attached or
+// detached, with no lock of the backend held, so they may call back into it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hid/hid_backend.h"
+#include "sim/sim_file.h"
+#include "sim/sim_keyboard.h"
+#include "sim/sim_state.h"
+
+namespace tavrik::sim {
+
+enum class SimHotplug { Arrived, Removed };
+
+// Called once per interface path, in the order the changes happened.
+using SimHotplugListener = std::function<void(SimHotplug, const std::string& path)>;
+
+class SimBackend final : public HidBackend {
+public:
+    SimBackend();
+    // Detaches every keyboard without telling the listener; handles still open read -1.
+    ~SimBackend() override;
+    SimBackend(const SimBackend&) = delete;
+    SimBackend& operator=(const SimBackend&) = delete;
+
+    std::vector<HidDeviceInfo> Enumerate() override;
+    std::unique_ptr<HidHandle> Open(const std::string& path, HidOpenError* error) override;
+
+    // Plugs `state` in at index 0..3, unplugging what sat there. False for a bad index.
+    bool Attach(int index, SimKeyboardState state);
+    // Plugs the keyboard last detached from `index` in again (a fresh power-up).
+    bool Attach(int index);
+    // Unplugs; the keyboard's state is kept for Attach(index). Reads waiting on it
+    // return -1 at once.
+    bool Detach(int index);
+    bool IsAttached(int index) const;
+    // Of the attached keyboard, or of the one kept after a detach.
+    std::optional<SimKeyboardState> StateOf(int index) const;
+    // Path of the vendor interface; empty when nothing is attached at `index`.
+    std::string VendorPath(int index) const;
+
+    // Runs `fn` on the attached keyboard under its lock; false when none is attached.
+    // `fn` must not call into the backend.
+    bool WithKeyboard(int index, const std::function<void(SimKeyboard&)>& fn);
+
+    // Unrequested reports: true when the keyboard sent one.
+    bool InsertModule(int index, uint8_t slot, uint32_t uid, uint8_t shortMac,
+                      const std::array<uint8_t, 4>& hid, uint8_t flag);
+    bool RemoveModule(int index, uint8_t slot);
+    bool KeyDown(int index, uint8_t slot, uint8_t layerKeyHid, bool extraFlag);
+    bool KeyUp(int index, uint8_t slot, uint8_t layerKeyHid, uint8_t returnLayer);
+    bool BusShort(int index);
+    bool BusShortGone(int index);
+    bool KeyRequest(int index, uint32_t uid, uint8_t shortMac);
+    bool Inject(int index, const std::function<std::optional<SimPayload>(SimKeyboard&)>& event);
+
+    // Replacing or clearing the listener waits (at most 5 s) for a call in progress on
+    // another thread, so the old listener may be destroyed afterwards.
+    void SetHotplugListener(SimHotplugListener listener);
+
+    // Replaces every keyboard with those of the file and saves back to it after each
+    // change from then on.
+    SimFileError LoadSimFile(const std::filesystem::path& path, std::string* error = nullptr);
+    SimFileError SaveSimFile(const std::filesystem::path& path, std::string* error = nullptr);
+    // Saves to `path` after each change; an empty path stops that.
+    void BindSimFile(std::filesystem::path path);
+
+    struct Core;
+
+private:
+    std::shared_ptr<Core> core_;
+};
+
+}  // namespace tavrik::sim

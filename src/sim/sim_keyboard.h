@@ -1,0 +1,113 @@
+// The controller of one simulated keyboard: takes the payload of one output report and
+// answers the way the controller firmware does. Not thread-safe; SimBackend serialises
+// every call under the keyboard's lock.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <span>
+#include <vector>
+
+#include "device/protocol.h"
+#include "sim/sim_state.h"
+
+namespace tavrik::sim {
+
+using SimPayload = std::array<uint8_t, kPayloadSize>;
+
+// Last 0x2A seen for a slot.
+struct SimBlink {
+    uint8_t mode = 0;  // 1 steady waiting colour, 2 back to colour, 3 blink
+    Rgb4 rgb;
+};
+
+// Last 0x46 seen, bytes 2..6 as sent.
+struct SimLayerSwitch {
+    uint8_t kind = 0;  // 2 switch to, 3 back to the previous layer
+    uint8_t devicePlusOne = 0;
+    uint8_t slotPlusOne = 0;
+    uint8_t layerKey = 0;
+    uint8_t layerByte = 0;
+};
+
+class SimKeyboard {
+public:
+    // Powers up with a cipher key from std::random_device.
+    explicit SimKeyboard(SimKeyboardState state);
+    // Powers up with a key drawn from `powerUpSeed`, for repeatable runs.
+    SimKeyboard(SimKeyboardState state, uint64_t powerUpSeed);
+
+    // One output report's payload (without the report ID); bytes past 64 are ignored,
+    // missing ones read as 0. Returns the reports the controller sends back.
+    std::vector<SimPayload> Handle(std::span<const uint8_t> payload);
+
+    // Unrequested reports. Each changes the keyboard as the event says and returns the
+    // report the controller sends, or nothing when the event cannot happen.
+    std::optional<SimPayload> InsertModule(uint8_t slot, const SimModule& module);
+    std::optional<SimPayload> InsertModule(uint8_t slot, uint32_t uid, uint8_t shortMac,
+                                           const std::array<uint8_t, 4>& hid, uint8_t flag);
+    std::optional<SimPayload> RemoveModule(uint8_t slot);
+    // A layerKeyHid of 0 is an ordinary key.
+    std::optional<SimPayload> KeyDown(uint8_t slot, uint8_t layerKeyHid, bool extraFlag);
+    std::optional<SimPayload> KeyUp(uint8_t slot, uint8_t layerKeyHid, uint8_t returnLayer);
+    SimPayload BusShort();  // the modules drop off the bus until BusShortGone
+    SimPayload BusShortGone();
+    SimPayload KeyRequest(uint32_t uid, uint8_t shortMac);
+
+    // A restart: new cipher key, not enabled, nothing blinking, bus healthy.
+    void PowerCycle();
+
+    const SimKeyboardState& State() const { return state_; }
+    void SetFaults(const SimFaults& faults);
+    void SetLatencyMs(int ms);
+
+    // True once after the stored state changed (by the host or by an event).
+    bool TakeChanged();
+
+    // What the controller hands out in bytes 8..15 of its next version reply.
+    std::array<uint8_t, 8> CipherKey() const;
+    // Set by an accepted 0x48: true enabled, false disabled; empty before any.
+    std::optional<bool> Enabled() const { return enabled_; }
+    std::optional<bool> HostActive() const { return hostActive_; }
+    std::optional<SimBlink> BlinkOf(uint8_t slot) const;
+    std::optional<SimLayerSwitch> LastLayerSwitch() const { return layerSwitch_; }
+    bool BusShorted() const { return busShort_; }
+
+private:
+    std::optional<SimPayload> Answer(const SimPayload& cmd);
+    std::optional<SimPayload> AnswerUpgrade(const SimPayload& cmd);
+    std::vector<SimPayload> ApplyFaults(uint8_t code, SimPayload reply);
+
+    SimPayload VersionReply();
+    SimPayload EnableReply(const SimPayload& cmd);
+    std::optional<SimPayload> ScanReply(uint8_t slot) const;
+    std::optional<SimPayload> KeyVerReply(uint8_t slot) const;
+    std::optional<SimPayload> ColourReply(uint8_t slot) const;
+    std::optional<SimPayload> MarcoReply(const SimPayload& cmd) const;
+    void WriteKeyConfig(const SimPayload& cmd);
+    void SetColour(const SimPayload& cmd);
+    void Blink(const SimPayload& cmd);
+    void SetMode(const SimPayload& cmd);
+    void WriteMarco(const SimPayload& cmd);
+
+    // The module at `slot` as the bus shows it: none while shorted.
+    SimModule* ModuleAt(uint8_t slot);
+    const SimModule* ModuleAt(uint8_t slot) const;
+
+    SimKeyboardState state_;
+    std::mt19937_64 powerRng_;
+    std::mt19937 faultRng_;
+    std::array<uint8_t, 8> key_{};
+    std::array<uint8_t, 8> handedOutKey_{};
+    std::optional<bool> enabled_;
+    std::optional<bool> hostActive_;
+    std::array<std::optional<SimBlink>, kKeySlots> blinks_{};
+    std::optional<SimLayerSwitch> layerSwitch_;
+    bool busShort_ = false;
+    bool changed_ = false;
+    uint64_t repliesSent_ = 0;
+};
+
+}  // namespace tavrik::sim
