@@ -1,13 +1,14 @@
 # Everything starts here: each target installs what is missing first.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 BENCH_BUILD ?= build-bench
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all setup build test test-fast test-asan run bench fuzz format clean
+.PHONY: all setup build test test-fast test-asan test-tsan run bench fuzz format clean
 
 all: build
 
@@ -18,8 +19,9 @@ build: setup
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIK_BENCH=OFF
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Every test, then the core again under AddressSanitizer and UBSan.
-test: test-fast test-asan
+# Every test, then the core again under AddressSanitizer and UBSan, then the threaded
+# tests under ThreadSanitizer.
+test: test-fast test-asan test-tsan
 
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -28,6 +30,11 @@ test-asan: setup
 	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTAVRIK_SANITIZE=ON -DTAVRIK_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+test-tsan: setup
+	cmake -S . -B $(TSAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTAVRIK_TSAN=ON -DTAVRIK_BENCH=OFF
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
 
 run: build
 	./scripts/demo.sh $(BUILD)
@@ -46,4 +53,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

@@ -1,0 +1,111 @@
+// A session against a simulated keyboard: how close a scan pass comes to the time its
+// round trips need at the keyboard's reply latency, and what an idle session costs.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include "device/session.h"
+#include "hid/ccusb.h"
+#include "hid/known_devices.h"
+#include "keys/keycodes.h"
+#include "sim/sim_backend.h"
+#include "sim/sim_init.h"
+
+namespace tavrik {
+namespace {
+
+class NullTarget : public NotifyTarget {
+public:
+    void Notify(uint32_t, uint32_t, uint32_t) override {}
+};
+
+struct Attached {
+    sim::SimBackend backend;
+    KnownDevices known;
+    CCUSB usb{backend, known};
+    NullTarget target;
+    CCCDev dev{0, &target};
+    int roundTrips = 0;
+
+    Attached(int keys, int latencyMs) {
+        auto state = *sim::MakeInitialState(keys, 0, 1, 50, 3);
+        state.latencyMs = latencyMs;
+        // Round trips of one pass: the version query, one scan per slot, and colour and
+        // version for assigned modules, version for waiting ones.
+        roundTrips = 1 + static_cast<int>(kKeySlots);
+        for (const auto& m : state.modules) {
+            if (m && m->stage == 'A') {
+                roundTrips += (m->hid[0] == 0 || m->hid[0] == 0xFF) ? 1 : 2;
+            }
+        }
+        backend.Attach(0, state);
+        usb.FindDevice();
+        usb.OpenReadWrite();
+        dev.m_pUsb = &usb;
+        dev.Clock().SetPauseScale(0.0);
+        dev.StartRx();
+        dev.StartTx();
+        dev.StartScanThread();
+    }
+    ~Attached() {
+        dev.Close();
+        usb.CloseDevice();
+    }
+    void WaitPasses(int passes) {
+        while (dev.m_nScanPasses < passes) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    }
+};
+
+void BM_ScanPass90Modules(benchmark::State& state) {
+    const int latencyMs = static_cast<int>(state.range(0));
+    Attached a(90, latencyMs);
+    for (auto _ : state) {
+        while (a.dev.IsScanBusy()) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        const int before = a.dev.m_nScanPasses;
+        const auto start = std::chrono::steady_clock::now();
+        a.dev.RequestScan();
+        a.WaitPasses(before + 2);  // a request always brings two passes
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        state.SetIterationTime(took.count() / 2);
+    }
+    const double boundMs = a.roundTrips * static_cast<double>(latencyMs);
+    state.counters["round_trips"] = a.roundTrips;
+    state.counters["bound_ms"] = boundMs;
+}
+BENCHMARK(BM_ScanPass90Modules)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+
+double ProcessCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// CPU an attached session uses while nothing happens, as a share of one core.
+void BM_IdleSessionCpu(benchmark::State& state) {
+    Attached a(60, 1);
+    a.WaitPasses(2);
+    while (a.dev.IsScanBusy()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (auto _ : state) {
+        const double cpu0 = ProcessCpuSeconds();
+        const auto t0 = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - t0;
+        state.counters["core_percent"] = 100.0 * (ProcessCpuSeconds() - cpu0) / wall.count();
+    }
+}
+BENCHMARK(BM_IdleSessionCpu)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace tavrik

@@ -1,0 +1,304 @@
+#include "device/session.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "device/commands.h"
+#include "device/devlog.h"
+#include "device/enable_report.h"
+#include "hid/ccusb.h"
+
+namespace tavrik {
+
+#define DEV_LOG(...) TV_DEVLOG("CCDev", m_nDevIdx, __VA_ARGS__)
+#define DEV_LOG_V(...) TV_DEVLOG_V(m_bLogOn.load() != 0, "CCDev", m_nDevIdx, __VA_ARGS__)
+
+CCCDev::CCCDev(int devIdx, NotifyTarget* target) : m_nDevIdx(devIdx) {
+    channel_.SetTarget(target);
+    channel_.SetPoke([this] { Poke(); });
+    Reset();
+}
+
+CCCDev::~CCCDev() {
+    channel_.Release();
+    Stop(scan_);
+    Stop(tx_);
+    Stop(rx_);
+    Pause(200);
+}
+
+KeySlot CCCDev::GetKeySlot(int slot) const {
+    KeySlot k;
+    if (!IsKeySlot(static_cast<unsigned>(slot))) {
+        return k;
+    }
+    std::lock_guard lock(m_TableLock);
+    k.uid = m_KeyUid[slot];
+    k.shortMac = m_KeyShortMac[slot];
+    k.hid = m_KeyHid[slot];
+    k.vk = m_KeyVk[slot];
+    k.flag = m_KeyFlag[slot];
+    k.color = m_KeyColor[slot];
+    k.type = m_KeyType[slot];
+    k.verHi = m_KeyVerHi[slot];
+    k.verLo = m_KeyVerLo[slot];
+    return k;
+}
+
+int CCCDev::Reset() {
+    {
+        std::lock_guard lock(ringLock_);
+        for (auto& slot : m_TxRing) {
+            slot.fill(0);
+        }
+        m_nTxHead = 0;
+        m_nTxTail = 0;
+    }
+    m_nMarcoMax = kMarcoMaxSteps;
+    m_nMarcoDelay = kMarcoDefaultDelay;
+    m_nKbdKind = 0;
+    m_bLogOn = 0;
+    m_bKbmcUpdatable = 1;
+    m_bKbmcNewVer = 0;
+    m_bKeyNewVer = 0;
+    m_nHwVariant = 0xFF;
+    m_cKbmcStage = 0;
+    m_nKbmcVerHi = 0;
+    m_nKbmcVerLo = 0;
+    m_nUsbRate = 1;
+    m_bOverload = 0;
+    m_bNkro = 0;
+    m_nCurLayer = 0;
+    {
+        std::lock_guard lock(m_TableLock);
+        m_KeyUid.fill(0);
+        m_KeyShortMac.fill(0);
+        m_KeyHid = {};
+        m_KeyVk = {};
+        m_KeyFlag.fill(0);
+        m_KeyColor.fill(0);
+        m_KeyType.fill(0);
+        m_KeyVerHi.fill(0);
+        m_KeyVerLo.fill(0);
+        m_Marco = {};
+        m_nMarcoKey = 0;
+        m_bMarcoPending = 0;
+    }
+    m_bHostView = 0;
+    m_nIdleMs = 10;
+    m_bUpgrading = 0;
+    for (auto* flag : {&m_bRspReady, &m_bRspAck, &m_bRspState, &m_bRspScan, &m_bChainEnd,
+                       &m_bRspMarco, &m_bRsp}) {
+        flag->store(0);
+    }
+    m_nKbmcProgress = 0;
+    m_nKeyProgress = 0;
+    m_nKbmcPercent = 0;
+    m_nKeyPercent = 0;
+    m_nKbmcErr = 0;
+    m_nKeyErr = 0;
+    m_nBlockAddr = 0;
+    m_bRunning = 0;
+    for (auto* flag : {&m_bHideLayerBtn, &m_bHideAllColorBtn, &m_bHidePageBtn, &m_bAutoLoop,
+                       &m_nKeyTotal, &m_nKeyBoot, &m_nKeyBlank, &m_nKeyAssigned}) {
+        flag->store(0);
+    }
+    m_nKeyMaxStd = 44;
+    m_nKeyMaxOver = 44;
+    m_nKeyMax = 44;
+    m_nScanState = kScanIdle;
+    return 0;
+}
+
+// ---------------------------------------------------------------- command ring
+
+int CCCDev::SendCmd(std::span<const uint8_t> bytes) {
+    if (bytes.empty() || bytes.size() > kPayloadSize) {
+        return 0;
+    }
+    {
+        std::lock_guard lock(ringLock_);
+        if ((m_nTxTail + 1) % kTxRingSlots == m_nTxHead) {
+            DEV_LOG_V("Tx Command Buffer is full, discard");
+            return 0;
+        }
+        auto& slot = m_TxRing[m_nTxTail];
+        slot[0] = static_cast<uint8_t>(bytes.size());
+        std::copy(bytes.begin(), bytes.end(), slot.begin() + 1);
+        m_nTxTail = static_cast<uint8_t>((m_nTxTail + 1) % kTxRingSlots);
+    }
+    if (tx_.Running()) {
+        DEV_LOG_V("Wakeup Tx thead");
+        Poke();
+    }
+    return 1;
+}
+
+int CCCDev::TakeCmd(std::array<uint8_t, kReportSize>& out) {
+    std::lock_guard lock(ringLock_);
+    if (m_nTxHead == m_nTxTail || m_TxRing[m_nTxHead][0] == 0) {
+        return kTxRingEmpty;
+    }
+    const int index = m_nTxHead;
+    out = m_TxRing[index];
+    m_nTxHead = static_cast<uint8_t>((m_nTxHead + 1) % kTxRingSlots);
+    return index;
+}
+
+// ---------------------------------------------------------------- waiting
+
+void CCCDev::Poke() {
+    { std::lock_guard lock(waitLock_); }
+    waitCv_.notify_all();
+}
+
+bool CCCDev::WaitUntil(const std::function<bool()>& pred, std::chrono::microseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    const bool owner = channel_.IsOwnerThread();
+    std::unique_lock lock(waitLock_);
+    while (!pred()) {
+        if (owner) {
+            // The owner delivers what the workers queued for it, so that a worker
+            // blocked on a notification can go on and raise the flag we wait for.
+            lock.unlock();
+            channel_.DeliverPending();
+            lock.lock();
+            if (pred()) {
+                break;
+            }
+        }
+        if (waitCv_.wait_until(lock, deadline) == std::cv_status::timeout) {
+            return pred();
+        }
+    }
+    return true;
+}
+
+bool CCCDev::WaitFlag(const std::atomic<int>& flag, int count, int intervalMs) {
+    return WaitUntil([&flag] { return flag.load() != 0; },
+                     std::chrono::milliseconds(static_cast<long long>(count) * intervalMs));
+}
+
+bool CCCDev::Pause(int ms, const std::atomic<bool>* stop) {
+    const bool stopped =
+        WaitUntil([stop] { return stop != nullptr && stop->load(); }, clock_.Pause(ms));
+    return !stopped;
+}
+
+void CCCDev::Notify(uint32_t code, uint32_t wParam, uint32_t lParam) {
+    channel_.Send(code, wParam, lParam);
+}
+
+// ---------------------------------------------------------------- threads
+
+void CCCDev::Start(Worker& worker, void (CCCDev::*body)(Worker&)) {
+    if (worker.thread.joinable()) {
+        return;
+    }
+    worker.stop = false;
+    worker.done = false;
+    worker.started = true;
+    worker.thread = std::thread([this, &worker, body] {
+        (this->*body)(worker);
+        worker.done = true;
+        Poke();
+    });
+}
+
+void CCCDev::Stop(Worker& worker) {
+    if (!worker.thread.joinable()) {
+        return;
+    }
+    worker.stop = true;
+    Poke();
+    // Every wait of a worker is bounded and watches its stop flag, so this ends; the
+    // owner thread keeps delivering notifications meanwhile.
+    WaitUntil([&worker] { return worker.done.load(); }, std::chrono::hours(1));
+    worker.thread.join();
+    worker.started = false;
+}
+
+int CCCDev::StartRx() {
+    m_bRunning = 1;
+    Start(rx_, &CCCDev::RxThread);
+    return 0;
+}
+
+int CCCDev::StopRx() {
+    Stop(rx_);
+    Pause(100);
+    return 0;
+}
+
+int CCCDev::StartTx() {
+    Start(tx_, &CCCDev::TxThread);
+    Pause(30);
+    return 0;
+}
+
+int CCCDev::StopTx() {
+    Stop(tx_);
+    Pause(100);
+    return 0;
+}
+
+int CCCDev::StartScanThread() {
+    Start(scan_, &CCCDev::ScanThread);
+    return 0;
+}
+
+int CCCDev::StopScanThread() {
+    Stop(scan_);
+    Pause(50);
+    return 0;
+}
+
+bool CCCDev::TransportGone() const {
+    return m_pUsb == nullptr || !m_pUsb->IsDevFound() || m_pUsb->IsGone();
+}
+
+void CCCDev::TxThread(Worker& self) {
+    DEV_LOG_V("Config Write thread start ...");
+    std::array<uint8_t, kReportSize> slot{};
+    while (!self.stop) {
+        if (m_bRunning == 0 || m_pUsb == nullptr || !m_pUsb->IsDevFound()) {
+            WaitUntil([&] { return self.stop.load() || m_bRunning != 0; },
+                      std::chrono::milliseconds(100));
+            continue;
+        }
+        if (TakeCmd(slot) < TxRingSize()) {
+            // A failed write loses that command; nothing retries it.
+            m_pUsb->WriteReport(slot.data() + 1, slot[0]);
+            continue;
+        }
+        // Re-checks the ring under the wait lock, so a command queued just now is not
+        // left waiting for the next wake-up.
+        WaitUntil(
+            [&] {
+                std::lock_guard lock(ringLock_);
+                return self.stop.load() || m_nTxHead != m_nTxTail;
+            },
+            std::chrono::milliseconds(100));
+    }
+}
+
+int CCCDev::Close() {
+    channel_.Release();
+    SendCmd(CmdHostActive(false));
+    Pause(50);
+    if (m_nKbdKind == 3) {
+        EnableKbmc(0);
+        Pause(50);
+    }
+    PauseScan();
+    Pause(30);
+    StopScanThread();
+    StopRx();
+    StopTx();
+    Reset();
+    m_bRunning = 0;
+    channel_.Reopen();
+    return 0;
+}
+
+}  // namespace tavrik

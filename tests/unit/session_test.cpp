@@ -1,0 +1,299 @@
+// Sessions against simulated keyboards: the ring, scanning, kinds, and what happens when
+// a keyboard stops answering or is pulled out.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "device/commands.h"
+#include "device/session.h"
+#include "hid/ccusb.h"
+#include "hid/known_devices.h"
+#include "log_capture.h"
+#include "notify_recorder.h"
+#include "sim/sim_backend.h"
+#include "sim/sim_init.h"
+
+namespace tavrik {
+namespace {
+
+using namespace std::chrono_literals;
+
+// One attached simulated keyboard with its transport and session.
+struct Rig {
+    sim::SimBackend backend;
+    KnownDevices known;
+    CCUSB usb{backend, known};
+    test::NotifyRecorder rec;
+    CCCDev dev{0, &rec};
+
+    explicit Rig(const sim::SimKeyboardState& state) {
+        backend.Attach(0, state);
+        dev.Clock().SetPauseScale(0.01);  // 2.5 s between passes becomes 25 ms
+    }
+    ~Rig() {
+        dev.Close();
+        usb.CloseDevice();
+    }
+    void Attach(bool scan = true) {
+        ASSERT_EQ(usb.FindDevice(), 1);
+        ASSERT_EQ(usb.OpenReadWrite(), 1);
+        dev.m_pUsb = &usb;
+        dev.StartRx();
+        dev.StartTx();
+        if (scan) {
+            dev.RequestScan();
+            dev.StartScanThread();
+        }
+    }
+    bool WaitIdle(std::chrono::milliseconds limit = 30s) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (dev.IsScanBusy() && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(5ms);
+        }
+        return !dev.IsScanBusy();
+    }
+};
+
+sim::SimKeyboardState Keyboard(int keys, int row = 0, int verHi = 1, int verLo = 50) {
+    return *sim::MakeInitialState(keys, row, verHi, verLo, 7);
+}
+
+TEST(SessionRing, HoldsAtMost127AndKeepsOrderAcrossTheWrap) {
+    test::NotifyRecorder rec;
+    CCCDev dev(0, &rec);
+    test::LogCapture log;
+    dev.m_bLogOn = 1;
+    std::array<uint8_t, kReportSize> out{};
+    EXPECT_EQ(dev.TakeCmd(out), kTxRingEmpty);
+    EXPECT_EQ(dev.SendCmd(std::span<const uint8_t>{}), 0);
+    const std::array<uint8_t, 65> tooLong{};
+    EXPECT_EQ(dev.SendCmd(tooLong), 0);
+
+    for (int i = 0; i < 127; ++i) {
+        ASSERT_EQ(dev.SendCmd(CmdScanKey(static_cast<uint8_t>(i))), 1) << i;
+    }
+    EXPECT_EQ(dev.SendCmd(CmdScanKey(0)), 0);
+    EXPECT_TRUE(log.Contains("Dev 0: Tx Command Buffer is full, discard"));
+    // Take 100, queue 100 more: the ring wraps from 127 to 0 in between.
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(dev.TakeCmd(out), i);
+        EXPECT_EQ(out[0], 2);
+        EXPECT_EQ(out[2], i);
+    }
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(dev.SendCmd(CmdGetKeyVer(static_cast<uint8_t>(i))), 1) << i;
+    }
+    for (int i = 100; i < 127; ++i) {
+        ASSERT_EQ(dev.TakeCmd(out), i);
+        EXPECT_EQ(out[1], 0x04);
+    }
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(dev.TakeCmd(out), (127 + i) % 128);
+        EXPECT_EQ(out[1], 0x06);
+        EXPECT_EQ(out[2], i);
+    }
+    EXPECT_EQ(dev.TakeCmd(out), kTxRingEmpty);
+}
+
+TEST(SessionScan, TwoPassesPerRequestThenTheUpdateCheck) {
+    Rig rig(Keyboard(20));
+    rig.Attach();
+    ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
+    ASSERT_TRUE(rig.WaitIdle());
+    const auto summaries = rig.rec.Of(UM_INFO_DLG_SUMMARY_CHANGE);
+    ASSERT_EQ(summaries.size(), 4u);  // start and end of each pass
+    EXPECT_EQ(summaries[0].wParam, 0u);
+    EXPECT_EQ(summaries[1].wParam, 3u << 8);
+    EXPECT_EQ(rig.rec.Count(UM_INFO_DLG_UPDATE_ALL_KEY_DISPLAY), 2u);
+    EXPECT_EQ(rig.rec.Count(UM_INFO_UPDATE_CHECK), 1u);
+    EXPECT_EQ(rig.dev.m_nScanPasses, 2);
+
+    // The counts agree with the keyboard, and travel packed in the summary.
+    const auto state = rig.backend.StateOf(0);
+    int assigned = 0, boot = 0, blank = 0;
+    for (const auto& m : state->modules) {
+        if (!m) {
+            continue;
+        }
+        if (m->stage == 'B') {
+            ++boot;
+        } else if (m->hid[0] == 0 || m->hid[0] == 0xFF) {
+            ++blank;
+        } else {
+            ++assigned;
+        }
+    }
+    EXPECT_EQ(rig.dev.m_nKeyTotal, 20);
+    EXPECT_EQ(rig.dev.m_nKeyAssigned, assigned);
+    EXPECT_EQ(rig.dev.m_nKeyBoot, boot);
+    EXPECT_EQ(rig.dev.m_nKeyBlank, blank);
+    EXPECT_EQ(summaries[3].lParam, PackCounts(20, assigned, boot, blank));
+
+    // Every present module is in the table with its colour and version.
+    for (int s = 0; s < 20; ++s) {
+        const auto& m = *state->modules[s];
+        const KeySlot k = rig.dev.GetKeySlot(s);
+        EXPECT_EQ(k.uid, m.uid) << s;
+        EXPECT_EQ(k.shortMac, m.shortMac) << s;
+        if (m.stage == 'A' && m.hid[0] != 0 && m.hid[0] != 0xFF) {
+            EXPECT_EQ(k.color, m.colour & 0xF0F0F0) << s;
+            EXPECT_EQ(k.verHi << 8 | k.verLo, m.verHi << 8 | m.verLo) << s;
+        }
+    }
+    EXPECT_FALSE(rig.dev.GetKeySlot(20).Present());
+    // A bootloader module pulls the reported minimum down to 0.0.
+    uint8_t total = 0, minHi = 9, minLo = 9, maxHi = 0, maxLo = 0;
+    EXPECT_EQ(rig.dev.GetKeyVerRange(total, minHi, minLo, maxHi, maxLo), 0);
+    EXPECT_EQ(total, 20);
+    EXPECT_EQ(minHi << 8 | minLo, 0);
+    EXPECT_GT(maxHi << 8 | maxLo, 0);
+}
+
+TEST(SessionScan, KindsAndViewFlags) {
+    {
+        Rig rig(Keyboard(5, 0));
+        rig.Attach();
+        ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
+        EXPECT_EQ(rig.dev.m_nKbdKind, 1);
+        EXPECT_EQ(rig.dev.m_bHidePageBtn, 1);  // 44 modules fit one page
+        EXPECT_EQ(rig.rec.Count(UM_KBD_KIND_CHANGE), 0u);
+    }
+    {
+        auto state = Keyboard(5, 1, 1, 60);  // version word 316 > 306
+        Rig rig(state);
+        rig.Attach();
+        ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
+        EXPECT_EQ(rig.dev.m_nKbdKind, 2);
+        EXPECT_EQ(rig.dev.m_nMarcoMax, 24);
+        EXPECT_EQ(rig.dev.m_bAutoLoop, 1);
+        EXPECT_EQ(rig.dev.m_bKbmcUpdatable, 0);
+        EXPECT_EQ(rig.dev.m_bHideLayerBtn, 1);
+        EXPECT_GE(rig.rec.Count(UM_KBD_KIND_CHANGE), 1u);
+    }
+    {
+        // Kind 3 is enabled with the key of the controller's last version reply.
+        Rig rig(Keyboard(5, 2));
+        rig.Attach();
+        ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
+        EXPECT_EQ(rig.dev.m_nKbdKind, 3);
+        EXPECT_EQ(rig.dev.m_bEnableOk, 1);
+        std::optional<bool> enabled;
+        rig.backend.WithKeyboard(0, [&](sim::SimKeyboard& k) { enabled = k.Enabled(); });
+        EXPECT_EQ(enabled, true);
+    }
+    {
+        // An old controller keeps its kind unknown and reads its USB rate instead.
+        auto state = Keyboard(5, 0, 1, 8);  // 264
+        state.usbRate = 0;
+        Rig rig(state);
+        rig.Attach();
+        ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
+        EXPECT_EQ(rig.dev.m_nKbdKind, 0);
+        EXPECT_EQ(rig.dev.m_nUsbRate, 1);
+    }
+}
+
+TEST(SessionScan, ControllerThatNeverAnswersLeavesTheSlotsAlone) {
+    auto state = Keyboard(5);
+    state.faults.silentCodes = {0x30};
+    Rig rig(state);
+    test::LogCapture log;
+    rig.dev.m_bLogOn = 1;
+    rig.Attach();
+    ASSERT_TRUE(rig.WaitIdle());
+    EXPECT_EQ(rig.dev.m_bVerFail, 1);
+    EXPECT_EQ(log.Count("Fail to get VL7 version"), 2u);
+    EXPECT_EQ(log.Count("Scan idx"), 0u);
+    EXPECT_EQ(rig.dev.m_nScanPasses, 0);
+    EXPECT_EQ(rig.dev.GetKbmcStageVer(), -1);
+}
+
+TEST(SessionScan, EndOfChainClearsTheRestOfTheTable) {
+    Rig rig(Keyboard(12));
+    // Stale data beyond the chain, as if a module had been there before.
+    std::array<uint8_t, 64> stale{0x05, 30, 1, 2, 3, 4, 5, 0x04, 0, 0, 0, 6};
+    rig.dev.Dispatch(stale);
+    ASSERT_TRUE(rig.dev.GetKeySlot(30).Present());
+    rig.Attach();
+    ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
+    const KeySlot k = rig.dev.GetKeySlot(30);
+    EXPECT_FALSE(k.Present());
+    EXPECT_EQ(k.flag, 6);  // flags survive the clearing
+    EXPECT_EQ(rig.dev.m_nKeyTotal, 12);
+}
+
+TEST(SessionLifecycle, CloseDuringAScanEndsPromptly) {
+    for (int i = 0; i < 5; ++i) {
+        Rig rig(Keyboard(90));
+        rig.Attach();
+        std::this_thread::sleep_for(std::chrono::milliseconds(3 * i));
+        auto closed = std::async(std::launch::async, [&] { return rig.dev.Close(); });
+        ASSERT_EQ(closed.wait_for(20s), std::future_status::ready);
+        EXPECT_EQ(rig.dev.m_nScanState, kScanIdle);
+        EXPECT_EQ(rig.dev.m_bRunning, 0);
+        EXPECT_FALSE(rig.dev.GetKeySlot(0).Present());  // reset
+    }
+}
+
+TEST(SessionLifecycle, PullingTheKeyboardOutMidScanNeitherHangsNorBreaksTheSlot) {
+    Rig rig(Keyboard(90));
+    rig.dev.Clock().SetPauseScale(1.0);  // a real pass, long enough to pull out in
+    rig.Attach();
+    ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_DLG_SUMMARY_CHANGE, 1));
+    std::this_thread::sleep_for(20ms);
+    rig.backend.Detach(0);
+    ASSERT_TRUE(rig.WaitIdle(10s));
+    auto closed = std::async(std::launch::async, [&] {
+        rig.dev.Close();
+        rig.usb.CloseDevice();
+    });
+    ASSERT_EQ(closed.wait_for(20s), std::future_status::ready);
+
+    // Plugged in again, the same slot scans it in full.
+    rig.backend.Attach(0);
+    rig.rec.Clear();
+    rig.dev.Clock().SetPauseScale(0.01);
+    rig.Attach();
+    ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
+    EXPECT_EQ(rig.dev.m_nKeyTotal, 90);
+}
+
+// A window thread that waits for a reply while the receive thread waits for that same
+// window thread to take a notification: the wait delivers it, and the reply arrives.
+TEST(SessionLifecycle, OwnerThreadWaitingForAReplyDeliversNotifications) {
+    Rig rig(Keyboard(5));
+    rig.dev.Channel().SetOwnerThread({});
+    rig.Attach(false);
+    rig.backend.KeyDown(0, 2, 0, false);  // the receive thread now blocks on 0x41B
+    std::this_thread::sleep_for(30ms);
+    const int stageVer = rig.dev.GetKbmcStageVer();
+    EXPECT_EQ(stageVer, 'A' << 16 | 1 << 8 | 50);
+    EXPECT_EQ(rig.rec.Count(UM_KEY_PRESSED), 1u);
+}
+
+TEST(SessionLifecycle, CloseReleasesAWorkerBlockedOnTheOwnerThread) {
+    Rig rig(Keyboard(5));
+    rig.dev.Channel().SetOwnerThread({});
+    rig.Attach(false);
+    rig.backend.KeyDown(0, 2, 0, false);
+    rig.backend.KeyUp(0, 2, 0, 0);
+    std::this_thread::sleep_for(30ms);
+    // Close runs on the owner thread and must not wait for itself.
+    rig.dev.Close();
+    EXPECT_EQ(rig.dev.m_bRunning, 0);
+}
+
+TEST(SessionLifecycle, LogLinesCarryTheDeviceIndex) {
+    test::LogCapture log;
+    test::NotifyRecorder rec;
+    CCCDev dev(2, &rec);
+    dev.m_bLogOn = 1;
+    const std::array<uint8_t, 64> odd{0x4A};
+    dev.Dispatch(odd);
+    EXPECT_TRUE(log.HasLine("Dev 2: Recv undefined commands", "CCDev"));
+}
+
+}  // namespace
+}  // namespace tavrik
