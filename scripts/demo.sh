@@ -12,11 +12,15 @@ run() { say "tavrikctl $*"; "$ctl" "$@" || true; }
 run --help
 say "tavrikctl keys | head"
 "$ctl" keys | sed -n '1,4p;260,270p'
-if "$ctl" macro --help >/dev/null 2>&1; then
-  run macro make --mode Combination -o "$work/copy.tvm" down:LCtrl down:C
-  run macro show "$work/copy.tvm"
-  run macro make --mode AutoLoop --delay 20 -o "$work/spam.tvm" down:A up:A
-  run macro show "$work/spam.tvm" --json
-fi
+run macro make --mode Combination -o "$work/copy.tvm" down:LCtrl down:C
+run macro show "$work/copy.tvm"
+run macro make --mode AutoLoop --delay 20 -o "$work/spam.tvm" tap:A
+run macro show "$work/spam.tvm" --json
 head -c 147456 /dev/zero >"$work/zero.bin"
 run firmware check "$work/zero.bin"
+
+# A simulated keyboard stands in for hardware.
+sim="$work/keyboard.json"
+run sim init "$sim" --keys 24 --row 2 --version 1.40
+run --simulate="$sim" list
+run --simulate="$sim" scan

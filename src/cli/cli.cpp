@@ -17,6 +17,8 @@ const std::vector<CommandDef>& Table() {
         AddKeysCommands(t);
         AddMacroCommands(t);
         AddFirmwareCommands(t);
+        AddDeviceCommands(t);
+        AddSimCommands(t);
         return t;
     }();
     return table;
@@ -47,7 +49,58 @@ void PrintOverview(std::ostream& os, const std::string& group) {
                << "\n";
         }
     }
-    os << "\nRun 'tavrikctl COMMAND --help' for the options of a command.\n";
+    os << "\nGlobal options (anywhere on the line):\n"
+          "  --simulate[=FILE]  use simulated keyboards kept in FILE (default: a file in the\n"
+          "                     data folder, made on first use)\n"
+          "  --device N         the keyboard to work on, 0..3 (default 0)\n"
+          "  --verbose, -v      write the diagnostic log to stderr\n"
+          "\nRun 'tavrikctl COMMAND --help' for the options of a command.\n";
+}
+
+// Takes the global options out of `args`, wherever they stand.
+bool ExtractGlobalOptions(std::vector<std::string>& args, GlobalOptions& global,
+                          std::string& error) {
+    std::vector<std::string> rest;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--") {
+            rest.insert(rest.end(), args.begin() + static_cast<long>(i), args.end());
+            break;
+        }
+        if (a == "--simulate") {
+            global.simulate = true;
+        } else if (a.rfind("--simulate=", 0) == 0) {
+            global.simulate = true;
+            global.simFile = a.substr(11);
+            if (global.simFile.empty()) {
+                error = "--simulate= needs a FILE";
+                return false;
+            }
+        } else if (a == "--device" || a.rfind("--device=", 0) == 0) {
+            std::string value;
+            if (a == "--device") {
+                if (i + 1 >= args.size()) {
+                    error = "--device needs a number 0..3";
+                    return false;
+                }
+                value = args[++i];
+            } else {
+                value = a.substr(9);
+            }
+            const auto n = ParseNumber(value, 0, 3);
+            if (!n) {
+                error = "--device takes a keyboard number 0..3";
+                return false;
+            }
+            global.device = static_cast<int>(*n);
+        } else if (a == "--verbose" || a == "-v") {
+            global.verbose = true;
+        } else {
+            rest.push_back(a);
+        }
+    }
+    args = std::move(rest);
+    return true;
 }
 
 bool WantsHelp(const std::vector<std::string>& args) {
@@ -65,9 +118,15 @@ int UsageError(Context& ctx, const CommandDef& def, const std::string& message) 
 
 }  // namespace cli
 
-int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
     using namespace cli;
-    Context ctx{out, err};
+    Context ctx{out, err, {}};
+    std::vector<std::string> args = argv;
+    std::string globalError;
+    if (!ExtractGlobalOptions(args, ctx.global, globalError)) {
+        err << "tavrikctl: " << globalError << "\n";
+        return kExitUsage;
+    }
     if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
         if (args.size() > 1) {
             std::vector<std::string> topic(args.begin() + 1, args.end());

@@ -1,8 +1,7 @@
-#include <cstdio>
-
 #include <nlohmann/json.hpp>
 
 #include "cli/command.h"
+#include "cli/format.h"
 #include "keys/keycodes.h"
 
 namespace tavrik::cli {
@@ -10,9 +9,7 @@ namespace tavrik::cli {
 namespace {
 
 std::string Hex(unsigned v) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFF);
-    return buf;
+    return HexText(v & 0xFF, 2);
 }
 
 int RunKeys(const Args& args, Context& ctx) {

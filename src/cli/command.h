@@ -17,9 +17,18 @@ enum ExitStatus {
     kExitUsage = 64,   // the command line is wrong
 };
 
+// Options that every command takes, wherever they stand on the command line.
+struct GlobalOptions {
+    bool simulate = false;
+    std::string simFile;  // empty: the default file in the data folder
+    int device = 0;
+    bool verbose = false;
+};
+
 struct Context {
     std::ostream& out;
     std::ostream& err;
+    GlobalOptions global;
 };
 
 struct CommandDef {
@@ -34,6 +43,8 @@ struct CommandDef {
 void AddKeysCommands(std::vector<CommandDef>& table);
 void AddMacroCommands(std::vector<CommandDef>& table);
 void AddFirmwareCommands(std::vector<CommandDef>& table);
+void AddDeviceCommands(std::vector<CommandDef>& table);
+void AddSimCommands(std::vector<CommandDef>& table);
 
 // Reports a usage error for `def` and returns kExitUsage.
 int UsageError(Context& ctx, const CommandDef& def, const std::string& message);

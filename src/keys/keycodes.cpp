@@ -111,19 +111,16 @@ constexpr std::array<uint8_t, 256> BuildHidToKeyCode(const std::array<uint8_t, 2
 const std::array<std::string, 256>& NameTable() {
     static const std::array<std::string, 256> names = [] {
         std::array<std::string, 256> n;
-        for (unsigned h = 0; h < 256; ++h) {
-            n[h] = std::to_string(h);
-        }
-        n[0x00] = " ";
-        n[0x01] = "wup";
-        n[0x02] = "wst";
-        n[0x03] = "Marco";
+        n[0x00] = std::string(" ");
+        n[0x01] = std::string("wup");
+        n[0x02] = std::string("wst");
+        n[0x03] = std::string("Marco");
         for (unsigned h = 0x04; h <= 0x1D; ++h) {
             n[h] = std::string(1, static_cast<char>('A' + (h - 0x04)));
         }
         const char* digits[] = {"1!", "2@", "3#", "4$", "5%", "6^", "7&", "8*", "9(", "0)"};
         for (unsigned i = 0; i < 10; ++i) {
-            n[0x1E + i] = digits[i];
+            n[0x1E + i] = std::string(digits[i]);
         }
         const std::pair<unsigned, const char*> fixed[] = {
             {0x28, "Enter"},
@@ -193,18 +190,24 @@ const std::array<std::string, 256>& NameTable() {
             {0xFF, "Blank"},
         };
         for (const auto& [h, name] : fixed) {
-            n[h] = name;
+            n[h] = std::string(name);
         }
         for (unsigned h = 0x3A; h <= 0x45; ++h) {
-            n[h] = "F" + std::to_string(h - 0x3A + 1);
+            n[h] = std::string("F").append(std::to_string(h - 0x3A + 1));
         }
         for (unsigned h = 0x59; h <= 0x61; ++h) {
             n[h] = std::to_string(h - 0x59 + 1);
         }
         for (unsigned i = 0; i < 4; ++i) {
-            n[0xD0 + i] = "L" + std::to_string(i);
-            n[0xD4 + i] = "LT" + std::to_string(i);
-            n[0xDC + i] = "K/LT" + std::to_string(i);
+            n[0xD0 + i] = std::string("L").append(std::to_string(i));
+            n[0xD4 + i] = std::string("LT").append(std::to_string(i));
+            n[0xDC + i] = std::string("K/LT").append(std::to_string(i));
+        }
+        // Everything else is named by its decimal value.
+        for (unsigned h = 0; h < 256; ++h) {
+            if (n[h].empty()) {
+                n[h] = std::to_string(h);
+            }
         }
         return n;
     }();

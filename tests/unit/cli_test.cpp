@@ -60,7 +60,9 @@ TEST(Cli, KeysJsonListsBothTables) {
 
 class CliFirmware : public ::testing::Test {
 protected:
-    std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "cli_fw";
+    std::filesystem::path dir =
+        std::filesystem::path(::testing::TempDir()) /
+        ("cli_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     void SetUp() override { std::filesystem::create_directories(dir); }
     std::string Write(const std::string& name, size_t size, uint8_t fill) {
         const auto p = dir / name;

@@ -1,0 +1,76 @@
+// The keyboards a tavrikctl command works on: real ones through hidapi, or simulated
+// ones kept in a file. Each attached keyboard gets a transport and a running session,
+// as the window gives it; everything is closed again when this object goes away.
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/command.h"
+#include "device/session.h"
+#include "hid/ccusb.h"
+#include "hid/known_devices.h"
+
+namespace tavrik::sim {
+class SimBackend;
+}
+
+namespace tavrik::cli {
+
+// Collects what a session reports, so a command can wait for a moment of the scan.
+class CliNotifyTarget : public NotifyTarget {
+public:
+    void Notify(uint32_t code, uint32_t wParam, uint32_t lParam) override;
+    // Waits until `code` was seen `count` times in all, or `give_up()` says stop.
+    bool WaitFor(uint32_t code, int count, int limitMs, const std::function<bool()>& giveUp);
+    int Count(uint32_t code) const;
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    std::vector<uint32_t> codes_;
+};
+
+class Keyboards {
+public:
+    ~Keyboards();
+    Keyboards(const Keyboards&) = delete;
+    Keyboards& operator=(const Keyboards&) = delete;
+
+    // Finds and attaches every keyboard. On failure says why on ctx.err and returns
+    // nothing, with the exit status in `status`. No keyboard at all is not a failure.
+    static std::unique_ptr<Keyboards> Open(Context& ctx, int& status);
+
+    int Count() const { return static_cast<int>(slots_.size()); }
+    CCUSB& Transport(int i) { return *slots_[i]->usb; }
+    CCCDev& Session(int i) { return *slots_[i]->dev; }
+    CliNotifyTarget& Events(int i) { return slots_[i]->events; }
+    // The keyboard --device chose, or nothing (after telling the user) when it is absent.
+    std::optional<int> Selected(Context& ctx) const;
+    // Runs one scan pass on keyboard i; false (after telling the user) when the keyboard
+    // did not answer or went away.
+    bool ScanOnce(Context& ctx, int i);
+
+    static std::string DefaultSimFile();
+
+private:
+    struct Slot {
+        CliNotifyTarget events;
+        std::unique_ptr<CCUSB> usb;
+        std::unique_ptr<CCCDev> dev;
+    };
+    Keyboards() = default;
+
+    std::unique_ptr<HidBackend> backend_;
+    sim::SimBackend* sim_ = nullptr;  // backend_ when simulating
+    KnownDevices known_;
+    std::vector<std::unique_ptr<Slot>> slots_;
+};
+
+}  // namespace tavrik::cli
