@@ -21,6 +21,8 @@ CCCDev::CCCDev(int devIdx, NotifyTarget* target) : m_nDevIdx(devIdx) {
 
 CCCDev::~CCCDev() {
     channel_.Release();
+    Stop(kbmcUpgrade_);
+    Stop(keyUpgrade_);
     Stop(scan_);
     Stop(tx_);
     Stop(rx_);
@@ -185,6 +187,10 @@ bool CCCDev::Pause(int ms, const std::atomic<bool>* stop) {
     return !stopped;
 }
 
+void CCCDev::IdleWait(int ms, const std::atomic<bool>& stop) {
+    WaitUntil([&stop] { return stop.load(); }, std::chrono::milliseconds(std::max(ms, 1)));
+}
+
 void CCCDev::Notify(uint32_t code, uint32_t wParam, uint32_t lParam) {
     channel_.Send(code, wParam, lParam);
 }
@@ -284,6 +290,9 @@ void CCCDev::TxThread(Worker& self) {
 
 int CCCDev::Close() {
     channel_.Release();
+    // An upgrade must not go on talking to a keyboard that is being let go.
+    Stop(kbmcUpgrade_);
+    Stop(keyUpgrade_);
     SendCmd(CmdHostActive(false));
     Pause(50);
     if (m_nKbdKind == 3) {

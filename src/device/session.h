@@ -132,6 +132,19 @@ public:
     std::atomic<int> m_nKeyErr{0};
     std::atomic<uint16_t> m_nBlockAddr{0};
 
+    // ---- Firmware upgrade ----
+    // Starts the controller or the key-module upgrade on a thread of its own: 1 started,
+    // -1 not started (an upgrade runs already, or no thread). One upgrade at a time.
+    int StartKbmcUpgrade();
+    int StartKeyUpgrade();
+    // Polled by the window: percent (reported as the keyboard's progress word gives it)
+    // and error code, 0 while none occurred.
+    int GetKbmcUpgradePercent() const;
+    int GetKbmcUpgradeError() const;
+    int GetKeyUpgradePercent() const;
+    int GetKeyUpgradeError() const;
+    int IsUpgrading() const;
+
     // ---- Threads and control ----
     std::atomic<int> m_bRunning{0};
     std::atomic<int> m_nScanState{kScanIdle};
@@ -166,6 +179,29 @@ public:
     int GetKeyVerRange(uint8_t& total, uint8_t& minHi, uint8_t& minLo, uint8_t& maxHi,
                        uint8_t& maxLo);
 
+    // ---- Key programming, colours and device macros (caller's thread) ----
+    // Writes the slot's four layers and flag byte as the key table holds them. A macro on
+    // the key is read back first and written again after, so it survives. Returns 0, or
+    // the ReadMarco error when the macro could not be read whole: then nothing is
+    // written, since the rewrite would cost the key its macro.
+    int WriteKeyConfig(int slot, uint8_t hid);
+    int SetKeyColor(int slot, uint32_t colour);
+    int SetAllKeyColor(uint32_t colour);
+    void BlinkKey(int slot, uint32_t colour);
+    void StopBlinkKey(int slot, uint32_t colour);
+    void SetMarcoContent(const MarcoRecord& record);
+    int SaveMarco();
+    int GetMarcoContent(MarcoRecord& record);
+    int WriteMarco(int slot);
+    int ReadMarco(int slot);
+    int SetHostActive(int on);
+    int GetUsbRate() const { return m_nUsbRate; }
+    int SetUsbRate(int rate);
+    int SetOverload(int on, int count);
+    int SetNkro(int on);
+    int RelayLayerSwitch(uint32_t event);
+    bool HasMarcoLayer(int slot) const;
+
     // The receive thread's decoder, exposed so tests and the fuzzer can feed reports.
     void Dispatch(std::span<const uint8_t> payload);
 
@@ -174,6 +210,9 @@ public:
     bool WaitFlag(const std::atomic<int>& flag, int count, int intervalMs);
     // A fixed pause through the session clock. Returns early, false, when `stop` rises.
     bool Pause(int ms, const std::atomic<bool>* stop = nullptr);
+    // An idle worker's sleep: real time, never shortened by the clock, so a worker on a
+    // fast test clock does not spin.
+    void IdleWait(int ms, const std::atomic<bool>& stop);
     // Wakes every wait of the session (a mailbox rose, a stop was asked).
     void Poke();
 
@@ -197,6 +236,11 @@ private:
     void TxThread(Worker& self);
     void RxThread(Worker& self);
     void ScanThread(Worker& self);
+    // Firmware upgrade (session_upgrade.cpp).
+    int StartUpgrade(Worker& worker, void (CCCDev::*body)(Worker&));
+    void KbmcUpgradeThread(Worker& self);
+    void KeyUpgradeThread(Worker& self);
+    bool UpgradeWait(const std::atomic<int>& flag, int count, int intervalMs, const Worker& self);
     bool ScanPass(Worker& self);
     void ScanSlot(int slot);
     void ApplyKindAndViewFlags(uint16_t version);
@@ -204,6 +248,8 @@ private:
     void SendSummary(int state);
     int AdvanceScanState();
     bool TransportGone() const;
+    int KeepMarcoBeforeRewrite(int slot);
+    void SendKeyConfig(int slot);
     bool WaitUntil(const std::function<bool()>& pred, std::chrono::microseconds limit);
 
     SessionClock clock_;
@@ -220,6 +266,8 @@ private:
     Worker rx_;
     Worker tx_;
     Worker scan_;
+    Worker kbmcUpgrade_;
+    Worker keyUpgrade_;
 };
 
 // Notification parameter packing.

@@ -29,12 +29,12 @@ void CCCDev::RxThread(Worker& self) {
     std::array<uint8_t, kPayloadSize> payload{};
     while (!self.stop) {
         if (m_bRunning == 0) {
-            Pause(m_nIdleMs, &self.stop);
+            IdleWait(m_nIdleMs, self.stop);
             continue;
         }
         if (m_pUsb == nullptr || !m_pUsb->IsDevFound()) {
             DEV_LOG_V("pUsb-DevFound=false, continue");
-            Pause(m_nIdleMs, &self.stop);
+            IdleWait(m_nIdleMs, self.stop);
             continue;
         }
         // Bounded, so a stop request is seen within one read.
@@ -43,7 +43,7 @@ void CCCDev::RxThread(Worker& self) {
             Dispatch({payload.data(), std::min<size_t>(static_cast<size_t>(n), payload.size())});
         } else if (n < 0) {
             // The keyboard is gone or the transport closed: don't spin until detach.
-            Pause(m_nIdleMs, &self.stop);
+            IdleWait(m_nIdleMs, self.stop);
         }
     }
 }

@@ -280,7 +280,7 @@ void CCCDev::ScanThread(Worker& self) {
         if (m_nScanState >= kScanIdle) {
             // Idle: woken early by a scan request or a stop.
             WaitUntil([&] { return self.stop.load() || m_nScanState < kScanIdle; },
-                      clock_.Pause(100));
+                      std::chrono::milliseconds(100));
             continue;
         }
         if (ScanPass(self)) {

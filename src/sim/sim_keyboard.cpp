@@ -96,7 +96,8 @@ SimModule* SimKeyboard::ModuleAt(uint8_t slot) {
 }
 
 std::vector<SimPayload> SimKeyboard::Handle(std::span<const uint8_t> payload) {
-    if (payload.empty()) {
+    // A restarting controller hears nothing; what is sent meanwhile is lost.
+    if (payload.empty() || Restarting()) {
         return {};
     }
     SimPayload cmd{};
@@ -164,24 +165,6 @@ std::optional<SimPayload> SimKeyboard::Answer(const SimPayload& cmd) {
             return std::nullopt;
         default:
             return AnswerUpgrade(cmd);
-    }
-}
-
-std::optional<SimPayload> SimKeyboard::AnswerUpgrade(const SimPayload& cmd) {
-    switch (static_cast<ReportCode>(cmd[0])) {
-        case ReportCode::CmdEnterBootloader:
-        case ReportCode::CmdQueryReady:
-        case ReportCode::CmdWriteChunk:
-        case ReportCode::CmdErase:
-        case ReportCode::CmdProgramStart:
-        case ReportCode::CmdUpgradeEnd:
-        case ReportCode::CmdKbmcUpgradeState:
-        case ReportCode::CmdKeyUpgradeStart:
-        case ReportCode::CmdKeyUpgradeState:
-            // Firmware upgrade is not simulated yet: these go unanswered.
-            return std::nullopt;
-        default:
-            return std::nullopt;
     }
 }
 
@@ -317,6 +300,15 @@ std::optional<SimPayload> SimKeyboard::MarcoReply(const SimPayload& cmd) const {
     return r;
 }
 
+// Like the controller, rewriting a module's configuration or colour rebuilds its
+// settings block and loses the macro stored with it; the host writes the macro again.
+void SimKeyboard::DropMarco(SimModule& m) {
+    if (m.marco != ErasedMarco()) {
+        m.marco = ErasedMarco();
+        changed_ = true;
+    }
+}
+
 void SimKeyboard::WriteKeyConfig(const SimPayload& cmd) {
     if (busShort_ || cmd[1] == 0) {
         return;
@@ -330,6 +322,7 @@ void SimKeyboard::WriteKeyConfig(const SimPayload& cmd) {
                 m->flag = cmd[5];
                 changed_ = true;
             }
+            DropMarco(*m);
             return;
         }
     }
@@ -342,6 +335,7 @@ void SimKeyboard::SetColour(const SimPayload& cmd) {
             m->colour = colour;
             changed_ = true;
         }
+        DropMarco(*m);
     }
 }
 

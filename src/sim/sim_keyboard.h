@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <random>
@@ -75,8 +76,18 @@ public:
     std::optional<SimLayerSwitch> LastLayerSwitch() const { return layerSwitch_; }
     bool BusShorted() const { return busShort_; }
 
+    // Firmware upgrade, since power-up: the controller image as the bootloader programmed
+    // it (0xFF where nothing was written), and the key module image the controller
+    // collected for its modules.
+    const std::vector<uint8_t>& KbmcFlash() const { return upgrade_.kbmcFlash; }
+    const std::vector<uint8_t>& KeyImage() const { return upgrade_.keyImage; }
+    // True once when the keyboard has pulled itself out (faults.vanishAfterChunks); the
+    // backend then detaches it.
+    bool TakeVanished();
+
 private:
     std::optional<SimPayload> Answer(const SimPayload& cmd);
+    void DropMarco(SimModule& m);
     std::optional<SimPayload> AnswerUpgrade(const SimPayload& cmd);
     std::vector<SimPayload> ApplyFaults(uint8_t code, SimPayload reply);
 
@@ -108,6 +119,32 @@ private:
     bool busShort_ = false;
     bool changed_ = false;
     uint64_t repliesSent_ = 0;
+
+    // Firmware upgrade (sim_upgrade.cpp).
+    struct Upgrade {
+        std::vector<uint8_t> kbmcFlash = std::vector<uint8_t>(kSimKbmcBlocks * 2048, 0xFF);
+        std::vector<uint8_t> keyImage = std::vector<uint8_t>(7168, 0xFF);
+        bool programming = false;  // 0x20 seen since the bootloader started
+        int block = 0;             // controller block the next chunk goes to
+        int received = 0;          // controller image bytes received
+        int busyQueries = 0;       // state queries the last full block still programs for
+        bool stalled = false;      // the last full block never finishes
+        bool keyUpgrading = false;
+        int keyStep = 0;
+        uint16_t keyProgress = 0;
+        int chunks = 0;  // every 0x0C, for the faults
+        bool vanished = false;
+        std::chrono::steady_clock::time_point deafUntil{};
+    };
+    bool Restarting() const;
+    void Restart(char stage);
+    std::optional<SimPayload> Chunk(const SimPayload& cmd);
+    bool StoreKbmcChunk(unsigned address, const uint8_t* data);
+    bool StoreKeyChunk(unsigned address, const uint8_t* data);
+    SimPayload KbmcStateReply();
+    SimPayload KeyStateReply();
+    void EndUpgrade();
+    Upgrade upgrade_;
 };
 
 }  // namespace tavrik::sim

@@ -1,0 +1,244 @@
+// Command sequences of the operations that change a keyboard. A small stand-in
+// controller takes the commands off the session's ring and answers macro reads, so
+// every report the session would send can be checked in order.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <thread>
+
+#include "device/key_assign.h"
+#include "device/session.h"
+#include "keys/keycodes.h"
+#include "log_capture.h"
+#include "notify_recorder.h"
+
+namespace tavrik {
+namespace {
+
+using Sent = std::vector<std::vector<uint8_t>>;
+
+class SessionProgramTest : public ::testing::Test {
+protected:
+    test::NotifyRecorder rec;
+    CCCDev dev{0, &rec};
+    std::map<int, MarcoEntry> stored;  // the key's macro as the controller holds it
+    std::atomic<bool> answerReads{true};
+    std::atomic<int> wrongEntryAt{-1};
+    std::mutex sentLock;
+    Sent sent;
+    std::atomic<bool> stop{false};
+    std::thread controller;
+
+    void SetUp() override {
+        dev.Clock().SetPauseScale(0.01);
+        controller = std::thread([this] { Serve(); });
+    }
+    void TearDown() override {
+        stop = true;
+        controller.join();
+    }
+
+    void Serve() {
+        std::array<uint8_t, kReportSize> slot{};
+        while (!stop) {
+            if (dev.TakeCmd(slot) >= CCCDev::TxRingSize()) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                continue;
+            }
+            std::vector<uint8_t> cmd(slot.begin() + 1, slot.begin() + 1 + slot[0]);
+            {
+                std::lock_guard lock(sentLock);
+                sent.push_back(cmd);
+            }
+            if (cmd[0] == 0x42 && answerReads) {
+                const int entry = cmd[2] - 5;
+                const auto it = stored.find(entry);
+                const MarcoEntry e =
+                    it == stored.end() ? MarcoEntry{0xFF, 0xFF, 0xFFFF} : it->second;
+                std::array<uint8_t, 64> r{
+                    0x43,
+                    cmd[1],
+                    static_cast<uint8_t>(entry == wrongEntryAt ? cmd[2] + 1 : cmd[2]),
+                    e.flag,
+                    e.kv,
+                    static_cast<uint8_t>(e.delay >> 8),
+                    static_cast<uint8_t>(e.delay & 0xFF)};
+                dev.Dispatch(r);
+            }
+        }
+    }
+
+    // What the controller took so far, once the ring has been quiet for a moment.
+    Sent Taken() {
+        size_t count = SIZE_MAX;
+        for (int i = 0; i < 200; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::lock_guard lock(sentLock);
+            if (sent.size() == count) {
+                break;
+            }
+            count = sent.size();
+        }
+        std::lock_guard lock(sentLock);
+        return sent;
+    }
+    void Forget() {
+        std::lock_guard lock(sentLock);
+        sent.clear();
+    }
+
+    // A present key in `slot` whose layer 2 plays a three-step macro.
+    void MacroKey(int slot) {
+        std::array<uint8_t, 64> info{
+            0x05, static_cast<uint8_t>(slot), 1, 2, 3, 4, 9, 0x04, 0x05, 0x03, 0x06, 0x01};
+        dev.Dispatch(info);
+        stored = {{0, {1, 4, 10}}, {1, {2, 4, 10}}, {2, {1, 5, 20}}, {3, {0, 0, 0}}};
+    }
+};
+
+std::vector<uint8_t> Codes(const Sent& sent) {
+    std::vector<uint8_t> codes;
+    for (const auto& c : sent) {
+        codes.push_back(c[0]);
+    }
+    return codes;
+}
+
+TEST_F(SessionProgramTest, RewritingAMacroKeyReadsItBackAndWritesItAgain) {
+    MacroKey(7);
+    ASSERT_EQ(dev.WriteKeyConfig(7, 0x05), 0);
+    const Sent s = Taken();
+    // Four reads (the fourth brings the end entry), the config, then four writes.
+    EXPECT_EQ(Codes(s),
+              (std::vector<uint8_t>{0x42, 0x42, 0x42, 0x42, 0x09, 0x40, 0x40, 0x40, 0x40}));
+    EXPECT_EQ(s[0].size(), 64u);
+    EXPECT_EQ(s[4], (std::vector<uint8_t>{0x09, 9, 0x05, 0x03, 0x06, 0x01, 0x04}));
+    EXPECT_EQ(s[5][2], 5);  // entry 0 travels as record 5
+    EXPECT_EQ(s[7][3], 1);
+    EXPECT_EQ(s[7][5], 0);  // delay 20, high byte first
+    EXPECT_EQ(s[7][6], 20);
+    EXPECT_EQ(s[8][2], 8);
+    EXPECT_EQ(s[8][3], 0);  // the end entry goes last
+}
+
+TEST_F(SessionProgramTest, AMacroThatCannotBeReadBackIsNotOverwritten) {
+    MacroKey(7);
+    answerReads = false;
+    EXPECT_EQ(dev.WriteKeyConfig(7, 0x05), -3);
+    for (uint8_t code : Codes(Taken())) {
+        EXPECT_EQ(code, 0x42);  // two read attempts, and nothing else
+    }
+    // A wrong reply is no better than none.
+    Forget();
+    answerReads = true;
+    wrongEntryAt = 1;
+    EXPECT_EQ(dev.SetKeyColor(7, 0x102030), -4);
+    const auto codes = Codes(Taken());
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x2E), 0);
+}
+
+TEST_F(SessionProgramTest, WriteKeyConfigOnAnEmptySlotSendsNothing) {
+    EXPECT_EQ(dev.WriteKeyConfig(3, 0x04), 0);
+    EXPECT_TRUE(Taken().empty());
+}
+
+TEST_F(SessionProgramTest, WriteMarcoStopsAfterTheEndEntryOrTheLimit) {
+    MarcoRecord r{};
+    r.flag = 1;
+    r.entries[0] = {1, 4, 10};
+    r.entries[1] = {2, 4, 10};
+    r.entries[2] = {1, 5, 10};
+    dev.SetMarcoContent(r);
+    dev.WriteMarco(2);
+    Sent s = Taken();
+    ASSERT_EQ(s.size(), 4u);
+    EXPECT_EQ(s[3][2], 8);
+    Forget();
+    for (auto& e : r.entries) {
+        e = {1, 4, 10};
+    }
+    dev.SetMarcoContent(r);
+    dev.WriteMarco(2);
+    EXPECT_EQ(Taken().size(), 65u);
+}
+
+TEST_F(SessionProgramTest, SaveMarcoNeedsPendingContent) {
+    {
+        std::lock_guard lock(dev.m_TableLock);
+        dev.m_nMarcoKey = 4;
+    }
+    EXPECT_EQ(dev.SaveMarco(), -1);
+    EXPECT_TRUE(Taken().empty());
+}
+
+TEST_F(SessionProgramTest, ColourTravelsAsNibblesAndIsLoggedShifted) {
+    std::array<uint8_t, 64> info{0x05, 3, 1, 0, 0, 0, 4, 0x04, 0, 0, 0, 1};
+    dev.Dispatch(info);
+    test::LogCapture log;
+    dev.m_bLogOn = 1;
+    ASSERT_EQ(dev.SetKeyColor(3, 0xFF8010), 0);  // blue FF, green 80, red 10
+    const Sent s = Taken();
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(s[0], (std::vector<uint8_t>{0x2E, 3, 0, 1, 8, 15}));
+    EXPECT_TRUE(log.Contains("Set idx 3 color to 16 128 240"));
+    EXPECT_EQ(dev.GetKeySlot(3).color, 0xFF8010u);
+
+    // A key without assignment keeps its waiting colour.
+    std::array<uint8_t, 64> waiting{0x05, 5, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0};
+    dev.Dispatch(waiting);
+    EXPECT_EQ(dev.SetKeyColor(5, 0xFFFFFF), 0);
+    EXPECT_EQ(Taken().size(), 1u);
+}
+
+TEST_F(SessionProgramTest, ModesOnOldAndNewControllers) {
+    std::array<uint8_t, 64> ver{0x31, 0, 'A', 1, 10, 1, 44, 0, 44};  // word 266
+    dev.Dispatch(ver);
+    EXPECT_EQ(dev.SetNkro(1), 0);
+    EXPECT_TRUE(Taken().empty());
+
+    ver[4] = 50;  // word 306: 44 standard modules, 60 in overload mode
+    dev.Dispatch(ver);
+    EXPECT_EQ(dev.SetOverload(1, 0), 1);
+    EXPECT_EQ(dev.SetNkro(1), 1);
+    const Sent s = Taken();
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(s[0], (std::vector<uint8_t>{0x44, 1, 3, 60, 0x16, 0x25}));
+    EXPECT_EQ(s[1], (std::vector<uint8_t>{0x44, 1, 4, 1, 0x17, 0x20}));
+    EXPECT_EQ(dev.m_nScanState, kScanRequested);
+}
+
+TEST_F(SessionProgramTest, LayerRelayRepacksTheEvent) {
+    // Slot 4 (sent as 5) of keyboard 1 pressed L1 with the extra flag; then released it.
+    EXPECT_EQ(dev.RelayLayerSwitch(0x05D18101), 1);
+    EXPECT_EQ(dev.RelayLayerSwitch(0x05D24001), 1);
+    const Sent s = Taken();
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(s[0], (std::vector<uint8_t>{0x46, 1, 2, 2, 5, 0xD1, 0x81, 0}));
+    EXPECT_EQ(s[1], (std::vector<uint8_t>{0x46, 1, 3, 2, 5, 0xD2, 0x00, 0}));
+}
+
+TEST(KeyAssign, FlagByteFollowsTheValue) {
+    EXPECT_EQ(UpdatedKeyFlag(0x00, 0x04, 0), 0x01);  // a key on layer 0
+    EXPECT_EQ(UpdatedKeyFlag(0x00, 0x04, 2), 0x04);
+    EXPECT_EQ(UpdatedKeyFlag(0x01, 0xDC, 0), 0x00);  // K/LT clears bit 0
+    EXPECT_EQ(UpdatedKeyFlag(0x00, 0xD5, 3), 0x09);  // LT sets it, layer 3 its own bit
+    EXPECT_EQ(UpdatedKeyFlag(0x00, 0x00, 1), 0x02);
+}
+
+TEST_F(SessionProgramTest, AssigningACodeWithoutHidValueOnlyTouchesTheFlag) {
+    std::array<uint8_t, 64> info{0x05, 3, 1, 0, 0, 0, 4, 0x04, 0, 0, 0, 0};
+    dev.Dispatch(info);
+    dev.m_nCurLayer = 1;
+    EXPECT_EQ(AssignKeyCode(dev, 3, 0x10), 0);  // generic Shift: no HID value
+    EXPECT_EQ(dev.GetKeySlot(3).flag, 0x02);
+    EXPECT_TRUE(Taken().empty());
+    EXPECT_EQ(AssignKeyCode(dev, 3, 'B'), 0);
+    const Sent s = Taken();
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(s[0], (std::vector<uint8_t>{0x09, 4, 0x05, 0, 0, 0x02, 0x04}));
+    EXPECT_EQ(AssignKeyCode(dev, 90, 'B'), -1);
+}
+
+}  // namespace
+}  // namespace tavrik
