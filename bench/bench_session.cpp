@@ -93,7 +93,9 @@ double ProcessCpuSeconds() {
 // CPU an attached session uses while nothing happens, as a share of one core.
 void BM_IdleSessionCpu(benchmark::State& state) {
     Attached a(60, 1);
+    a.dev.RequestScan();
     a.WaitPasses(2);
+    a.dev.Clock().SetPauseScale(1.0);
     while (a.dev.IsScanBusy()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

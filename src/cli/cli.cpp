@@ -18,6 +18,9 @@ const std::vector<CommandDef>& Table() {
         AddMacroCommands(t);
         AddFirmwareCommands(t);
         AddDeviceCommands(t);
+        AddProgramCommands(t);
+        AddBackupCommands(t);
+        AddUpgradeCommands(t);
         AddSimCommands(t);
         return t;
     }();

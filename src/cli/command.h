@@ -45,6 +45,9 @@ void AddMacroCommands(std::vector<CommandDef>& table);
 void AddFirmwareCommands(std::vector<CommandDef>& table);
 void AddDeviceCommands(std::vector<CommandDef>& table);
 void AddSimCommands(std::vector<CommandDef>& table);
+void AddProgramCommands(std::vector<CommandDef>& table);
+void AddBackupCommands(std::vector<CommandDef>& table);
+void AddUpgradeCommands(std::vector<CommandDef>& table);
 
 // Reports a usage error for `def` and returns kExitUsage.
 int UsageError(Context& ctx, const CommandDef& def, const std::string& message);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 
 #include "app/paths.h"
@@ -108,6 +109,12 @@ std::unique_ptr<Keyboards> Keyboards::Open(Context& ctx, int& status) {
         slot->dev = std::make_unique<CCCDev>(i, &slot->events);
         slot->dev->m_bLogOn = ctx.global.verbose ? 1 : 0;
         slot->dev->m_pUsb = slot->usb.get();
+        if (kb->sim_ != nullptr) {
+            // Simulated keyboards may run on a faster clock (tests, demos).
+            if (const char* scale = std::getenv("TAVRIK_SIM_PAUSE_SCALE")) {
+                slot->dev->Clock().SetPauseScale(std::clamp(std::atof(scale), 0.0, 1.0));
+            }
+        }
         slot->dev->StartRx();
         slot->dev->StartTx();
         kb->slots_.push_back(std::move(slot));

@@ -1,0 +1,466 @@
+// Commands that change a keyboard: key codes, colours, macros and controller modes.
+#include <algorithm>
+#include <cctype>
+#include <map>
+
+#include "cli/format.h"
+#include "cli/keyboards.h"
+#include "device/key_assign.h"
+#include "keys/keycodes.h"
+#include "macro/marco_codec.h"
+#include "macro/marco_file.h"
+
+namespace tavrik::cli {
+
+namespace {
+
+// The selected keyboard, attached and scanned once so its key table is filled.
+struct Prepared {
+    std::unique_ptr<Keyboards> keyboards;
+    int index = 0;
+    CCCDev& Dev() { return keyboards->Session(index); }
+};
+
+std::optional<Prepared> Prepare(Context& ctx, int& status) {
+    Prepared p;
+    p.keyboards = Keyboards::Open(ctx, status);
+    if (!p.keyboards) {
+        return std::nullopt;
+    }
+    const auto selected = p.keyboards->Selected(ctx);
+    if (!selected || !p.keyboards->ScanOnce(ctx, *selected)) {
+        status = kExitFailed;
+        return std::nullopt;
+    }
+    p.index = *selected;
+    return p;
+}
+
+// A slot that holds a module running its application, or an explanation.
+bool UsableSlot(Context& ctx, CCCDev& dev, int slot) {
+    const KeySlot k = dev.GetKeySlot(slot);
+    if (!k.Present()) {
+        ctx.err << "tavrikctl: there is no key module in slot " << slot << "\n";
+        return false;
+    }
+    if (k.type == 'B') {
+        ctx.err << "tavrikctl: the key module in slot " << slot
+                << " runs its bootloader; upgrade its firmware first\n";
+        return false;
+    }
+    return true;
+}
+
+std::optional<int> SlotArg(Context& ctx, const std::string& text) {
+    const auto slot = ParseNumber(text, 0, static_cast<long>(kKeySlots) - 1);
+    if (!slot) {
+        ctx.err << "tavrikctl: SLOT is a number 0..89, not '" << text << "'\n";
+        return std::nullopt;
+    }
+    return static_cast<int>(*slot);
+}
+
+std::optional<int> LayerArg(Context& ctx, const std::string& text) {
+    const auto layer = ParseNumber(text, 0, 3);
+    if (!layer) {
+        ctx.err << "tavrikctl: LAYER is a number 0..3, not '" << text << "'\n";
+        return std::nullopt;
+    }
+    return static_cast<int>(*layer);
+}
+
+// A key by name (as `tavrikctl keys` lists them, or an alias) or by key code number.
+std::optional<uint8_t> KeyCodeArg(const std::string& text) {
+    if (const auto code = ParseNumber(text, 0, 255)) {
+        return static_cast<uint8_t>(*code);
+    }
+    uint8_t hid = 0;
+    if (!ParseHidValue(text, hid)) {
+        return std::nullopt;
+    }
+    const uint8_t code = KeyCodeOfHid(hid);
+    if (code == 0 && hid != 0) {
+        return std::nullopt;
+    }
+    return code;
+}
+
+int RunSetKey(const Args& args, Context& ctx) {
+    const auto& pos = args.Positional();
+    if (pos.size() != 3) {
+        ctx.err << "tavrikctl set-key: expected SLOT LAYER KEY\n";
+        return kExitUsage;
+    }
+    const auto slot = SlotArg(ctx, pos[0]);
+    const auto layer = LayerArg(ctx, pos[1]);
+    if (!slot || !layer) {
+        return kExitUsage;
+    }
+    const auto code = KeyCodeArg(pos[2]);
+    if (!code) {
+        ctx.err << "tavrikctl set-key: unknown key '" << pos[2]
+                << "' (see 'tavrikctl keys' for names and codes)\n";
+        return kExitUsage;
+    }
+    if (*code == VK_MARCO || *code == VK_WAIT_UPGRADE || *code == VK_WAIT_SET) {
+        ctx.err << "tavrikctl set-key: key code " << HexText(*code, 2)
+                << " marks a key's state and cannot be assigned; use 'macro write' for a "
+                   "macro\n";
+        return kExitUsage;
+    }
+    if (HidOfKeyCode(*code) == 0) {
+        ctx.err << "tavrikctl set-key: key code " << HexText(*code, 2)
+                << " has no HID value, so the keyboard cannot store it\n";
+        return kExitUsage;
+    }
+    if (*layer != 0 && IsLayerKeyHid(HidOfKeyCode(*code)) && HidOfKeyCode(*code) >= 0xDC) {
+        ctx.err << "tavrikctl set-key: K/LT layer keys go on layer 0 only\n";
+        return kExitUsage;
+    }
+    int status = kExitOk;
+    auto p = Prepare(ctx, status);
+    if (!p) {
+        return status;
+    }
+    CCCDev& dev = p->Dev();
+    if (!UsableSlot(ctx, dev, *slot)) {
+        return kExitFailed;
+    }
+    dev.m_nCurLayer = static_cast<uint8_t>(*layer);
+    if (const int r = AssignKeyCode(dev, *slot, *code); r != 0) {
+        ctx.err << "tavrikctl set-key: the key's macro could not be read back (" << r
+                << "), so the key was left unchanged to keep it\n";
+        return kExitFailed;
+    }
+    const uint8_t hid = HidOfKeyCode(*code);
+    ctx.out << "slot " << *slot << " layer " << *layer << ": " << HidKeyName(hid) << " (code "
+            << HexText(*code, 2) << ", HID " << HexText(hid, 2) << "), flag "
+            << HexText(dev.GetKeySlot(*slot).flag, 2) << "\n";
+    return kExitOk;
+}
+
+std::optional<uint32_t> ColourArg(const std::string& text) {
+    static const std::map<std::string, uint32_t> names = {
+        {"red", 0x0000F0},    {"green", 0x00F000}, {"blue", 0xF00000},    {"white", 0xF0F0F0},
+        {"yellow", 0x00F0F0}, {"cyan", 0xF0F000},  {"magenta", 0xF000F0}, {"orange", 0x0080F0},
+        {"purple", 0xF00080}, {"pink", 0x8040F0},  {"off", 0x000000},     {"black", 0x000000},
+    };
+    std::string lower;
+    for (char c : text) {
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (const auto it = names.find(lower); it != names.end()) {
+        return it->second;
+    }
+    if (lower.size() == 7 && lower[0] == '#') {
+        const auto rgb = ParseNumber("0x" + lower.substr(1), 0, 0xFFFFFF);
+        if (rgb) {
+            const auto v = static_cast<uint32_t>(*rgb);
+            // #RRGGBB to 0x00BBGGRR.
+            return (v >> 16 & 0xFF) | (v & 0xFF00) | (v & 0xFF) << 16;
+        }
+    }
+    return std::nullopt;
+}
+
+int RunSetColor(const Args& args, Context& ctx) {
+    const auto& pos = args.Positional();
+    if (pos.size() != 2) {
+        ctx.err << "tavrikctl set-color: expected SLOT|all COLOR\n";
+        return kExitUsage;
+    }
+    const bool all = pos[0] == "all";
+    const auto slot = all ? std::optional<int>(0) : SlotArg(ctx, pos[0]);
+    const auto colour = ColourArg(pos[1]);
+    if (!slot) {
+        return kExitUsage;
+    }
+    if (!colour) {
+        ctx.err << "tavrikctl set-color: COLOR is #RRGGBB or a name (red, green, blue, white, "
+                   "yellow, cyan, magenta, orange, purple, pink, off), not '"
+                << pos[1] << "'\n";
+        return kExitUsage;
+    }
+    int status = kExitOk;
+    auto p = Prepare(ctx, status);
+    if (!p) {
+        return status;
+    }
+    CCCDev& dev = p->Dev();
+    if (all) {
+        if (const int r = dev.SetAllKeyColor(*colour); r != 0) {
+            ctx.err << "tavrikctl set-color: a key's macro could not be read back; that key "
+                       "kept its colour\n";
+            return kExitFailed;
+        }
+        ctx.out << "all assigned keys: " << ColourText(*colour & 0xF0F0F0) << "\n";
+        return kExitOk;
+    }
+    if (!UsableSlot(ctx, dev, *slot)) {
+        return kExitFailed;
+    }
+    const uint8_t k = dev.GetKeySlot(*slot).vk[0];
+    if (k == VK_WAIT_SET) {
+        ctx.err << "tavrikctl set-color: slot " << *slot
+                << " has no assignment on layer 0; give it a key first\n";
+        return kExitFailed;
+    }
+    if (const int r = dev.SetKeyColor(*slot, *colour); r != 0) {
+        ctx.err << "tavrikctl set-color: the key's macro could not be read back (" << r
+                << "), so the key was left unchanged to keep it\n";
+        return kExitFailed;
+    }
+    // The LED keeps four bits per channel.
+    ctx.out << "slot " << *slot << ": " << ColourText(*colour & 0xF0F0F0) << "\n";
+    return kExitOk;
+}
+
+int RunMacroRead(const Args& args, Context& ctx) {
+    const auto& pos = args.Positional();
+    if (pos.size() != 1 || !args.Has("output")) {
+        ctx.err << "tavrikctl macro read: expected SLOT -o FILE\n";
+        return kExitUsage;
+    }
+    const auto slot = SlotArg(ctx, pos[0]);
+    if (!slot) {
+        return kExitUsage;
+    }
+    int status = kExitOk;
+    auto p = Prepare(ctx, status);
+    if (!p) {
+        return status;
+    }
+    CCCDev& dev = p->Dev();
+    if (!UsableSlot(ctx, dev, *slot)) {
+        return kExitFailed;
+    }
+    {
+        std::lock_guard lock(dev.m_TableLock);
+        dev.m_nMarcoKey = *slot;
+    }
+    MarcoRecord record{};
+    const int r = dev.GetMarcoContent(record);
+    if (r == -2) {
+        ctx.err << "tavrikctl macro read: the key in slot " << *slot << " has no macro\n";
+        return kExitFailed;
+    }
+    if (r != 0) {
+        ctx.err << "Read Marco Fail, error code is " << r << "\n";
+        return kExitFailed;
+    }
+    record.flag = 1;
+    const std::string path = args.Get("output");
+    if (SaveMarcoFile(path, record) != MarcoFileStatus::Ok) {
+        ctx.err << "tavrikctl: cannot write macro file '" << path << "'\n";
+        return kExitFailed;
+    }
+    const DecodedMarco macro = DecodeMarco(record.entries, dev.m_nMarcoMax);
+    ctx.out << "wrote " << path << ": " << MarcoModeName(macro.mode) << ", " << macro.steps.Size()
+            << " steps from slot " << *slot << "\n";
+    return kExitOk;
+}
+
+int RunMacroWrite(const Args& args, Context& ctx) {
+    const auto& pos = args.Positional();
+    if (pos.size() != 2) {
+        ctx.err << "tavrikctl macro write: expected SLOT FILE\n";
+        return kExitUsage;
+    }
+    const auto slot = SlotArg(ctx, pos[0]);
+    const auto layer = LayerArg(ctx, args.Get("layer", "0"));
+    if (!slot || !layer) {
+        return kExitUsage;
+    }
+    const MarcoFileResult file = LoadMarcoFile(pos[1]);
+    if (file.status == MarcoFileStatus::InvalidData) {
+        ctx.err << kMarcoFileInvalidText << "\n";
+        return kExitBadData;
+    }
+    if (file.status != MarcoFileStatus::Ok) {
+        ctx.err << "tavrikctl: cannot read macro file '" << pos[1] << "'\n";
+        return kExitFailed;
+    }
+    int length = 0;
+    while (length < kMarcoEntryCount && !IsMarcoListEnd(file.record.entries[length].flag)) {
+        ++length;
+    }
+    if (length == 0) {
+        ctx.err << "tavrikctl macro write: the macro file holds no steps\n";
+        return kExitBadData;
+    }
+    int status = kExitOk;
+    auto p = Prepare(ctx, status);
+    if (!p) {
+        return status;
+    }
+    CCCDev& dev = p->Dev();
+    if (!UsableSlot(ctx, dev, *slot)) {
+        return kExitFailed;
+    }
+    if (length > dev.m_nMarcoMax) {
+        ctx.err << "tavrikctl macro write: the macro has " << length
+                << " entries; this keyboard holds " << dev.m_nMarcoMax << "\n";
+        return kExitBadData;
+    }
+    const KeySlot k = dev.GetKeySlot(*slot);
+    for (int l = 0; l < 4; ++l) {
+        if (l != *layer && k.vk[l] == VK_MARCO) {
+            ctx.err << "tavrikctl macro write: the key in slot " << *slot
+                    << " already plays a macro on layer " << l
+                    << "; a key holds one macro, on one layer\n";
+            return kExitFailed;
+        }
+    }
+    {
+        std::lock_guard lock(dev.m_TableLock);
+        dev.m_nMarcoKey = *slot;
+    }
+    dev.m_nCurLayer = static_cast<uint8_t>(*layer);
+    MarcoRecord record = file.record;
+    record.flag = 1;
+    dev.SetMarcoContent(record);
+    if (dev.SaveMarco() != 0) {
+        ctx.err << "tavrikctl macro write: the macro could not be stored\n";
+        return kExitFailed;
+    }
+    const DecodedMarco macro = DecodeMarco(record.entries, dev.m_nMarcoMax);
+    ctx.out << "slot " << *slot << " layer " << *layer << ": " << MarcoModeName(macro.mode)
+            << " macro, " << macro.steps.Size() << " steps\n";
+    return kExitOk;
+}
+
+std::optional<bool> OnOffArg(const std::string& text) {
+    if (text == "on") {
+        return true;
+    }
+    if (text == "off") {
+        return false;
+    }
+    return std::nullopt;
+}
+
+int RunMode(const Args& args, Context& ctx) {
+    const auto& pos = args.Positional();
+    if (pos.size() != 2 || (pos[0] != "nkro" && pos[0] != "overload" && pos[0] != "rate")) {
+        ctx.err << "tavrikctl mode: expected nkro on|off, overload on|off [--count N] or rate "
+                   "MS\n";
+        return kExitUsage;
+    }
+    const std::string& what = pos[0];
+    std::optional<bool> on;
+    std::optional<long> value;
+    if (what == "rate") {
+        value = ParseNumber(pos[1], 1, 10);
+        static const int rates[] = {1, 2, 3, 4, 5, 8, 10};
+        if (!value || std::find(std::begin(rates), std::end(rates), *value) == std::end(rates)) {
+            ctx.err << "tavrikctl mode rate: MS is one of 1, 2, 3, 4, 5, 8, 10\n";
+            return kExitUsage;
+        }
+    } else {
+        on = OnOffArg(pos[1]);
+        if (!on) {
+            ctx.err << "tavrikctl mode " << what << ": expected on or off\n";
+            return kExitUsage;
+        }
+        if (what == "overload") {
+            value = ParseNumber(args.Get("count", "0"), 0, 90);
+            if (!value || (*value != 0 && *value < 42)) {
+                ctx.err << "tavrikctl mode overload: --count is 42..90, or 0 for the "
+                           "controller's own limits\n";
+                return kExitUsage;
+            }
+        }
+    }
+    int status = kExitOk;
+    auto p = Prepare(ctx, status);
+    if (!p) {
+        return status;
+    }
+    CCCDev& dev = p->Dev();
+    if (what == "nkro") {
+        if (dev.SetNkro(*on ? 1 : 0) == 0 && *on) {
+            ctx.err << "tavrikctl mode nkro: the controller firmware V"
+                    << VersionText(dev.m_nKbmcVerHi, dev.m_nKbmcVerLo)
+                    << " is too old for full-key rollover\n";
+            return kExitFailed;
+        }
+    } else if (what == "overload") {
+        dev.SetOverload(*on ? 1 : 0, static_cast<int>(*value));
+    } else {
+        // The controller does not answer a rate change; read it back instead.
+        dev.SetUsbRate(static_cast<int>(*value));
+    }
+    // The keyboard's own word on what it now runs.
+    if (dev.GetKbmcStageVer() < 0 || (what == "rate" && dev.ReadUsbRate() < 0)) {
+        ctx.err << "tavrikctl mode: the keyboard did not answer after the change\n";
+        return kExitFailed;
+    }
+    ctx.out << "full-key rollover " << (dev.m_bNkro ? "on" : "off") << ", overload "
+            << (dev.m_bOverload ? "on" : "off") << " (" << dev.m_nKeyMax << " modules), USB rate "
+            << static_cast<int>(dev.m_nUsbRate) << "\n";
+    const int word = dev.m_nKbmcVerHi << 8 | dev.m_nKbmcVerLo;
+    if (what == "overload" && word < 306) {
+        ctx.out << "(controller firmware V" << VersionText(dev.m_nKbmcVerHi, dev.m_nKbmcVerLo)
+                << " does not report its module limit, so the change cannot be checked)\n";
+        return kExitOk;
+    }
+    const bool took = what == "nkro"       ? (dev.m_bNkro != 0) == *on
+                      : what == "overload" ? (dev.m_bOverload != 0) == *on ||
+                                                 (*value != 0 && dev.m_nKeyMax == *value)
+                                           : dev.m_nUsbRate == *value;
+    if (!took) {
+        ctx.err << "tavrikctl mode: the keyboard did not take the change\n";
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+void AddProgramCommands(std::vector<CommandDef>& table) {
+    table.push_back(
+        {"set-key",
+         "SLOT LAYER KEY",
+         "Give a key a key code on one layer",
+         "SLOT is 0..89, LAYER 0..3, KEY a name as 'tavrikctl keys' lists them (A, F5,\n"
+         "L Shift, LT1, Vol+...), an alias (LShift, Enter, kp1...) or a key code number.\n"
+         "The key's flag byte follows the new value; a macro on the key is kept.\n",
+         {},
+         RunSetKey});
+    table.push_back(
+        {"set-color",
+         "SLOT|all COLOR",
+         "Set the LED colour of one key or of all keys",
+         "COLOR is #RRGGBB or red, green, blue, white, yellow, cyan, magenta, orange,\n"
+         "purple, pink, off. The LED keeps the upper four bits of each channel. Keys without\n"
+         "an assignment keep their waiting colour.\n",
+         {},
+         RunSetColor});
+    table.push_back({"macro read",
+                     "SLOT -o FILE",
+                     "Save the macro of a key to a macro file",
+                     "Reads the macro stored on the key in SLOT and writes it as a macro file.\n",
+                     {{"output", true, 'o'}},
+                     RunMacroRead});
+    table.push_back(
+        {"macro write",
+         "SLOT FILE [--layer L]",
+         "Store a macro file's macro on a key",
+         "Makes LAYER (default 0) of the key in SLOT play the macro of FILE. A key holds\n"
+         "one macro on one layer: a key that plays a macro on another layer is refused.\n",
+         {{"layer", true}},
+         RunMacroWrite});
+    table.push_back(
+        {"mode",
+         "nkro on|off | overload on|off [--count N] | rate MS",
+         "Switch the controller's modes",
+         "  nkro on|off       full-key rollover\n"
+         "  overload on|off   more key modules than the standard number; --count N sets\n"
+         "                    the number (42..90; 0 takes the controller's own limits)\n"
+         "  rate MS           USB report interval: 1, 2, 3, 4, 5, 8 or 10 ms\n"
+         "Each change is checked against what the keyboard reports afterwards.\n",
+         {{"count", true}},
+         RunMode});
+}
+
+}  // namespace tavrik::cli

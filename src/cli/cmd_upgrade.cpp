@@ -1,0 +1,5 @@
+#include "cli/command.h"
+
+namespace tavrik::cli {
+void AddUpgradeCommands(std::vector<CommandDef>&) {}
+}  // namespace tavrik::cli
