@@ -160,6 +160,20 @@ struct SimBackend::Core {
         delivered.notify_all();
     }
 
+    // A keyboard that pulls itself out: unplugged like Detach, if it is still plugged in.
+    void Vanish(const std::shared_ptr<Device>& device) {
+        {
+            std::lock_guard lock(mu);
+            for (auto& slot : slots) {
+                if (slot.device == device) {
+                    Unplug(slot);
+                }
+            }
+        }
+        DeliverHotplug();
+        SaveBound();
+    }
+
     std::vector<SimFileKeyboard> Snapshot() const {
         std::lock_guard lock(mu);
         std::vector<SimFileKeyboard> out;
@@ -259,6 +273,7 @@ public:
             return -1;
         }
         bool changed = false;
+        bool vanished = false;
         {
             std::lock_guard lock(device_->mu);
             if (!device_->attached) {
@@ -266,8 +281,12 @@ public:
             }
             device_->Deliver(device_->keyboard.Handle({report + 1, size - 1}));
             changed = device_->keyboard.TakeChanged();
+            vanished = device_->keyboard.TakeVanished();
         }
-        if (changed) {
+        if (vanished) {
+            // Unplugging takes the backend's lock before the device's, so not in there.
+            core_->Vanish(device_);
+        } else if (changed) {
             core_->SaveBound();
         }
         return static_cast<int>(size);

@@ -123,14 +123,24 @@ void ReadStage(const json& obj, const std::string& where, char& out) {
     }
 }
 
+SimVersion VersionPair(const json& v, const std::string& at) {
+    if (!v.is_array() || v.size() != 2) {
+        Fail(at, "expected [high, low]");
+    }
+    return {Byte(v[0], at + "[0]"), Byte(v[1], at + "[1]")};
+}
+
 void ReadVersion(const json& obj, const std::string& where, uint8_t& hi, uint8_t& lo) {
     if (const json* v = Field(obj, "version")) {
-        const auto at = Join(where, "version");
-        if (!v->is_array() || v->size() != 2) {
-            Fail(at, "expected [high, low]");
-        }
-        hi = Byte((*v)[0], at + "[0]");
-        lo = Byte((*v)[1], at + "[1]");
+        const SimVersion pair = VersionPair(*v, Join(where, "version"));
+        hi = pair[0];
+        lo = pair[1];
+    }
+}
+
+void ReadOptionalVersion(const json& obj, const char* key, std::optional<SimVersion>& out) {
+    if (const json* v = Field(obj, key)) {
+        out = VersionPair(*v, key);
     }
 }
 
@@ -235,6 +245,11 @@ void ReadFaults(const json& f, const std::string& where, SimFaults& faults) {
             Fail(where + ".extraReport", "needs at least the report code");
         }
     }
+    ReadInt(f, "refuseChunk", where, faults.refuseChunk, 0, std::numeric_limits<int>::max());
+    ReadInt(f, "stallBlock", where, faults.stallBlock, -1, kSimKbmcBlocks - 1);
+    ReadBool(f, "stallKeyUpgrade", where, faults.stallKeyUpgrade);
+    ReadInt(f, "vanishAfterChunks", where, faults.vanishAfterChunks, 0,
+            std::numeric_limits<int>::max());
 }
 
 void ReadUsbOverrides(const json& u, const std::string& where, SimKeyboardState& s) {
@@ -275,6 +290,10 @@ SimKeyboardState ReadState(const json& j) {
     ReadBool(j, "nkro", where, s.nkro);
     ReadInt(j, "hwVariant", where, s.hwVariant, 0, 3);
     ReadInt(j, "latencyMs", where, s.latencyMs, 0, kMaxLatencyMs);
+    ReadInt(j, "restartMs", where, s.restartMs, 0, kMaxLatencyMs);
+    ReadInt(j, "programQueries", where, s.programQueries, 0, 1000);
+    ReadOptionalVersion(j, "upgradeToVersion", s.upgradeToVersion);
+    ReadOptionalVersion(j, "keyUpgradeToVersion", s.keyUpgradeToVersion);
     if (const json* f = Field(j, "faults")) {
         ReadFaults(*f, "faults", s.faults);
     }
@@ -341,6 +360,10 @@ json FaultsToJson(const SimFaults& f) {
         {"wrongMarcoEntry", f.wrongMarcoEntry},
         {"extraReportEvery", f.extraReportEvery},
         {"extraReport", f.extraReport},
+        {"refuseChunk", f.refuseChunk},
+        {"stallBlock", f.stallBlock},
+        {"stallKeyUpgrade", f.stallKeyUpgrade},
+        {"vanishAfterChunks", f.vanishAfterChunks},
     };
 }
 
@@ -411,7 +434,15 @@ json SimKeyboardStateToJson(const SimKeyboardState& s) {
         {"hwVariant", s.hwVariant},
         {"latencyMs", s.latencyMs},
         {"faults", FaultsToJson(s.faults)},
+        {"restartMs", s.restartMs},
+        {"programQueries", s.programQueries},
     };
+    if (s.upgradeToVersion) {
+        j["upgradeToVersion"] = *s.upgradeToVersion;
+    }
+    if (s.keyUpgradeToVersion) {
+        j["keyUpgradeToVersion"] = *s.keyUpgradeToVersion;
+    }
     json usb = json::object();
     if (s.vendorId) {
         usb["vendorId"] = *s.vendorId;

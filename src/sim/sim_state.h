@@ -20,6 +20,8 @@ namespace tavrik::sim {
 inline constexpr int kSimRowCount = 4;
 inline constexpr int kDefaultLatencyMs = 1;
 inline constexpr int kMaxLatencyMs = 10000;
+inline constexpr int kDefaultRestartMs = 20;
+inline constexpr int kSimKbmcBlocks = 28;  // of 2048 bytes, the controller image
 
 // How a keyboard of a device-table row shows itself on USB.
 struct SimUsbIds {
@@ -31,6 +33,9 @@ struct SimUsbIds {
 
 // Empty for a row outside 0..3.
 std::optional<SimUsbIds> SimRowIds(int row);
+
+// A firmware version: high, low.
+using SimVersion = std::array<uint8_t, 2>;
 
 // Flash never written reads back as all ones.
 inline constexpr MarcoEntry kErasedMarcoEntry{0xFF, 0xFF, 0xFFFF};
@@ -61,6 +66,11 @@ struct SimFaults {
     bool wrongMarcoEntry = false;      // 0x43 names the entry after the one asked for
     int extraReportEvery = 0;          // 0 off; else every n-th reply comes after extraReport
     std::vector<uint8_t> extraReport = {0x0F};
+    // Firmware upgrade. A state query that is never answered is a silent code (0x26, 0x12).
+    int refuseChunk = 0;           // 0 off; else the n-th 0x0C since power-up is refused
+    int stallBlock = -1;           // -1 off; else this controller block is never finished
+    bool stallKeyUpgrade = false;  // the modules' progress stops short of the end
+    int vanishAfterChunks = 0;     // 0 off; else pulled out after the n-th 0x0C (once)
 
     friend bool operator==(const SimFaults&, const SimFaults&) = default;
 };
@@ -87,6 +97,14 @@ struct SimKeyboardState {
 
     int latencyMs = kDefaultLatencyMs;
     SimFaults faults;
+
+    // Firmware upgrade: how long a restart (into or out of the bootloader) keeps the
+    // controller deaf, how many state queries find a received block still being
+    // programmed, and the versions the new firmware brings (unchanged when empty).
+    int restartMs = kDefaultRestartMs;
+    int programQueries = 0;
+    std::optional<SimVersion> upgradeToVersion;
+    std::optional<SimVersion> keyUpgradeToVersion;
 
     std::array<std::optional<SimModule>, kKeySlots> modules{};
 

@@ -1,0 +1,355 @@
+// Firmware upgrades against a simulated keyboard on a fast clock: what reaches the
+// controller's flash and the modules, the percent a window sees, every error code, and
+// keyboards that stop answering or are pulled out halfway.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "device/commands.h"
+#include "device/fwimage.h"
+#include "device/session.h"
+#include "hid/ccusb.h"
+#include "hid/known_devices.h"
+#include "log_capture.h"
+#include "notify_recorder.h"
+#include "sim/sim_backend.h"
+#include "sim/sim_init.h"
+
+namespace tavrik {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kStageA = 'A' << 16;
+constexpr int kStageB = 'B' << 16;
+
+// A different random byte everywhere, so a chunk taken from the wrong place shows.
+void FillImages() {
+    std::mt19937 rng(11);
+    for (auto& b : FirmwareImageBuffer()) {
+        b = static_cast<uint8_t>(rng());
+    }
+}
+
+std::vector<uint8_t> Image(size_t offset, size_t size) {
+    const auto& buf = FirmwareImageBuffer();
+    return {buf.begin() + static_cast<long>(offset),
+            buf.begin() + static_cast<long>(offset + size)};
+}
+
+sim::SimKeyboardState Keyboard(int verLo = 50) {
+    auto s = *sim::MakeInitialState(12, 0, 1, verLo, 5);  // one module in its bootloader
+    s.latencyMs = 0;
+    s.restartMs = 2;
+    s.upgradeToVersion = sim::SimVersion{1, 60};
+    s.keyUpgradeToVersion = sim::SimVersion{1, 9};
+    return s;
+}
+
+struct Rig {
+    sim::SimBackend backend;
+    KnownDevices known;
+    CCUSB usb{backend, known};
+    test::NotifyRecorder rec;
+    CCCDev dev{0, &rec};
+
+    explicit Rig(const sim::SimKeyboardState& state, bool scan = true) {
+        FillImages();
+        backend.Attach(0, state);
+        dev.Clock().SetPauseScale(0.01);
+        Attach(scan);
+    }
+    ~Rig() {
+        dev.Close();
+        usb.CloseDevice();
+    }
+    // As the upgrade window leaves it: scanned once, then the scan paused.
+    void Attach(bool scan) {
+        ASSERT_EQ(usb.FindDevice(), 1);
+        ASSERT_EQ(usb.OpenReadWrite(), 1);
+        dev.m_pUsb = &usb;
+        dev.StartRx();
+        dev.StartTx();
+        if (scan) {
+            dev.RequestScan();
+            dev.StartScanThread();
+            ASSERT_TRUE(rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
+            dev.PauseScan();
+        }
+    }
+    bool WaitIdle() {
+        const auto until = std::chrono::steady_clock::now() + 30s;
+        while (dev.IsScanBusy() && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(5ms);
+        }
+        return !dev.IsScanBusy();
+    }
+    template <typename T>
+    T Sim(T (*get)(const sim::SimKeyboard&)) {
+        T out{};
+        backend.WithKeyboard(0, [&](sim::SimKeyboard& k) { out = get(k); });
+        return out;
+    }
+    std::vector<uint8_t> Flash() {
+        return Sim(+[](const sim::SimKeyboard& k) { return k.KbmcFlash(); });
+    }
+};
+
+// Polls as the upgrade window does, until the thread has let go of the session.
+struct Outcome {
+    bool ended = false;
+    std::vector<int> percents;  // repeats dropped
+    int error = 0;
+};
+
+Outcome Follow(CCCDev& dev, bool kbmc) {
+    Outcome run;
+    const auto until = std::chrono::steady_clock::now() + 60s;
+    while (!run.ended && std::chrono::steady_clock::now() < until) {
+        run.ended = dev.IsUpgrading() == 0;
+        const int p = kbmc ? dev.GetKbmcUpgradePercent() : dev.GetKeyUpgradePercent();
+        if (run.percents.empty() || run.percents.back() != p) {
+            run.percents.push_back(p);
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    run.error = kbmc ? dev.GetKbmcUpgradeError() : dev.GetKeyUpgradeError();
+    return run;
+}
+
+Outcome Upgrade(Rig& rig, bool kbmc) {
+    EXPECT_EQ(kbmc ? rig.dev.StartKbmcUpgrade() : rig.dev.StartKeyUpgrade(), 1);
+    return Follow(rig.dev, kbmc);
+}
+
+TEST(SessionUpgradeKbmc, SendsTheImageBlockByBlockAndComesBackWithTheNewVersion) {
+    auto state = Keyboard();
+    state.programQueries = 1;  // every block is asked about twice
+    Rig rig(state);
+    test::LogCapture log;
+    const int idleMs = rig.dev.m_nIdleMs;
+    ASSERT_EQ(rig.dev.StartKbmcUpgrade(), 1);
+    EXPECT_EQ(rig.dev.IsUpgrading(), 1);
+    EXPECT_EQ(rig.dev.StartKbmcUpgrade(), -1);  // one upgrade at a time
+    EXPECT_EQ(rig.dev.StartKeyUpgrade(), -1);
+    const Outcome run = Follow(rig.dev, true);
+
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.error, 0);
+    EXPECT_TRUE(std::is_sorted(run.percents.begin(), run.percents.end()));
+    EXPECT_EQ(run.percents.back(), 100);
+    EXPECT_EQ(rig.dev.m_nIdleMs, idleMs);
+    EXPECT_EQ(rig.Flash(), Image(kFwKbmcOffset, kFwKbmcSize));
+    const auto texts = log.Texts();
+    EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
+                            [](const std::string& t) { return t.ends_with('%'); }),
+              56);  // the progress lines, two per block
+    EXPECT_TRUE(log.HasLine("Dev 0: 7e0  3%"));
+    EXPECT_TRUE(log.HasLine("Dev 0: 800  3%"));
+    EXPECT_TRUE(log.HasLine("Dev 0: e000  100%"));
+    EXPECT_TRUE(log.HasLine("Dev 0: KBMC upgrade finish, exit", "CCDev"));
+    ASSERT_TRUE(rig.WaitIdle());  // the upgrade asked for a scan at its end
+    EXPECT_EQ(rig.dev.GetKbmcStageVer(), kStageA | 1 << 8 | 60);
+}
+
+TEST(SessionUpgradeKbmc, VariantImageOnlyForVariantOneFromVersion276) {
+    for (const int verLo : {20, 19}) {  // version words 276 and 275
+        auto state = Keyboard(verLo);
+        state.hwVariant = 1;
+        Rig rig(state);
+        ASSERT_EQ(Upgrade(rig, true).error, 0);
+        const size_t from = verLo == 20 ? kFwKbmcVariantOffset : kFwKbmcOffset;
+        EXPECT_EQ(rig.Flash(), Image(from, kFwKbmcSize)) << verLo;
+    }
+}
+
+TEST(SessionUpgradeKbmc, FailuresLeaveTheirCodeAndReleaseTheSession) {
+    const struct {
+        int error;
+        void (*fault)(sim::SimFaults&);
+        int percent;
+    } cases[] = {
+        {1, nullptr, 0},  // the scan never goes idle
+        {2, [](sim::SimFaults& f) { f.refuseChunk = 2 * 64 + 5; }, 4096 * 100 / 0xE000},
+        {3, [](sim::SimFaults& f) { f.silentCodes = {0x26}; }, 0},  // after block 0
+    };
+    for (const auto& c : cases) {
+        auto state = Keyboard();
+        if (c.fault) {
+            c.fault(state.faults);
+        }
+        Rig rig(state, c.fault != nullptr);
+        if (!c.fault) {
+            rig.dev.RequestScan();  // no scan thread serves it
+        }
+        const Outcome run = Upgrade(rig, true);
+        ASSERT_TRUE(run.ended) << c.error;
+        EXPECT_EQ(run.error, c.error);
+        EXPECT_EQ(run.percents.back(), c.percent) << c.error;  // where the last block left it
+        EXPECT_EQ(rig.dev.IsScanBusy(), 1) << c.error;         // so the keyboard is shown as it is
+        EXPECT_EQ(rig.Flash()[2047], c.error == 1 ? 0xFF : FirmwareImageBuffer()[2047]);
+    }
+}
+
+TEST(SessionUpgradeKbmc, StalledBlockIsReportedAndTheUpgradeGoesOn) {
+    auto state = Keyboard();
+    state.faults.stallBlock = 0;
+    Rig rig(state);
+    test::LogCapture log;
+    const Outcome run = Upgrade(rig, true);
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.error, 4);
+    EXPECT_EQ(log.Count("Dev 0: 7e0  3%"), 90u);
+    EXPECT_TRUE(log.HasLine("Dev 0: Upgrade time too long"));
+    EXPECT_EQ(run.percents.back(), 100);
+    EXPECT_EQ(rig.Flash(), Image(kFwKbmcOffset, kFwKbmcSize));
+}
+
+TEST(SessionUpgradeKey, ProgressWordsGiveZeroFiftyHundredAndEveryModuleTheNewFirmware) {
+    Rig rig(Keyboard());
+    test::LogCapture log;
+    const Outcome run = Upgrade(rig, false);
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.error, 0);
+    EXPECT_TRUE(std::is_sorted(run.percents.begin(), run.percents.end()));
+    EXPECT_EQ(run.percents.back(), 100);
+    for (const char* line :
+         {"a00  0%", "1300  50%", "1c00  100%", "Upgrade done, wait some time"}) {
+        EXPECT_TRUE(log.HasLine(std::string("Dev 0: ") + line)) << line;
+    }
+    EXPECT_EQ(rig.Sim(+[](const sim::SimKeyboard& k) { return k.KeyImage(); }),
+              Image(kFwKeyOffset, kFwKeySize));
+    const auto after = rig.backend.StateOf(0);
+    for (const auto& m : after->modules) {
+        if (m) {
+            EXPECT_EQ(m->stage, 'A');
+            EXPECT_EQ(m->verHi << 8 | m->verLo, 1 << 8 | 9);
+        }
+    }
+    rig.dev.RequestScan();
+    ASSERT_TRUE(rig.WaitIdle());
+    EXPECT_EQ(rig.dev.m_nKeyBoot, 0);
+
+    // A second upgrade does not start out showing the first one's 100 %.
+    ASSERT_EQ(rig.dev.StartKeyUpgrade(), 1);
+    EXPECT_EQ(rig.dev.GetKeyUpgradePercent(), 0);
+    EXPECT_EQ(Follow(rig.dev, false).percents.back(), 100);
+}
+
+TEST(SessionUpgradeKey, FailuresLeaveTheirCode) {
+    struct Case {
+        int error;
+        void (*fault)(sim::SimFaults&);
+        int percent;
+    };
+    const Case cases[] = {
+        {1, [](sim::SimFaults& f) { f.silentCodes = {0x0A}; }, 0},
+        {2, [](sim::SimFaults& f) { f.refuseChunk = 100; }, 0},
+        {3, [](sim::SimFaults& f) { f.silentCodes = {0x12}; }, 0},
+        {4, [](sim::SimFaults& f) { f.stallKeyUpgrade = true; }, 50},
+    };
+    for (const auto& c : cases) {
+        auto state = Keyboard();
+        c.fault(state.faults);
+        Rig rig(state);
+        const Outcome run = Upgrade(rig, false);
+        ASSERT_TRUE(run.ended) << c.error;
+        EXPECT_EQ(run.error, c.error);
+        EXPECT_EQ(run.percents.back(), c.percent) << c.error;
+        // Started again, it does not report the last failure as its own.
+        if (c.error == 1) {
+            ASSERT_EQ(rig.dev.StartKeyUpgrade(), 1);
+            EXPECT_EQ(rig.dev.GetKeyUpgradeError(), 0);
+            EXPECT_EQ(Follow(rig.dev, false).error, 1);
+        }
+    }
+}
+
+TEST(SessionUpgrade, KeyboardPulledOutMidUpgradeEndsItAndTheSlotWorksAgain) {
+    for (const bool kbmc : {true, false}) {
+        auto state = Keyboard();
+        state.faults.vanishAfterChunks = kbmc ? 3 * 64 + 10 : 50;
+        Rig rig(state);
+        test::LogCapture log;
+        const Outcome run = Upgrade(rig, kbmc);
+        ASSERT_TRUE(run.ended) << kbmc;
+        EXPECT_EQ(run.error, 2) << kbmc;
+        EXPECT_TRUE(log.HasLine("Dev 0: Keyboard gone during the upgrade"));
+        EXPECT_FALSE(rig.backend.IsAttached(0));
+        auto closed = std::async(std::launch::async, [&] {
+            rig.dev.Close();
+            rig.usb.CloseDevice();
+        });
+        ASSERT_EQ(closed.wait_for(20s), std::future_status::ready);
+
+        // Plugged in again: a controller left in its bootloader takes the upgrade anew.
+        ASSERT_TRUE(rig.backend.Attach(0));
+        rig.Attach(false);
+        EXPECT_EQ(rig.dev.GetKbmcStageVer() & 0xFF0000, kbmc ? kStageB : kStageA);
+        if (kbmc) {
+            ASSERT_EQ(Upgrade(rig, true).error, 0);
+            EXPECT_EQ(rig.dev.GetKbmcStageVer(), kStageA | 1 << 8 | 60);
+        }
+    }
+}
+
+TEST(SessionUpgrade, CloseStopsARunningUpgrade) {
+    Rig rig(Keyboard());
+    rig.dev.Clock().SetPauseScale(1.0);  // about a minute to run, if nothing stops it
+    ASSERT_EQ(rig.dev.StartKbmcUpgrade(), 1);
+    std::this_thread::sleep_for(50ms);
+    auto closed = std::async(std::launch::async, [&] { rig.dev.Close(); });
+    ASSERT_EQ(closed.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(rig.dev.IsUpgrading(), 0);
+}
+
+// What the session tests do not reach: the bootloader's own refusals and its restart.
+TEST(SimUpgrade, BootloaderRefusesStrayChunksAndIsDeafWhileRestarting) {
+    auto state = Keyboard();
+    state.restartMs = 0;
+    sim::SimKeyboard kb(state, 1);
+    const std::array<uint8_t, 32> data{};
+    const auto chunk = [&](uint16_t address) {
+        const auto r = kb.Handle(CmdWriteChunk(address, data).Payload());
+        return r.size() == 1 && r[0][1] != 0;
+    };
+    kb.Handle(CmdEnterBootloader().Payload());
+    EXPECT_EQ(kb.State().stage, 'B');
+    EXPECT_FALSE(chunk(0));  // before 0x20
+    kb.Handle(CmdProgramStart().Payload());
+    EXPECT_FALSE(chunk(2048));  // beyond the block
+    EXPECT_FALSE(chunk(16));
+    EXPECT_TRUE(chunk(0));
+    kb.Handle(CmdUpgradeEnd().Payload());  // nothing to start: the bootloader comes back
+    EXPECT_EQ(kb.State().stage, 'B');
+
+    state.restartMs = 60000;
+    sim::SimKeyboard slow(state, 1);
+    slow.Handle(CmdEnterBootloader().Payload());
+    EXPECT_TRUE(slow.Handle(CmdQueryReady(UpgradeTarget::Kbmc).Payload()).empty());
+}
+
+TEST(SimUpgrade, UpgradeFieldsRoundTripThroughJson) {
+    auto s = Keyboard();
+    s.programQueries = 3;
+    s.faults.refuseChunk = 7;
+    s.faults.stallBlock = 27;
+    s.faults.stallKeyUpgrade = true;
+    s.faults.vanishAfterChunks = 9;
+    std::string error;
+    const auto back = sim::ParseSimKeyboardState(sim::SimKeyboardStateToJson(s), &error);
+    ASSERT_TRUE(back) << error;
+    EXPECT_EQ(*back, s);
+    for (const char* bad : {R"({"faults": {"stallBlock": 28}})", R"({"upgradeToVersion": [1]})",
+                            R"({"restartMs": -1})"}) {
+        EXPECT_FALSE(sim::ParseSimKeyboardState(nlohmann::json::parse(bad))) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace tavrik
