@@ -35,6 +35,11 @@ bool CCCDev::HasMarcoLayer(int slot) const {
 int CCCDev::KeepMarcoBeforeRewrite(int slot) {
     int result = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0) {
+            // Let a late reply of the first attempt arrive before asking again, so it
+            // cannot be taken for an answer to the second.
+            WaitUntil([] { return false; }, std::chrono::milliseconds(250));
+        }
         {
             std::lock_guard lock(m_TableLock);
             m_Marco = {};

@@ -1,0 +1,111 @@
+// `tavrikctl upgrade` against a simulated keyboard on a fast clock.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include <nlohmann/json.hpp>
+
+#include "cli_test_util.h"
+#include "device/fwimage.h"
+
+namespace tavrik {
+namespace {
+
+using testing::RunCtl;
+
+// A stored image whose three sums check out, built without the code under test.
+std::vector<uint8_t> GoodImage() {
+    std::vector<uint8_t> plain(kFwBufferSize);
+    std::mt19937 rng(11);
+    for (auto& b : plain) {
+        b = static_cast<uint8_t>(rng());
+    }
+    auto fix = [&](size_t offset, size_t size, uint8_t bank, size_t at) {
+        std::vector<uint8_t> p = plain;
+        if (bank != 0) {
+            for (size_t v = offset + 4; v <= offset + 292; v += 4) {
+                p[v + 2] = bank;
+                p[v + 3] = 0x08;
+            }
+        }
+        unsigned sum = 0;
+        for (size_t i = offset; i < offset + size; ++i) {
+            sum += i == at ? 0 : p[i];
+        }
+        plain[at] = static_cast<uint8_t>(0xFF - (sum & 0xFF));
+    };
+    fix(0, 0xE000, 1, 0xDFFF);
+    fix(0xEA00, 4608, 0, 0xFBFF);
+    fix(0x10000, 0xE000, 2, 0x1DFFF);
+    for (size_t i = 0; i < plain.size(); ++i) {
+        plain[i] ^= static_cast<uint8_t>(1u << (i % 8));
+    }
+    return plain;
+}
+
+class CliDeviceUpgrade : public ::testing::Test {
+protected:
+    std::filesystem::path dir =
+        std::filesystem::path(::testing::TempDir()) /
+        ("cli_upgrade_" +
+         std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    std::string file = (dir / "sim.json").string();
+    std::string sim = "--simulate=" + file;
+    std::string image = (dir / "ZPN31newFw.bin").string();
+
+    void SetUp() override {
+        setenv("TAVRIK_SIM_PAUSE_SCALE", "0.01", 1);
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        ASSERT_EQ(RunCtl({"sim", "init", file, "--keys", "6"}).status, 0);
+        const auto bytes = GoodImage();
+        std::ofstream(image, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+    }
+    void Fault(const std::string& name, int value) {
+        auto j = nlohmann::json::parse(std::ifstream(file));
+        j["keyboards"][0]["faults"][name] = value;
+        std::ofstream(file) << j.dump();
+    }
+};
+
+TEST_F(CliDeviceUpgrade, BothUpgradesRunToTheEnd) {
+    auto r = RunCtl({sim, "upgrade", "keys", image, "--yes"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("100%"), std::string::npos);
+    EXPECT_NE(r.out.find("Upgrade Done"), std::string::npos);
+    r = RunCtl({sim, "upgrade", "controller", image, "--yes"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Upgrade Done"), std::string::npos);
+}
+
+TEST_F(CliDeviceUpgrade, RefusedFilesAndFaultsGiveTheirMessages) {
+    // Kind 3 keyboards take only files whose path carries their marker.
+    const std::string other = (dir / "firmware.bin").string();
+    std::filesystem::copy_file(image, other);
+    auto r = RunCtl({sim, "upgrade", "keys", other, "--yes"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("You opened an invalid File"), std::string::npos);
+
+    // A damaged image is refused before anything is sent.
+    const std::string bad = (dir / "ZPN31bad.bin").string();
+    auto bytes = GoodImage();
+    bytes[0x100] ^= 0x01;
+    std::ofstream(bad, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+    r = RunCtl({sim, "upgrade", "controller", bad, "--yes"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("Sorry, this is not my file, error code=-1."), std::string::npos);
+
+    Fault("refuseChunk", 3);
+    r = RunCtl({sim, "upgrade", "controller", image, "--yes"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Error happen during upgrading, error code=2"), std::string::npos)
+        << r.err;
+}
+
+}  // namespace
+}  // namespace tavrik
