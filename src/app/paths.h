@@ -1,12 +1,33 @@
-// Where the tool keeps its files.
+// Where the tool keeps its files and finds the ones shipped with it.
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace tavrik {
 
 // The per-user data folder: $LOCALAPPDATA/Tavrik when LOCALAPPDATA is set (tests set it),
 // else $XDG_DATA_HOME/Tavrik, else ~/.local/share/Tavrik. Not created here.
 std::filesystem::path DataFolder();
+
+// Files in the data folder.
+inline constexpr const char* kSettingsFileName = "ccsetup.ini";
+inline constexpr const char* kLogFileName = "TavrikDebug.log";
+
+// The running executable's full path; empty if the system cannot tell.
+std::filesystem::path ExePath();
+
+// The folder holding the executable, without a trailing separator.
+std::string GetExeFolder();
+
+// The executable's base name without its extension. It names the autostart entry and the
+// single-instance lock.
+std::string ApplicationName();
+
+// The folder that holds `res` (text tables and pictures): the executable's folder when it
+// has a `res` folder, else <prefix>/share/tavrik with <prefix> the parent of the
+// executable's folder (an installed bin/tavrik). Worked out once; SetResourceRoot replaces it.
+std::filesystem::path ResourceRoot();
+void SetResourceRoot(const std::filesystem::path& root);
 
 }  // namespace tavrik

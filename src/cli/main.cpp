@@ -1,7 +1,18 @@
+#include <algorithm>
 #include <iostream>
 
+#include "app/applog.h"
 #include "cli/cli.h"
 
 int main(int argc, char** argv) {
-    return tavrik::RunCli(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    // No log file of its own: the engine's lines go to stderr, all of them with the global
+    // --verbose (-v, anywhere on the line), else only warnings.
+    const bool verbose = std::any_of(args.begin(), args.end(), [](const std::string& a) {
+        return a == "--verbose" || a == "-v";
+    });
+    tavrik::SetUpCommandLineLog(verbose);
+    const int status = tavrik::RunCli(args, std::cout, std::cerr);
+    tavrik::ShutDownLog();
+    return status;
 }

@@ -1,0 +1,24 @@
+// The user-interface texts: res/lang/<language>/strings.ini under the resource root, one
+// section per user. Every fetch reads the file anew, so an edited text shows at its next
+// use; a missing file, section or key gives the empty text.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tavrik {
+
+// The text file of a language code; empty for a code that is not a plain folder name.
+std::filesystem::path TextTableFile(std::string_view language);
+
+// Section PromptInfo: status, prompt and message texts.
+std::string GetPromptText(std::string_view key, std::string_view language);
+// Section SetupPromptInfo: the settings window and the update prompt.
+std::string GetSetupPromptText(std::string_view key, std::string_view language);
+// Section ButtonStr: captions.
+std::string GetButtonText(std::string_view key, std::string_view language);
+// Section TaskBar: the tray tip and menu.
+std::string GetTaskBarText(std::string_view key, std::string_view language);
+
+}  // namespace tavrik

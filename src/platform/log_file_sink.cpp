@@ -1,0 +1,106 @@
+#include "platform/log_file_sink.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <string>
+
+namespace tavrik {
+
+namespace {
+
+int OpenForAppend(const std::filesystem::path& file) {
+    return ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+
+std::string Header(const char* programName) {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    ::localtime_r(&now, &tm);
+    char when[32];
+    std::strftime(when, sizeof when, "%Y/%m/%d %H:%M:%S", &tm);
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0) {
+        host[0] = '\0';
+    }
+    std::string h = "Log file created at: ";
+    h += when;
+    h += "\nRunning on machine: ";
+    h += host;
+    h += "\nRunning program: ";
+    h += programName;
+    h += "\nLog line format: [IWEF]yyyymmdd hh:mm:ss.uuuuuu threadid file:line] msg\n";
+    return h;
+}
+
+}  // namespace
+
+std::unique_ptr<LogFileSink> LogFileSink::Open(const std::filesystem::path& file,
+                                               const char* programName) {
+    const int fd = OpenForAppend(file);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::unique_ptr<LogFileSink> sink(new LogFileSink(file, fd));
+    sink->WriteAll(Header(programName));
+    return sink;
+}
+
+LogFileSink::LogFileSink(std::filesystem::path file, int fd) : file_(std::move(file)), fd_(fd) {}
+
+LogFileSink::~LogFileSink() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+void LogFileSink::send(google::LogSeverity severity, const char* /*fullFilename*/,
+                       const char* baseFilename, int line, const google::LogMessageTime& time,
+                       const char* message, size_t messageLen) {
+    if (stopped_.load(std::memory_order_relaxed)) {
+        return;
+    }
+    std::string text = ToString(severity, baseFilename, line, time, message, messageLen);
+    text += '\n';
+    std::lock_guard lock(mutex_);
+    ReopenIfRemoved();
+    WriteAll(text);
+}
+
+// Another copy of the tool deletes an oversized log at its start; this copy then carries on
+// in a new file of the same name instead of writing into the deleted one.
+void LogFileSink::ReopenIfRemoved() {
+    struct stat st {};
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && st.st_nlink > 0) {
+        return;
+    }
+    const int fd = OpenForAppend(file_);
+    if (fd >= 0) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = fd;
+    }
+}
+
+void LogFileSink::WriteAll(const std::string& text) {
+    size_t done = 0;
+    while (fd_ >= 0 && done < text.size()) {
+        const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+        if (n > 0) {
+            done += size_t(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            if (n < 0 && (errno == ENOSPC || errno == EDQUOT)) {
+                stopped_ = true;
+            }
+            return;
+        }
+    }
+}
+
+}  // namespace tavrik

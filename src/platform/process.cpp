@@ -1,0 +1,23 @@
+#include "platform/process.h"
+
+#include <unistd.h>
+
+#include <system_error>
+
+namespace tavrik {
+
+std::filesystem::path ExecutablePath() {
+    std::error_code ec;
+    auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path() : path;
+}
+
+bool ChangeWorkingFolder(const std::filesystem::path& folder) {
+    return !folder.empty() && ::chdir(folder.c_str()) == 0;
+}
+
+unsigned long CurrentUserId() {
+    return static_cast<unsigned long>(::getuid());
+}
+
+}  // namespace tavrik

@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "app/app_globals.h"
+#include "app/applog.h"
+#include "app/paths.h"
+#include "app/settings.h"
+#include "app_test_env.h"
+
+namespace tavrik {
+namespace {
+
+using test::AppTestEnv;
+using test::ReadAll;
+using test::WriteAll;
+
+std::filesystem::path LogFile() {
+    return DataFolder() / kLogFileName;
+}
+
+size_t Count(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+TEST(AppLog, SizeRuleAtTheBoundary) {
+    AppTestEnv env;
+    std::filesystem::create_directories(DataFolder());
+    WriteAll(LogFile(), "old line\n");
+    std::filesystem::resize_file(LogFile(), kLogSizeLimit);
+    ASSERT_TRUE(SetUpLog());
+    ShutDownLog();
+    EXPECT_GT(std::filesystem::file_size(LogFile()), kLogSizeLimit);  // kept, appended to
+
+    std::filesystem::resize_file(LogFile(), kLogSizeLimit + 1);
+    ASSERT_TRUE(SetUpLog());
+    DlgLog("after the cut");
+    ShutDownLog();
+    const std::string text = ReadAll(LogFile());
+    EXPECT_LT(text.size(), 1000u);
+    EXPECT_EQ(text.rfind("Log file created at: ", 0), 0u);
+    EXPECT_EQ(text.find("old line"), std::string::npos);
+    EXPECT_NE(text.find("after the cut"), std::string::npos);
+}
+
+TEST(AppLog, TwoRunsAppendToOneFile) {
+    AppTestEnv env;
+    ASSERT_TRUE(SetUpLog());
+    DlgLog("Tavrik App Start\n");
+    ShutDownLog();
+    ASSERT_TRUE(SetUpLog());
+    AppLog("second run");
+    ShutDownLog();
+
+    const std::string text = ReadAll(LogFile());
+    const size_t firstHeader = text.find("Log file created at: ");
+    const size_t firstLine = text.find(" TavrikDlg:");
+    const size_t secondHeader = text.find("Log file created at: ", firstHeader + 1);
+    const size_t secondLine = text.find(" Tavrik:");
+    ASSERT_EQ(firstHeader, 0u);
+    ASSERT_NE(secondHeader, std::string::npos);
+    EXPECT_LT(firstLine, secondHeader);
+    EXPECT_LT(secondHeader, secondLine);
+    // glog's line format; the message's own line break is not doubled.
+    EXPECT_NE(text.find("] Tavrik App Start\nLog file created at: "), std::string::npos);
+    EXPECT_TRUE(std::regex_search(
+        text, std::regex("\nI[0-9]{8} [0-9:]{8}\\.[0-9]{6} +[0-9]+ TavrikDlg:[0-9]+\\] ")));
+    EXPECT_EQ(text.back(), '\n');
+
+    // One fixed file: no dated files, no symbolic links beside it.
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(DataFolder())) {
+        names.push_back(e.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{kLogFileName});
+}
+
+TEST(AppLog, DebugLinesOnlyWithTheDebugSetting) {
+    AppTestEnv env;
+    const auto settingsFile = DataFolder() / kSettingsFileName;
+    WriteAll(settingsFile, "[Config1]\nLanguage=en\n");
+    ASSERT_TRUE(SetUpLog());
+    DlgLog("Tavrik App Start\n");
+    AppSettings quiet;
+    quiet.LoadSettings(false);
+    DlgDebugLog("CommandLine=tavrik -auto\n");
+    ShutDownLog();
+    std::string text = ReadAll(LogFile());
+    EXPECT_EQ(Count(text, "Tavrik App Start"), 1u);
+    EXPECT_EQ(Count(text, "CommandLine="), 0u);
+    EXPECT_EQ(Count(text, "Config: Close to Min"), 0u);
+
+    WriteAll(settingsFile, "[Config1]\nLanguage=en\nOemDebugLevel=Debug\n");
+    ASSERT_TRUE(SetUpLog());
+    AppSettings verbose;
+    verbose.LoadSettings(false);
+    EXPECT_TRUE(verbose.Debug());
+    DlgDebugLog("CommandLine=tavrik -auto\n");
+    // Once the window closes, its lines are dropped.
+    g_bAppExit = 1;
+    DlgLog("after exit");
+    DlgDebugLog("after exit");
+    ShutDownLog();
+    text = ReadAll(LogFile());
+    EXPECT_EQ(Count(text, "CommandLine=tavrik -auto"), 1u);
+    EXPECT_EQ(Count(text, "Config: Close to Min is true"), 1u);
+    EXPECT_EQ(Count(text, "Current config is autoboot disable"), 1u);
+    EXPECT_EQ(Count(text, "after exit"), 0u);
+}
+
+TEST(AppLog, AFolderThatCannotBeMadeLeavesNoLog) {
+    AppTestEnv env;
+    WriteAll(env.Root() / "plain-file", "x");
+    env.Set("LOCALAPPDATA", (env.Root() / "plain-file").string());
+    EXPECT_FALSE(SetUpLog());
+    DlgLog("goes nowhere");  // and does not fail
+    AppLog("goes nowhere");
+    ShutDownLog();
+    EXPECT_TRUE(std::filesystem::is_regular_file(env.Root() / "plain-file"));
+}
+
+}  // namespace
+}  // namespace tavrik
