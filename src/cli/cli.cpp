@@ -21,6 +21,7 @@ const std::vector<CommandDef>& Table() {
         AddProgramCommands(t);
         AddBackupCommands(t);
         AddUpgradeCommands(t);
+        AddUpdateCommands(t);
         AddSimCommands(t);
         return t;
     }();

@@ -48,6 +48,7 @@ void AddSimCommands(std::vector<CommandDef>& table);
 void AddProgramCommands(std::vector<CommandDef>& table);
 void AddBackupCommands(std::vector<CommandDef>& table);
 void AddUpgradeCommands(std::vector<CommandDef>& table);
+void AddUpdateCommands(std::vector<CommandDef>& table);
 
 // Reports a usage error for `def` and returns kExitUsage.
 int UsageError(Context& ctx, const CommandDef& def, const std::string& message);

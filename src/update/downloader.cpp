@@ -1,0 +1,186 @@
+#include "update/downloader.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "update/tool_version.h"
+
+namespace tavrik {
+
+namespace {
+
+constexpr long kMaxRedirects = 5;
+// A server that sends less than this for this long is given up on before the total limit.
+constexpr long kLowSpeedBytes = 16;
+constexpr long kLowSpeedSeconds = 30;
+
+struct Transfer {
+    int fd = -1;
+    size_t maxBytes = 0;
+    size_t received = 0;
+    bool tooBig = false;
+    bool writeFailed = false;
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+size_t OnData(char* data, size_t size, size_t count, void* user) {
+    auto& t = *static_cast<Transfer*>(user);
+    const size_t n = size * count;
+    if (n > t.maxBytes - t.received) {
+        // Stopped here rather than read whole: a file this size is refused anyway.
+        t.tooBig = true;
+        return 0;
+    }
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::write(t.fd, data + done, n - done);
+        if (w < 0 && errno == EINTR) {
+            continue;
+        }
+        if (w <= 0) {
+            t.writeFailed = true;
+            return 0;
+        }
+        done += static_cast<size_t>(w);
+    }
+    t.received += n;
+    return n;
+}
+
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto& t = *static_cast<Transfer*>(user);
+    return t.cancel != nullptr && t.cancel->load() ? 1 : 0;
+}
+
+void GlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct EasyDeleter {
+    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
+struct ListDeleter {
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+
+bool IsHttps(const std::string& url) {
+    return url.size() > 8 &&
+           (url.compare(0, 8, "https://") == 0 || url.compare(0, 8, "HTTPS://") == 0);
+}
+
+}  // namespace
+
+std::optional<StagedFile> StagedFile::Create(const std::filesystem::path& target) {
+    const std::string pattern =
+        (target.parent_path() / ("." + target.filename().string() + ".part-XXXXXX")).string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    return StagedFile(target, std::filesystem::path(name.data()), fd);
+}
+
+StagedFile::StagedFile(StagedFile&& other) noexcept
+    : target_(std::move(other.target_)),
+      path_(std::move(other.path_)),
+      fd_(other.fd_),
+      committed_(other.committed_) {
+    other.fd_ = -1;
+    other.committed_ = true;  // nothing left for the moved-from object to remove
+}
+
+StagedFile::~StagedFile() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    if (!committed_) {
+        std::error_code ec;
+        std::filesystem::remove(path_, ec);
+    }
+}
+
+bool StagedFile::Commit() {
+    if (fd_ < 0 || committed_) {
+        return false;
+    }
+    const bool synced = ::fsync(fd_) == 0;
+    const bool closed = ::close(fd_) == 0;
+    fd_ = -1;
+    if (!synced || !closed) {
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::rename(path_, target_, ec);
+    committed_ = !ec;
+    return committed_;
+}
+
+FetchStatus Fetch(const std::string& url, int fd, const FetchLimits& limits, std::string* detail) {
+    GlobalInit();
+    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    if (!easy) {
+        if (detail != nullptr) {
+            *detail = "no transfer handle";
+        }
+        return FetchStatus::Failed;
+    }
+    std::unique_ptr<curl_slist, ListDeleter> headers(
+        curl_slist_append(nullptr, "Cache-Control: no-cache"));
+    if (headers) {
+        curl_slist_append(headers.get(), "Pragma: no-cache");
+    }
+    Transfer t;
+    t.fd = fd;
+    t.maxBytes = limits.maxBytes;
+    t.cancel = limits.cancel;
+    static const std::string agent =
+        "Tavrik/" + std::to_string(kToolVersionMajor) + "." + std::to_string(kToolVersionMinor);
+
+    CURL* c = easy.get();
+    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    // An https address never falls back to plain http through a redirect.
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, IsHttps(url) ? "https" : "http,https");
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, IsHttps(url) ? "https" : "http,https");
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(c, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(c, CURLOPT_USERAGENT, agent.c_str());
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutS);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT, limits.totalTimeoutS);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytes);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
+    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBytes));
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnData);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
+
+    const CURLcode rc = curl_easy_perform(c);
+    if (detail != nullptr) {
+        *detail = curl_easy_strerror(rc);
+    }
+    if (rc == CURLE_OK) {
+        return FetchStatus::Ok;
+    }
+    if (t.tooBig || rc == CURLE_FILESIZE_EXCEEDED) {
+        return FetchStatus::TooBig;
+    }
+    if (rc == CURLE_ABORTED_BY_CALLBACK) {
+        return FetchStatus::Cancelled;
+    }
+    return FetchStatus::Failed;
+}
+
+}  // namespace tavrik
