@@ -430,16 +430,12 @@ int RunBackup(const Args& args, Context& ctx) {
         return kExitUsage;
     }
     int status = kExitOk;
-    auto keyboards = Keyboards::Open(ctx, status);
-    if (!keyboards) {
+    auto selected = OpenSelectedKeyboard(ctx, status, false);
+    if (!selected) {
         return status;
     }
-    const auto selected = keyboards->Selected(ctx);
-    if (!selected) {
-        return kExitFailed;
-    }
     KeyboardState state;
-    if (!ReadKeyboard(*keyboards, *selected, ctx, true, state)) {
+    if (!ReadKeyboard(*selected->keyboards, selected->index, ctx, true, state)) {
         return kExitFailed;
     }
     std::string error;
@@ -454,14 +450,14 @@ int RunBackup(const Args& args, Context& ctx) {
     const int macros = count([](const ModuleState& m) { return m.macro.has_value(); });
     if (args.Has("json")) {
         ctx.out << json{{"file", pos[0]},
-                        {"device", *selected},
+                        {"device", selected->index},
                         {"modules", state.modules.size()},
                         {"bootloader", boot},
                         {"macros", macros}}
                        .dump(1, ' ', false, json::error_handler_t::replace)
                 << "\n";
     } else {
-        ctx.out << "Keyboard " << *selected << " backed up to " << pos[0] << ": "
+        ctx.out << "Keyboard " << selected->index << " backed up to " << pos[0] << ": "
                 << state.modules.size() << " modules (" << boot << " in bootloader, kept without "
                 << "settings), " << macros << (macros == 1 ? " macro" : " macros") << "\n";
     }
@@ -867,16 +863,13 @@ int RunRestore(const Args& args, Context& ctx) {
     }
 
     int status = kExitOk;
-    auto keyboards = Keyboards::Open(ctx, status);
-    if (!keyboards) {
+    auto selected = OpenSelectedKeyboard(ctx, status, false);
+    if (!selected) {
         return status;
     }
-    const auto selected = keyboards->Selected(ctx);
-    if (!selected) {
-        return kExitFailed;
-    }
-    const int i = *selected;
-    CCCDev& dev = keyboards->Session(i);
+    Keyboards* keyboards = selected->keyboards.get();
+    const int i = selected->index;
+    CCCDev& dev = selected->Dev();
     KeyboardState now;
     if (!ReadKeyboard(*keyboards, i, ctx, false, now)) {
         return kExitFailed;

@@ -81,19 +81,12 @@ int RunList(const Args& args, Context& ctx) {
 
 int RunScan(const Args& args, Context& ctx) {
     int status = kExitOk;
-    auto keyboards = Keyboards::Open(ctx, status);
-    if (!keyboards) {
+    auto selected = OpenSelectedKeyboard(ctx, status, true);
+    if (!selected) {
         return status;
     }
-    const auto selected = keyboards->Selected(ctx);
-    if (!selected) {
-        return kExitFailed;
-    }
-    const int i = *selected;
-    if (!keyboards->ScanOnce(ctx, i)) {
-        return kExitFailed;
-    }
-    CCCDev& dev = keyboards->Session(i);
+    const int i = selected->index;
+    CCCDev& dev = selected->Dev();
 
     nlohmann::json slots = nlohmann::json::array();
     for (int s = 0; s < static_cast<int>(kKeySlots); ++s) {

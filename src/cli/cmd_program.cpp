@@ -14,28 +14,6 @@ namespace tavrik::cli {
 
 namespace {
 
-// The selected keyboard, attached and scanned once so its key table is filled.
-struct Prepared {
-    std::unique_ptr<Keyboards> keyboards;
-    int index = 0;
-    CCCDev& Dev() { return keyboards->Session(index); }
-};
-
-std::optional<Prepared> Prepare(Context& ctx, int& status) {
-    Prepared p;
-    p.keyboards = Keyboards::Open(ctx, status);
-    if (!p.keyboards) {
-        return std::nullopt;
-    }
-    const auto selected = p.keyboards->Selected(ctx);
-    if (!selected || !p.keyboards->ScanOnce(ctx, *selected)) {
-        status = kExitFailed;
-        return std::nullopt;
-    }
-    p.index = *selected;
-    return p;
-}
-
 // A slot that holds a module running its application, or an explanation.
 bool UsableSlot(Context& ctx, CCCDev& dev, int slot) {
     const KeySlot k = dev.GetKeySlot(slot);
@@ -118,7 +96,7 @@ int RunSetKey(const Args& args, Context& ctx) {
         return kExitUsage;
     }
     int status = kExitOk;
-    auto p = Prepare(ctx, status);
+    auto p = OpenSelectedKeyboard(ctx, status, true);
     if (!p) {
         return status;
     }
@@ -182,7 +160,7 @@ int RunSetColor(const Args& args, Context& ctx) {
         return kExitUsage;
     }
     int status = kExitOk;
-    auto p = Prepare(ctx, status);
+    auto p = OpenSelectedKeyboard(ctx, status, true);
     if (!p) {
         return status;
     }
@@ -226,7 +204,7 @@ int RunMacroRead(const Args& args, Context& ctx) {
         return kExitUsage;
     }
     int status = kExitOk;
-    auto p = Prepare(ctx, status);
+    auto p = OpenSelectedKeyboard(ctx, status, true);
     if (!p) {
         return status;
     }
@@ -289,7 +267,7 @@ int RunMacroWrite(const Args& args, Context& ctx) {
         return kExitBadData;
     }
     int status = kExitOk;
-    auto p = Prepare(ctx, status);
+    auto p = OpenSelectedKeyboard(ctx, status, true);
     if (!p) {
         return status;
     }
@@ -372,7 +350,7 @@ int RunMode(const Args& args, Context& ctx) {
         }
     }
     int status = kExitOk;
-    auto p = Prepare(ctx, status);
+    auto p = OpenSelectedKeyboard(ctx, status, true);
     if (!p) {
         return status;
     }

@@ -83,15 +83,11 @@ int RunUpgrade(const Args& args, Context& ctx) {
     }
 
     int status = kExitOk;
-    auto keyboards = Keyboards::Open(ctx, status);
-    if (!keyboards) {
+    auto selected = OpenSelectedKeyboard(ctx, status, true);
+    if (!selected) {
         return status;
     }
-    const auto selected = keyboards->Selected(ctx);
-    if (!selected || !keyboards->ScanOnce(ctx, *selected)) {
-        return kExitFailed;
-    }
-    CCCDev& dev = keyboards->Session(*selected);
+    CCCDev& dev = selected->Dev();
 
     if (!FirmwarePathAllowed(dev.m_nKbdKind, path)) {
         ctx.err << Lines(kInvalidFileText);

@@ -168,4 +168,19 @@ bool Keyboards::ScanOnce(Context& ctx, int i) {
     return true;
 }
 
+std::optional<SelectedKeyboard> OpenSelectedKeyboard(Context& ctx, int& status, bool scan) {
+    SelectedKeyboard s;
+    s.keyboards = Keyboards::Open(ctx, status);
+    if (!s.keyboards) {
+        return std::nullopt;
+    }
+    const auto selected = s.keyboards->Selected(ctx);
+    if (!selected || (scan && !s.keyboards->ScanOnce(ctx, *selected))) {
+        status = kExitFailed;
+        return std::nullopt;
+    }
+    s.index = *selected;
+    return s;
+}
+
 }  // namespace tavrik::cli

@@ -73,4 +73,16 @@ private:
     std::vector<std::unique_ptr<Slot>> slots_;
 };
 
+// The keyboard a command works on: every keyboard attached, the one --device chose
+// selected, and, when asked, scanned once so its key table is filled.
+struct SelectedKeyboard {
+    std::unique_ptr<Keyboards> keyboards;
+    int index = 0;
+    CCCDev& Dev() { return keyboards->Session(index); }
+};
+
+// Nothing (after telling the user, with the exit status in `status`) when no keyboard
+// could be opened, selected or scanned.
+std::optional<SelectedKeyboard> OpenSelectedKeyboard(Context& ctx, int& status, bool scan);
+
 }  // namespace tavrik::cli
