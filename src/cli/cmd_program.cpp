@@ -29,6 +29,16 @@ bool UsableSlot(Context& ctx, CCCDev& dev, int slot) {
     return true;
 }
 
+// The selected keyboard, scanned, when `slot` holds a module running its application.
+std::optional<SelectedKeyboard> OpenForSlot(Context& ctx, int slot, int& status) {
+    auto p = OpenSelectedKeyboard(ctx, status, true);
+    if (p && !UsableSlot(ctx, p->Dev(), slot)) {
+        status = kExitFailed;
+        return std::nullopt;
+    }
+    return p;
+}
+
 std::optional<int> SlotArg(Context& ctx, const std::string& text) {
     const auto slot = ParseNumber(text, 0, static_cast<long>(kKeySlots) - 1);
     if (!slot) {
@@ -96,14 +106,11 @@ int RunSetKey(const Args& args, Context& ctx) {
         return kExitUsage;
     }
     int status = kExitOk;
-    auto p = OpenSelectedKeyboard(ctx, status, true);
+    auto p = OpenForSlot(ctx, *slot, status);
     if (!p) {
         return status;
     }
     CCCDev& dev = p->Dev();
-    if (!UsableSlot(ctx, dev, *slot)) {
-        return kExitFailed;
-    }
     dev.m_nCurLayer = static_cast<uint8_t>(*layer);
     if (const int r = AssignKeyCode(dev, *slot, *code); r != 0) {
         ctx.err << "tavrikctl set-key: the key's macro could not be read back (" << r
@@ -204,14 +211,11 @@ int RunMacroRead(const Args& args, Context& ctx) {
         return kExitUsage;
     }
     int status = kExitOk;
-    auto p = OpenSelectedKeyboard(ctx, status, true);
+    auto p = OpenForSlot(ctx, *slot, status);
     if (!p) {
         return status;
     }
     CCCDev& dev = p->Dev();
-    if (!UsableSlot(ctx, dev, *slot)) {
-        return kExitFailed;
-    }
     {
         std::lock_guard lock(dev.m_TableLock);
         dev.m_nMarcoKey = *slot;
@@ -267,14 +271,11 @@ int RunMacroWrite(const Args& args, Context& ctx) {
         return kExitBadData;
     }
     int status = kExitOk;
-    auto p = OpenSelectedKeyboard(ctx, status, true);
+    auto p = OpenForSlot(ctx, *slot, status);
     if (!p) {
         return status;
     }
     CCCDev& dev = p->Dev();
-    if (!UsableSlot(ctx, dev, *slot)) {
-        return kExitFailed;
-    }
     if (length > dev.m_nMarcoMax) {
         ctx.err << "tavrikctl macro write: the macro has " << length
                 << " entries; this keyboard holds " << dev.m_nMarcoMax << "\n";
