@@ -24,3 +24,11 @@ sim="$work/keyboard.json"
 run sim init "$sim" --keys 24 --row 2 --version 1.40
 run --simulate="$sim" list
 run --simulate="$sim" scan
+run --simulate="$sim" set-key 4 1 F5
+run --simulate="$sim" set-color 4 '#FF8000'
+run --simulate="$sim" macro write 5 "$work/copy.tvm"
+run --simulate="$sim" backup "$work/backup.json"
+run --simulate="$sim" set-key 4 1 F6
+run --simulate="$sim" restore "$work/backup.json"
+say "tavrikctl --simulate scan | head"
+"$ctl" --simulate="$sim" scan | sed -n '1,12p'
