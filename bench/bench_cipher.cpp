@@ -3,8 +3,8 @@
 #include <array>
 #include <cstdint>
 
-#include "device/cipher.h"
-#include "device/enable_report.h"
+#include "protocol/cipher.h"
+#include "protocol/enable_report.h"
 
 namespace {
 

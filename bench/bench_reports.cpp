@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "device/reports.h"
+#include "protocol/reports.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "device/commands.h"
-#include "device/protocol.h"
+#include "protocol/commands.h"
+#include "protocol/protocol.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_init.h"
 

@@ -2,6 +2,8 @@
 
 #include <glog/logging.h>
 
+#include "log/log.h"
+
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -38,10 +40,6 @@ void ConfigureGlog(const char* programName) {
     if (!google::IsGoogleLoggingInitialized()) {
         google::InitGoogleLogging(programName);
     }
-}
-
-void Write(const char* source, int line, std::string_view text) {
-    google::LogMessage(source, line).stream() << text;
 }
 
 }  // namespace
@@ -97,7 +95,7 @@ bool IsDlgDebugLogOn() {
 
 void DlgLog(std::string_view text, int line) {
     if (g_bAppExit == 0) {
-        Write("TavrikDlg", line, text);
+        LogLine("TavrikDlg", line, text);
     }
 }
 
@@ -108,7 +106,7 @@ void DlgDebugLog(std::string_view text, int line) {
 }
 
 void AppLog(std::string_view text, int line) {
-    Write("Tavrik", line, text);
+    LogLine("Tavrik", line, text);
 }
 
 }  // namespace tavrik

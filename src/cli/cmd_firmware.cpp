@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/command.h"
-#include "device/fwimage.h"
+#include "protocol/fwimage.h"
 
 namespace tavrik::cli {
 

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "cli/keyboards.h"
-#include "device/fwimage.h"
+#include "protocol/fwimage.h"
 
 namespace tavrik::cli {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "device/commands.h"
-#include "device/devlog.h"
-#include "device/enable_report.h"
+#include "protocol/commands.h"
+#include "log/log.h"
+#include "protocol/enable_report.h"
 #include "hid/ccusb.h"
 
 namespace tavrik {

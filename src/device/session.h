@@ -15,7 +15,7 @@
 
 #include "device/clock.h"
 #include "device/notify_channel.h"
-#include "device/protocol.h"
+#include "protocol/protocol.h"
 #include "macro/marco.h"
 
 namespace tavrik {

@@ -2,8 +2,8 @@
 // controller modes and the layer relay. These run on the caller's thread.
 #include <algorithm>
 
-#include "device/commands.h"
-#include "device/devlog.h"
+#include "protocol/commands.h"
+#include "log/log.h"
 #include "device/session.h"
 #include "keys/keycodes.h"
 

@@ -3,8 +3,8 @@
 #include <variant>
 #include <vector>
 
-#include "device/devlog.h"
-#include "device/reports.h"
+#include "log/log.h"
+#include "protocol/reports.h"
 #include "device/session.h"
 #include "hid/ccusb.h"
 #include "keys/keycodes.h"

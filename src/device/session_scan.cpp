@@ -2,9 +2,9 @@
 // module data, colour and firmware version; the counts go to the window.
 #include <algorithm>
 
-#include "device/commands.h"
-#include "device/devlog.h"
-#include "device/enable_report.h"
+#include "protocol/commands.h"
+#include "log/log.h"
+#include "protocol/enable_report.h"
 #include "device/session.h"
 #include "hid/ccusb.h"
 #include "keys/keycodes.h"

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <system_error>
 
-#include "device/commands.h"
-#include "device/devlog.h"
-#include "device/fwimage.h"
+#include "protocol/commands.h"
+#include "log/log.h"
+#include "protocol/fwimage.h"
 #include "device/session.h"
 
 namespace tavrik {

@@ -7,7 +7,7 @@
 #include <thread>
 #include <utility>
 
-#include "device/devlog.h"
+#include "log/log.h"
 #include "hid/device_table.h"
 
 namespace tavrik {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "device/enable_report.h"
+#include "protocol/enable_report.h"
 
 namespace tavrik::sim {
 namespace {

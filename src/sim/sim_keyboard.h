@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "device/protocol.h"
+#include "protocol/protocol.h"
 #include "sim/sim_state.h"
 
 namespace tavrik::sim {

@@ -12,7 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "device/protocol.h"
+#include "protocol/protocol.h"
 #include "macro/marco.h"
 
 namespace tavrik::sim {

@@ -1,6 +1,6 @@
 #include "update/firmware_download.h"
 
-#include "device/fwimage.h"
+#include "protocol/fwimage.h"
 #include "update/digest.h"
 #include "update/downloader.h"
 #include "update/ini_text.h"

@@ -2,17 +2,10 @@
 // update is part of the window's work; debug lines only appear with the debug setting.
 #pragma once
 
-namespace tavrik {
-
-#if defined(__GNUC__)
-__attribute__((format(printf, 2, 3)))
-#endif
-void UpdateLogAt(int line, const char* fmt, ...);
-
-}  // namespace tavrik
+#include "log/log.h"
 
 // Always written.
-#define TV_UPDLOG(...) ::tavrik::UpdateLogAt(__LINE__, __VA_ARGS__)
+#define TV_UPDLOG(...) ::tavrik::LogLinef("TavrikDlg", __LINE__, __VA_ARGS__)
 // Written only while `on` (the debug setting) holds.
 #define TV_UPDLOG_D(on, ...)        \
     do {                            \

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "device/fwimage.h"
+#include "protocol/fwimage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static auto buf = std::make_unique<tavrik::FirmwareBuffer>();

@@ -9,9 +9,9 @@
 #include <span>
 #include <variant>
 
-#include "device/cipher.h"
-#include "device/enable_report.h"
-#include "device/reports.h"
+#include "protocol/cipher.h"
+#include "protocol/enable_report.h"
+#include "protocol/reports.h"
 
 namespace {
 

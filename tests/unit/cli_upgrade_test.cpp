@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli_test_util.h"
-#include "device/fwimage.h"
+#include "protocol/fwimage.h"
 
 namespace tavrik {
 namespace {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <random>
 
-#include "device/fwimage.h"
+#include "protocol/fwimage.h"
 
 namespace tavrik {
 namespace {

@@ -6,11 +6,11 @@
 #include <variant>
 #include <vector>
 
-#include "device/cipher.h"
-#include "device/commands.h"
-#include "device/enable_report.h"
-#include "device/protocol.h"
-#include "device/reports.h"
+#include "protocol/cipher.h"
+#include "protocol/commands.h"
+#include "protocol/enable_report.h"
+#include "protocol/protocol.h"
+#include "protocol/reports.h"
 
 namespace tavrik {
 namespace {

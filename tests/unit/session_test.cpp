@@ -6,7 +6,7 @@
 #include <future>
 #include <thread>
 
-#include "device/commands.h"
+#include "protocol/commands.h"
 #include "device/session.h"
 #include "hid/ccusb.h"
 #include "hid/known_devices.h"

@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "device/commands.h"
-#include "device/enable_report.h"
-#include "device/protocol.h"
-#include "device/reports.h"
+#include "protocol/commands.h"
+#include "protocol/enable_report.h"
+#include "protocol/protocol.h"
+#include "protocol/reports.h"
 #include "hid/device_table.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_file.h"

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "device/commands.h"
-#include "device/fwimage.h"
+#include "protocol/commands.h"
+#include "protocol/fwimage.h"
 #include "device/session.h"
 #include "hid/ccusb.h"
 #include "hid/known_devices.h"

@@ -1,11 +1,19 @@
-// Log lines of the transports and sessions: "Dev %d: " and the message, written at
-// information level under a fixed source name ("CCDev", "CCUSB") so the log reads the
-// same whichever file the line comes from.
+// The one way a line reaches the diagnostic log: information level, under a fixed source
+// name ("CCDev", "CCUSB", "TavrikDlg", "Tavrik") so the log reads the same whichever file
+// the line comes from. Transport and session lines carry the "Dev %d: " prefix.
 #pragma once
 
 #include <cstdarg>
+#include <string_view>
 
 namespace tavrik {
+
+void LogLine(const char* source, int line, std::string_view text);
+
+#if defined(__GNUC__)
+__attribute__((format(printf, 3, 4)))
+#endif
+void LogLinef(const char* source, int line, const char* fmt, ...);
 
 void DevLogV(const char* source, int line, int devIdx, const char* fmt, va_list args);
 #if defined(__GNUC__)

@@ -1,4 +1,4 @@
-#include "device/commands.h"
+#include "protocol/commands.h"
 
 #include <algorithm>
 

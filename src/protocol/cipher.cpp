@@ -1,4 +1,4 @@
-#include "device/cipher.h"
+#include "protocol/cipher.h"
 
 #include <array>
 #include <cstddef>

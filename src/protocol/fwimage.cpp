@@ -1,4 +1,4 @@
-#include "device/fwimage.h"
+#include "protocol/fwimage.h"
 
 #include <algorithm>
 #include <cstring>

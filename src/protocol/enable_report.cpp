@@ -1,9 +1,9 @@
-#include "device/enable_report.h"
+#include "protocol/enable_report.h"
 
 #include <array>
 #include <random>
 
-#include "device/cipher.h"
+#include "protocol/cipher.h"
 
 namespace tavrik {
 namespace {

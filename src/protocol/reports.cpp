@@ -1,4 +1,4 @@
-#include "device/reports.h"
+#include "protocol/reports.h"
 
 #include <algorithm>
 

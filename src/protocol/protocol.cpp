@@ -1,4 +1,4 @@
-#include "device/protocol.h"
+#include "protocol/protocol.h"
 
 #include <algorithm>
 

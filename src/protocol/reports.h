@@ -10,7 +10,7 @@
 #include <span>
 #include <variant>
 
-#include "device/protocol.h"
+#include "protocol/protocol.h"
 
 namespace tavrik {
 

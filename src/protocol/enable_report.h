@@ -8,7 +8,7 @@
 #include <optional>
 #include <span>
 
-#include "device/protocol.h"
+#include "protocol/protocol.h"
 
 namespace tavrik {
 
