@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/atomic_file.h"
+
 // The header holds its definitions behind SI_IMPLEMENTATION; narrow text needs no converter.
 #define SI_NO_CONVERSION
 #define SI_IMPLEMENTATION
@@ -350,29 +352,8 @@ bool WriteProfileString(const std::filesystem::path& file, std::string_view sect
     if (target.has_parent_path()) {
         std::filesystem::create_directories(target.parent_path(), ec);
     }
-    std::filesystem::path temp = target;
-    temp += ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream os(temp, std::ios::binary | std::ios::trunc);
-        os.write(out->data(), std::streamsize(out->size()));
-        os.close();
-        if (!os) {
-            std::filesystem::remove(temp, ec);
-            return false;
-        }
-    }
-    if (existed) {
-        const auto perms = std::filesystem::status(target, ec).permissions();
-        if (!ec) {
-            std::filesystem::permissions(temp, perms, ec);
-        }
-    }
-    std::filesystem::rename(temp, target, ec);
-    if (ec) {
-        std::filesystem::remove(temp, ec);
-        return false;
-    }
-    return true;
+    // The link itself, not its target: the writer refuses a link to nothing.
+    return WriteFileAtomically(file, *out);
 }
 
 }  // namespace tavrik

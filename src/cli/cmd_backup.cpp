@@ -18,6 +18,7 @@
 #include "cli/format.h"
 #include "cli/keyboards.h"
 #include "keys/keycodes.h"
+#include "platform/atomic_file.h"
 
 namespace tavrik::cli {
 
@@ -380,47 +381,6 @@ KeyboardState FromJson(const json& j) {
     return s;
 }
 
-// A temporary file beside the target, renamed over it once its bytes are on disk: an
-// earlier backup is never left half overwritten.
-bool WriteFileAtomically(const fs::path& path, const std::string& text, std::string& error) {
-    std::error_code ec;
-    fs::path target = path;
-    if (fs::is_symlink(path, ec)) {
-        if (fs::path resolved = fs::canonical(path, ec); !ec) {
-            target = resolved;
-        }
-    }
-    fs::path temp;
-    std::FILE* f = nullptr;
-    for (int attempt = 0; attempt < 16 && f == nullptr; ++attempt) {
-        temp = target;
-        temp.replace_filename("." + target.filename().string() + ".tmp" +
-                              std::to_string(::getpid()) + "-" + std::to_string(attempt));
-        f = std::fopen(temp.string().c_str(), "wx");
-    }
-    if (f == nullptr) {
-        error = "cannot create a file in " + target.parent_path().string();
-        return false;
-    }
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = std::fflush(f) == 0 && ok;
-    ok = ::fsync(::fileno(f)) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
-    if (ok) {
-        const auto existing = fs::status(target, ec);
-        if (!ec && fs::is_regular_file(existing)) {
-            fs::permissions(temp, existing.permissions(), ec);
-        }
-        fs::rename(temp, target, ec);
-        ok = !ec;
-    }
-    if (!ok) {
-        fs::remove(temp, ec);
-        error = "cannot write " + target.string();
-    }
-    return ok;
-}
-
 // ---- backup ----
 
 int RunBackup(const Args& args, Context& ctx) {
@@ -439,7 +399,7 @@ int RunBackup(const Args& args, Context& ctx) {
         return kExitFailed;
     }
     std::string error;
-    if (!WriteFileAtomically(pos[0], BackupText(state), error)) {
+    if (!WriteFileAtomically(pos[0], BackupText(state), &error)) {
         ctx.err << "tavrikctl backup: " << error << "\n";
         return kExitFailed;
     }

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/command.h"
+#include "platform/atomic_file.h"
 #include "protocol/fwimage.h"
 
 namespace tavrik::cli {
@@ -52,11 +53,10 @@ int RunFirmwareCheck(const Args& args, Context& ctx) {
 
     if (args.Has("buffer-out")) {
         const std::string outPath = args.Get("buffer-out");
-        std::ofstream os(outPath, std::ios::binary | std::ios::trunc);
-        os.write(reinterpret_cast<const char*>(buf->data()), static_cast<long>(buf->size()));
-        os.close();
-        if (!os) {
-            ctx.err << "tavrikctl: cannot write '" << outPath << "'\n";
+        std::string error;
+        if (!WriteFileAtomically(outPath, {reinterpret_cast<const char*>(buf->data()), buf->size()},
+                                 &error)) {
+            ctx.err << "tavrikctl: cannot write '" << outPath << "': " << error << "\n";
             return kExitFailed;
         }
     }

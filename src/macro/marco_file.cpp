@@ -1,16 +1,12 @@
 #include "macro/marco_file.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <system_error>
 
-#if defined(__unix__) || defined(__APPLE__)
-#include <unistd.h>
-#endif
+#include "platform/atomic_file.h"
 
 namespace tavrik {
 namespace {
@@ -43,37 +39,6 @@ public:
 private:
     std::span<const uint8_t> bytes_;
 };
-
-// A name beside the target that no other file has; "x" makes the open fail otherwise.
-FilePtr CreateTempBeside(const fs::path& target, fs::path& tempPath) {
-    static std::atomic<unsigned> counter{0};
-    const auto seed = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
-    for (unsigned attempt = 0; attempt < 16; ++attempt) {
-        const uint64_t tag = seed ^ (uint64_t(counter.fetch_add(1)) << 40) ^ attempt;
-        std::string name = ".";
-        name.append(target.filename().string()).append(".tmp");
-        name.append(std::to_string(tag % 100000000));
-        fs::path candidate = target;
-        candidate.replace_filename(name);
-        if (FilePtr f{std::fopen(candidate.string().c_str(), "wbx")}) {
-            tempPath = candidate;
-            return f;
-        }
-    }
-    return nullptr;
-}
-
-bool FlushToDisk(std::FILE* f) {
-    if (std::fflush(f) != 0) {
-        return false;
-    }
-#if defined(__unix__) || defined(__APPLE__)
-    // The rename must not reach the disk before the bytes it publishes.
-    return ::fsync(::fileno(f)) == 0;
-#else
-    return true;
-#endif
-}
 
 }  // namespace
 
@@ -115,41 +80,14 @@ MarcoFileResult ParseMarcoFileBytes(std::span<const uint8_t> bytes) {
 }
 
 MarcoFileStatus SaveMarcoFile(const fs::path& path, const MarcoRecord& record) {
-    if (path.empty() || !path.has_filename()) {
-        return MarcoFileStatus::CannotOpen;
-    }
-    std::error_code ec;
-    // Saving through a link updates the file it points to, not the link.
-    fs::path target = path;
-    if (fs::is_symlink(path, ec)) {
-        if (fs::path resolved = fs::canonical(path, ec); !ec) {
-            target = resolved;
-        }
-    }
-
-    fs::path tempPath;
-    FilePtr f = CreateTempBeside(target, tempPath);
-    if (!f) {
-        return MarcoFileStatus::CannotOpen;
-    }
+    FileWriteFailure failure = FileWriteFailure::None;
     const MarcoFileBytes bytes = SerializeMarcoRecord(record);
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
-    ok = ok && FlushToDisk(f.get());
-    ok = (std::fclose(f.release()) == 0) && ok;
-    if (ok) {
-        // A replaced file keeps its permissions.
-        const auto existing = fs::status(target, ec);
-        if (!ec && fs::is_regular_file(existing)) {
-            fs::permissions(tempPath, existing.permissions(), ec);
-        }
-        fs::rename(tempPath, target, ec);
-        ok = !ec;
+    if (WriteFileAtomically(path, {reinterpret_cast<const char*>(bytes.data()), bytes.size()},
+                            nullptr, &failure)) {
+        return MarcoFileStatus::Ok;
     }
-    if (!ok) {
-        fs::remove(tempPath, ec);
-        return MarcoFileStatus::WriteError;
-    }
-    return MarcoFileStatus::Ok;
+    return failure == FileWriteFailure::CannotCreate ? MarcoFileStatus::CannotOpen
+                                                     : MarcoFileStatus::WriteError;
 }
 
 MarcoFileResult LoadMarcoFile(const fs::path& path) {

@@ -7,6 +7,8 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/atomic_file.h"
+
 namespace tavrik {
 
 namespace {
@@ -110,24 +112,8 @@ bool WriteAutostartEntry(const std::filesystem::path& entry, std::string_view na
     text += "\nExec=";
     text += execValue;
     text += "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
-    // Through a temporary file, so the desktop never reads half an entry.
-    std::filesystem::path temp = entry;
-    temp += ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream os(temp, std::ios::binary | std::ios::trunc);
-        os << text;
-        os.close();
-        if (!os) {
-            std::filesystem::remove(temp, ec);
-            return false;
-        }
-    }
-    std::filesystem::rename(temp, entry, ec);
-    if (ec) {
-        std::filesystem::remove(temp, ec);
-        return false;
-    }
-    return true;
+    // Never half an entry for the desktop to read.
+    return WriteFileAtomically(entry, text);
 }
 
 bool AutostartEntryMatches(const std::filesystem::path& entry, std::string_view execValue) {

@@ -6,6 +6,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/atomic_file.h"
+
 namespace tavrik::sim {
 namespace {
 
@@ -18,13 +20,6 @@ void SetError(std::string* error, std::string text) {
     if (error) {
         *error = std::move(text);
     }
-}
-
-std::string TempSuffix() {
-    std::random_device rd;
-    std::ostringstream s;
-    s << ".tmp-" << std::hex << rd() << rd();
-    return s.str();
 }
 
 std::optional<std::vector<SimFileKeyboard>> ParseKeyboards(const json& root, std::string* error) {
@@ -139,26 +134,7 @@ SimFileError ReadSimFile(const std::filesystem::path& path, std::vector<SimFileK
 
 SimFileError WriteSimFile(const std::filesystem::path& path,
                           const std::vector<SimFileKeyboard>& keyboards, std::string* error) {
-    const std::string text = FormatSimFile(keyboards);
-    std::filesystem::path temp = path;
-    temp += TempSuffix();
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temp, ignored);
-            SetError(error, temp.string() + ": cannot be written");
-            return SimFileError::WriteFailed;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, path, ec);
-    if (ec) {
-        std::error_code ignored;
-        std::filesystem::remove(temp, ignored);
-        SetError(error, path.string() + ": " + ec.message());
+    if (!WriteFileAtomically(path, FormatSimFile(keyboards), error)) {
         return SimFileError::WriteFailed;
     }
     return SimFileError::None;

@@ -1,7 +1,6 @@
 #include "update/downloader.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -77,51 +76,8 @@ bool IsHttps(const std::string& url) {
 
 }  // namespace
 
-std::optional<StagedFile> StagedFile::Create(const std::filesystem::path& target) {
-    const std::string pattern =
-        (target.parent_path() / ("." + target.filename().string() + ".part-XXXXXX")).string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    return StagedFile(target, std::filesystem::path(name.data()), fd);
-}
-
-StagedFile::StagedFile(StagedFile&& other) noexcept
-    : target_(std::move(other.target_)),
-      path_(std::move(other.path_)),
-      fd_(other.fd_),
-      committed_(other.committed_) {
-    other.fd_ = -1;
-    other.committed_ = true;  // nothing left for the moved-from object to remove
-}
-
-StagedFile::~StagedFile() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-    if (!committed_) {
-        std::error_code ec;
-        std::filesystem::remove(path_, ec);
-    }
-}
-
-bool StagedFile::Commit() {
-    if (fd_ < 0 || committed_) {
-        return false;
-    }
-    const bool synced = ::fsync(fd_) == 0;
-    const bool closed = ::close(fd_) == 0;
-    fd_ = -1;
-    if (!synced || !closed) {
-        return false;
-    }
-    std::error_code ec;
-    std::filesystem::rename(path_, target_, ec);
-    committed_ = !ec;
-    return committed_;
+std::optional<AtomicFile> StageDownload(const std::filesystem::path& target) {
+    return AtomicFile::Open(target, nullptr, nullptr, StreamTargets::Refuse);
 }
 
 FetchStatus Fetch(const std::string& url, int fd, const FetchLimits& limits, std::string* detail) {

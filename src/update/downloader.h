@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/atomic_file.h"
+
 namespace tavrik {
 
 enum class FetchStatus {
@@ -24,31 +26,10 @@ struct FetchLimits {
     const std::atomic<bool>* cancel = nullptr;
 };
 
-// A file in the target's folder under a unique temporary name. It is removed when this
-// object goes away, unless Commit moved it over the target.
-class StagedFile {
-public:
-    static std::optional<StagedFile> Create(const std::filesystem::path& target);
-    StagedFile(StagedFile&& other) noexcept;
-    StagedFile& operator=(StagedFile&&) = delete;
-    StagedFile(const StagedFile&) = delete;
-    StagedFile& operator=(const StagedFile&) = delete;
-    ~StagedFile();
-
-    int Fd() const { return fd_; }
-    const std::filesystem::path& Path() const { return path_; }
-    // Flushes the file to disk and renames it over the target in one step.
-    bool Commit();
-
-private:
-    StagedFile(std::filesystem::path target, std::filesystem::path path, int fd)
-        : target_(std::move(target)), path_(std::move(path)), fd_(fd) {}
-
-    std::filesystem::path target_;
-    std::filesystem::path path_;
-    int fd_ = -1;
-    bool committed_ = false;
-};
+// A download lands in a temporary file beside its target and takes the target's name only
+// when the caller commits it. It is read back before that, so a FIFO or a device is never a
+// target.
+std::optional<AtomicFile> StageDownload(const std::filesystem::path& target);
 
 // Downloads `url` into the open file `fd`, following redirects, asking caches for a fresh
 // copy. `detail` says why a failed transfer failed.

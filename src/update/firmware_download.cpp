@@ -63,7 +63,7 @@ FwOutcome DownloadFirmware(FwKind kind, const std::string& link, const std::stri
     }
 
     TV_UPDLOG("Start to download %s new firmware", name);
-    auto staged = StagedFile::Create(config.dataFolder / FwFileName(kind));
+    auto staged = StageDownload(config.dataFolder / FwFileName(kind));
     if (!staged) {
         TV_UPDLOG("Download fail for new %s new firmware", name);
         return FwOutcome::TransferFailed;

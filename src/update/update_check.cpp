@@ -22,9 +22,8 @@ void RemoveStaleStagedFiles(const std::filesystem::path& folder) {
     std::error_code ec;
     const auto limit = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() > 1 && name[0] == '.' && name.find(".part-") != std::string::npos &&
-            entry.is_regular_file(ec) && entry.last_write_time(ec) < limit) {
+        if (IsAtomicFileTemporary(entry.path()) && entry.is_regular_file(ec) &&
+            entry.last_write_time(ec) < limit) {
             std::filesystem::remove(entry.path(), ec);
         }
     }
@@ -36,7 +35,7 @@ bool FetchVersionInfo(const UpdateConfig& config, const std::atomic<bool>* cance
     if (url.empty()) {
         return false;
     }
-    auto staged = StagedFile::Create(config.VersionInfoFile());
+    auto staged = StageDownload(config.VersionInfoFile());
     if (!staged) {
         return false;
     }
