@@ -4,8 +4,10 @@
 #include <map>
 
 #include "cli/format.h"
+#include "cli/job_wait.h"
 #include "cli/keyboards.h"
 #include "device/key_assign.h"
+#include "device/session_jobs.h"
 #include "keys/keycodes.h"
 #include "macro/marco_codec.h"
 #include "macro/marco_file.h"
@@ -13,6 +15,8 @@
 namespace tavrik::cli {
 
 namespace {
+
+using namespace std::chrono_literals;
 
 // A slot that holds a module running its application, or an explanation.
 bool UsableSlot(Context& ctx, CCCDev& dev, int slot) {
@@ -173,9 +177,12 @@ int RunSetColor(const Args& args, Context& ctx) {
     }
     CCCDev& dev = p->Dev();
     if (all) {
-        if (const int r = dev.SetAllKeyColor(*colour); r != 0) {
-            ctx.err << "tavrikctl set-color: a key's macro could not be read back; that key "
-                       "kept its colour\n";
+        const JobStatus job =
+            WaitForJob(ctx, dev, SubmitAllKeyColorJob(dev, *colour), JobProgress::Steps, 10min);
+        if (job.state != JobState::Done) {
+            ctx.err << "tavrikctl set-color: "
+                    << (job.Finished() ? job.message : "the colours did not finish in time")
+                    << "\n";
             return kExitFailed;
         }
         ctx.out << "all assigned keys: " << ColourText(*colour & 0xF0F0F0) << "\n";
@@ -216,12 +223,11 @@ int RunMacroRead(const Args& args, Context& ctx) {
         return status;
     }
     CCCDev& dev = p->Dev();
-    {
-        std::lock_guard lock(dev.m_TableLock);
-        dev.m_nMarcoKey = *slot;
-    }
-    MarcoRecord record{};
-    const int r = dev.GetMarcoContent(record);
+    auto read = std::make_shared<MarcoRecord>();
+    const JobStatus job =
+        WaitForJob(ctx, dev, SubmitMarcoReadJob(dev, *slot, read), JobProgress::None, 1min);
+    const int r = job.Finished() ? job.result : kJobCancelled;
+    MarcoRecord record = *read;
     if (r == -2) {
         ctx.err << "tavrikctl macro read: the key in slot " << *slot << " has no macro\n";
         return kExitFailed;
@@ -290,15 +296,10 @@ int RunMacroWrite(const Args& args, Context& ctx) {
             return kExitFailed;
         }
     }
-    {
-        std::lock_guard lock(dev.m_TableLock);
-        dev.m_nMarcoKey = *slot;
-    }
-    dev.m_nCurLayer = static_cast<uint8_t>(*layer);
-    MarcoRecord record = file.record;
-    record.flag = 1;
-    dev.SetMarcoContent(record);
-    if (dev.SaveMarco() != 0) {
+    const MarcoRecord& record = file.record;
+    const JobStatus job = WaitForJob(ctx, dev, SubmitMarcoWriteJob(dev, *slot, *layer, record),
+                                     JobProgress::None, 1min);
+    if (job.state != JobState::Done) {
         ctx.err << "tavrikctl macro write: the macro could not be stored\n";
         return kExitFailed;
     }
@@ -356,18 +357,19 @@ int RunMode(const Args& args, Context& ctx) {
         return status;
     }
     CCCDev& dev = p->Dev();
-    if (what == "nkro") {
-        if (dev.SetNkro(*on ? 1 : 0) == 0 && *on) {
-            ctx.err << "tavrikctl mode nkro: the controller firmware V"
-                    << VersionText(dev.m_nKbmcVerHi, dev.m_nKbmcVerLo)
-                    << " is too old for full-key rollover\n";
-            return kExitFailed;
-        }
-    } else if (what == "overload") {
-        dev.SetOverload(*on ? 1 : 0, static_cast<int>(*value));
-    } else {
-        // The controller does not answer a rate change; read it back instead.
-        dev.SetUsbRate(static_cast<int>(*value));
+    const uint32_t id = what == "nkro"       ? SubmitNkroJob(dev, *on)
+                        : what == "overload" ? SubmitOverloadJob(dev, *on, static_cast<int>(*value))
+                                             : SubmitUsbRateJob(dev, static_cast<int>(*value));
+    const JobStatus job = WaitForJob(ctx, dev, id, JobProgress::None, 1min);
+    if (!job.Finished()) {
+        ctx.err << "tavrikctl mode: the change did not finish in time\n";
+        return kExitFailed;
+    }
+    if (job.result == kJobNotSupported) {
+        ctx.err << "tavrikctl mode nkro: the controller firmware V"
+                << VersionText(dev.m_nKbmcVerHi, dev.m_nKbmcVerLo)
+                << " is too old for full-key rollover\n";
+        return kExitFailed;
     }
     // The keyboard's own word on what it now runs.
     if (dev.GetKbmcStageVer() < 0 || (what == "rate" && dev.ReadUsbRate() < 0)) {

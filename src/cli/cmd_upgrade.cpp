@@ -6,9 +6,10 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
-#include <thread>
 
+#include "cli/job_wait.h"
 #include "cli/keyboards.h"
+#include "device/session_jobs.h"
 #include "protocol/fwimage.h"
 
 namespace tavrik::cli {
@@ -52,21 +53,6 @@ bool Confirm(Context& ctx) {
         return false;
     }
     return answer == "y" || answer == "Y" || answer == "yes";
-}
-
-void ShowProgress(Context& ctx, bool terminal, int percent, int& shown) {
-    if (percent == shown) {
-        return;
-    }
-    shown = percent;
-    if (terminal) {
-        const int width = 40;
-        const int filled = std::clamp(percent, 0, 100) * width / 100;
-        ctx.out << "\r[" << std::string(filled, '#') << std::string(width - filled, ' ') << "] "
-                << percent << "%" << std::flush;
-    } else {
-        ctx.out << percent << "%\n" << std::flush;
-    }
 }
 
 int RunUpgrade(const Args& args, Context& ctx) {
@@ -118,39 +104,20 @@ int RunUpgrade(const Args& args, Context& ctx) {
         return kExitFailed;
     }
 
-    dev.PauseScan();
-    const int started = controller ? dev.StartKbmcUpgrade() : dev.StartKeyUpgrade();
-    if (started != 1) {
+    const JobStatus job =
+        WaitForJob(ctx, dev, controller ? SubmitKbmcUpgradeJob(dev) : SubmitKeyUpgradeJob(dev),
+                   JobProgress::Percent, std::chrono::hours(3));
+    if (job.result == kJobUpgradeNotStarted) {
         ctx.err << "tavrikctl upgrade: the upgrade could not start\n";
-        dev.RequestScan();
         return kExitFailed;
     }
-    const bool terminal = isatty(STDOUT_FILENO) != 0;
-    int shown = -1;
-    int error = 0;
-    // The window polls once a second, 240 times; so do we, at the session's pace.
-    const auto interval = std::chrono::duration_cast<std::chrono::milliseconds>(
-        dev.Clock().Pause(1000) + std::chrono::milliseconds(1));
-    for (int poll = 0; poll < 240; ++poll) {
-        error = controller ? dev.GetKbmcUpgradeError() : dev.GetKeyUpgradeError();
-        const int percent = controller ? dev.GetKbmcUpgradePercent() : dev.GetKeyUpgradePercent();
-        if (error != 0) {
-            break;
-        }
-        ShowProgress(ctx, terminal, percent, shown);
-        if (percent >= 100) {
-            break;
-        }
-        std::this_thread::sleep_for(interval);
+    // Upgrade error codes come back negated.
+    const int error = job.result < 0 && job.result >= -4 ? -job.result : 0;
+    if (job.state != JobState::Done && error == 0) {
+        ctx.err << "tavrikctl upgrade: "
+                << (job.Finished() ? job.message : "the upgrade did not finish in time") << "\n";
+        return kExitFailed;
     }
-    if (terminal) {
-        ctx.out << "\n";
-    }
-    // Let the engine finish its closing steps before the session is closed.
-    for (int i = 0; i < 600 && dev.IsUpgrading() != 0; ++i) {
-        std::this_thread::sleep_for(interval / 10);
-    }
-    dev.RequestScan();
     if (error != 0) {
         ctx.err << Lines(controller
                              ? Format("Error happen during upgrading, error code=%d\r\n"

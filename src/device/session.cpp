@@ -3,17 +3,19 @@
 #include <algorithm>
 #include <cstring>
 
-#include "protocol/commands.h"
-#include "log/log.h"
-#include "protocol/enable_report.h"
+#include "device/job_runner.h"
 #include "hid/ccusb.h"
+#include "log/log.h"
+#include "protocol/commands.h"
+#include "protocol/enable_report.h"
 
 namespace tavrik {
 
 #define DEV_LOG(...) TV_DEVLOG("CCDev", m_nDevIdx, __VA_ARGS__)
 #define DEV_LOG_V(...) TV_DEVLOG_V(m_bLogOn.load() != 0, "CCDev", m_nDevIdx, __VA_ARGS__)
 
-CCCDev::CCCDev(int devIdx, NotifyTarget* target) : m_nDevIdx(devIdx) {
+CCCDev::CCCDev(int devIdx, NotifyTarget* target)
+    : m_nDevIdx(devIdx), jobs_(std::make_unique<JobRunner>(*this)) {
     channel_.SetTarget(target);
     channel_.SetPoke([this] { Poke(); });
     Reset();
@@ -21,6 +23,7 @@ CCCDev::CCCDev(int devIdx, NotifyTarget* target) : m_nDevIdx(devIdx) {
 
 CCCDev::~CCCDev() {
     channel_.Release();
+    jobs_->Shutdown();
     Stop(kbmcUpgrade_);
     Stop(keyUpgrade_);
     Stop(scan_);
@@ -182,8 +185,10 @@ bool CCCDev::WaitFlag(const std::atomic<int>& flag, int count, int intervalMs) {
 }
 
 bool CCCDev::Pause(int ms, const std::atomic<bool>* stop) {
-    const bool stopped =
-        WaitUntil([stop] { return stop != nullptr && stop->load(); }, clock_.Pause(ms));
+    // A job's pauses inside an operation end early too when its session closes.
+    const bool stopped = WaitUntil(
+        [stop] { return (stop != nullptr && stop->load()) || JobStopRequestedOnThisThread(); },
+        clock_.Pause(ms));
     return !stopped;
 }
 
@@ -290,6 +295,7 @@ void CCCDev::TxThread(Worker& self) {
 
 int CCCDev::Close() {
     channel_.Release();
+    jobs_->Shutdown();
     // An upgrade must not go on talking to a keyboard that is being let go.
     Stop(kbmcUpgrade_);
     Stop(keyUpgrade_);

@@ -9,18 +9,20 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <thread>
 
 #include "device/clock.h"
 #include "device/notify_channel.h"
-#include "protocol/protocol.h"
 #include "macro/marco.h"
+#include "protocol/protocol.h"
 
 namespace tavrik {
 
 class CCUSB;
+class JobRunner;
 
 inline constexpr int kTxRingSlots = 128;
 inline constexpr int kTxRingEmpty = 130;
@@ -57,6 +59,8 @@ public:
     std::atomic<int> m_bLogOn{0};
     SessionClock& Clock() { return clock_; }
     NotifyChannel& Channel() { return channel_; }
+    // Long operations as jobs on the session's own worker (device/session_jobs.h).
+    JobRunner& Jobs() { return *jobs_; }
 
     // ---- Controller information ----
     std::atomic<char> m_cKbmcStage{0};
@@ -216,6 +220,9 @@ public:
     // Wakes every wait of the session (a mailbox rose, a stop was asked).
     void Poke();
 
+    // The keyboard is not there (any more): no reply can come.
+    bool TransportGone() const;
+
     // Sends a notification; a closing session drops it.
     void Notify(uint32_t code, uint32_t wParam, uint32_t lParam);
 
@@ -247,7 +254,6 @@ private:
     void ClearSlotLocked(int slot, bool keepUidAndMac, bool keepFlag);
     void SendSummary(int state);
     int AdvanceScanState();
-    bool TransportGone() const;
     int KeepMarcoBeforeRewrite(int slot);
     void SendKeyConfig(int slot);
     bool WaitUntil(const std::function<bool()>& pred, std::chrono::microseconds limit);
@@ -268,6 +274,7 @@ private:
     Worker scan_;
     Worker kbmcUpgrade_;
     Worker keyUpgrade_;
+    std::unique_ptr<JobRunner> jobs_;
 };
 
 // Notification parameter packing.

@@ -1,0 +1,90 @@
+// How long a window's thread is held by the calls it makes while an all-keys colour job
+// runs on a full simulated keyboard: submitting, asking for a status, reading a key and
+// taking the job's notifications. The window must keep painting, so each of these has to
+// stay far below a frame.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "device/job_runner.h"
+#include "device/session.h"
+#include "device/session_jobs.h"
+#include "hid/ccusb.h"
+#include "hid/known_devices.h"
+#include "sim/sim_backend.h"
+#include "sim/sim_init.h"
+
+namespace tavrik {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class CountingTarget : public NotifyTarget {
+public:
+    void Notify(uint32_t, uint32_t, uint32_t) override { ++count; }
+    int count = 0;
+};
+
+struct Longest {
+    double us = 0;
+    template <typename F>
+    void Time(F&& f) {
+        const auto start = Clock::now();
+        f();
+        us = std::max(us, std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+};
+
+void BM_CallerThreadDuringAllKeysColour(benchmark::State& state) {
+    sim::SimBackend backend;
+    KnownDevices known;
+    CCUSB usb{backend, known};
+    CountingTarget target;
+    CCCDev dev{0, &target};
+    auto keyboard = *sim::MakeInitialState(90, 0, 1, 50, 3);
+    keyboard.latencyMs = 1;
+    backend.Attach(0, keyboard);
+    usb.FindDevice();
+    usb.OpenReadWrite();
+    dev.m_pUsb = &usb;
+    // This thread plays the window: workers hand it their notifications.
+    dev.Channel().SetOwnerThread({});
+    dev.StartRx();
+    dev.StartTx();
+
+    Longest submit, status, read, deliver;
+    int polls = 0;
+    for (auto _ : state) {
+        const uint32_t id = SubmitAllKeyColorJob(dev, 0x00F0F0F0);
+        while (true) {
+            std::optional<JobStatus> s;
+            status.Time([&] { s = dev.Jobs().Status(id); });
+            read.Time([&] { benchmark::DoNotOptimize(dev.GetKeySlot(polls % 90)); });
+            deliver.Time([&] { dev.Channel().DeliverPending(); });
+            ++polls;
+            if (!s || s->Finished()) {
+                break;
+            }
+            if (polls % 50 == 0) {
+                submit.Time([&] {
+                    dev.Jobs().Submit("nothing", [](JobContext&) { return JobResult::Ok(); });
+                });
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    dev.Close();
+    usb.CloseDevice();
+    state.counters["submit_max_us"] = submit.us;
+    state.counters["status_max_us"] = status.us;
+    state.counters["key_read_max_us"] = read.us;
+    state.counters["deliver_max_us"] = deliver.us;
+    state.counters["any_max_us"] = std::max({submit.us, status.us, read.us, deliver.us});
+    state.counters["notifications"] = target.count;
+}
+BENCHMARK(BM_CallerThreadDuringAllKeysColour)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace tavrik

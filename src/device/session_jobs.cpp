@@ -1,0 +1,257 @@
+#include "device/session_jobs.h"
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+
+#include "device/session.h"
+#include "keys/keycodes.h"
+
+namespace tavrik {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A request brings two scan passes; a pass over 90 silent slots takes about 14 s.
+constexpr int kPassesPerRequest = 2;
+constexpr auto kScanLimit = 120s;
+// The upgrade engine ends by itself within its own limits; this only bounds the wait.
+constexpr auto kUpgradeLimit = 2h;
+// After 100 % the engine still resets the controller; the window allows a minute.
+constexpr int kUpgradeClosingPolls = 600;
+
+std::string OfKeys(int done) {
+    return std::to_string(done) + " of " + std::to_string(kKeySlots) + " keys";
+}
+
+JobResult AllKeyColor(JobContext& ctx, uint32_t colour) {
+    CCCDev& dev = ctx.Dev();
+    int result = 0;
+    const int total = static_cast<int>(kKeySlots);
+    for (int slot = 0; slot < total; ++slot) {
+        // Between keys nothing is half written, so this is where the job may stop.
+        if (ctx.Cancelled()) {
+            return JobResult::Cancelled("cancelled after " + OfKeys(slot));
+        }
+        if (dev.TransportGone()) {
+            return JobResult::Error(kJobKeyboardGone,
+                                    "the keyboard went away after " + OfKeys(slot));
+        }
+        if (const int r = dev.SetKeyColor(slot, colour); r != 0) {
+            result = r;
+        }
+        ctx.Progress(slot + 1, total);
+    }
+    if (result != 0) {
+        return JobResult::Error(result,
+                                "a key's macro could not be read back; that key kept "
+                                "its colour");
+    }
+    return JobResult::Ok();
+}
+
+// The mode commands end with a pause the controller needs to settle; the session's pause
+// ends early only when the session closes, never for a cancel.
+JobResult AfterModeChange(const JobContext& ctx) {
+    if (ctx.Dev().TransportGone()) {
+        return JobResult::Error(kJobKeyboardGone, "the keyboard went away");
+    }
+    if (ctx.Stopping()) {
+        return JobResult::Cancelled("stopped: the keyboard was closed");
+    }
+    return JobResult::Ok();
+}
+
+JobResult MarcoRead(JobContext& ctx, int slot, MarcoRecord& out) {
+    CCCDev& dev = ctx.Dev();
+    {
+        std::lock_guard lock(dev.m_TableLock);
+        dev.m_nMarcoKey = slot;
+    }
+    const int r = dev.GetMarcoContent(out);
+    if (r == -2) {
+        return JobResult::Error(r, "the key has no macro");
+    }
+    if (r != 0) {
+        return JobResult::Error(r, "Read Marco Fail, error code is " + std::to_string(r));
+    }
+    return JobResult::Ok();
+}
+
+JobResult MarcoWrite(JobContext& ctx, int slot, int layer, const MarcoRecord& record) {
+    CCCDev& dev = ctx.Dev();
+    {
+        std::lock_guard lock(dev.m_TableLock);
+        dev.m_nMarcoKey = slot;
+    }
+    dev.m_nCurLayer = static_cast<uint8_t>(layer & 3);
+    MarcoRecord pending = record;
+    pending.flag = 1;
+    dev.SetMarcoContent(pending);
+    if (dev.SaveMarco() != 0) {
+        return JobResult::Error(-1, "the macro could not be stored");
+    }
+    if (dev.TransportGone()) {
+        return JobResult::Error(kJobKeyboardGone, "the keyboard went away");
+    }
+    return JobResult::Ok();
+}
+
+JobResult Rescan(JobContext& ctx) {
+    CCCDev& dev = ctx.Dev();
+    const int before = dev.m_nScanPasses;
+    dev.RequestScan();
+    const auto passes = [&] { return std::clamp(dev.m_nScanPasses - before, 0, 2); };
+    const bool ended = ctx.WaitFor(
+        [&] {
+            ctx.Progress(passes(), kPassesPerRequest);
+            return !dev.IsScanBusy() || dev.TransportGone() || ctx.CancelRequested();
+        },
+        kScanLimit, 20);
+    if (dev.TransportGone()) {
+        return JobResult::Error(kJobKeyboardGone, "the keyboard went away during the scan");
+    }
+    if (ctx.Cancelled()) {
+        dev.PauseScan();
+        return JobResult::Cancelled(ctx.Stopping() ? "stopped: the keyboard was closed"
+                                                   : "cancelled during the scan");
+    }
+    if (!ended) {
+        return JobResult::Error(-1, "the scan did not finish");
+    }
+    if (passes() == 0) {
+        return dev.m_bVerFail != 0 ? JobResult::Error(-3, "the keyboard does not answer")
+                                   : JobResult::Error(-1, "the scan was stopped early");
+    }
+    return JobResult::Ok();
+}
+
+JobResult Upgrade(JobContext& ctx, bool controller) {
+    CCCDev& dev = ctx.Dev();
+    if (ctx.Cancelled()) {
+        return JobResult::Cancelled();
+    }
+    const auto error = [&] {
+        return controller ? dev.GetKbmcUpgradeError() : dev.GetKeyUpgradeError();
+    };
+    const auto percent = [&] {
+        return controller ? dev.GetKbmcUpgradePercent() : dev.GetKeyUpgradePercent();
+    };
+    dev.PauseScan();
+    if ((controller ? dev.StartKbmcUpgrade() : dev.StartKeyUpgrade()) != 1) {
+        dev.RequestScan();
+        return JobResult::Error(kJobUpgradeNotStarted, "the upgrade could not start");
+    }
+    // From here on a cancel is refused: the upgrade thread cannot stop between blocks
+    // without leaving the keyboard without a working firmware.
+    const auto interval = std::chrono::ceil<std::chrono::milliseconds>(dev.Clock().Pause(1000)) +
+                          std::chrono::milliseconds(1);
+    const auto until = std::chrono::steady_clock::now() + kUpgradeLimit;
+    int failed = 0;
+    bool finished = false;
+    while (std::chrono::steady_clock::now() < until) {
+        const bool running = dev.IsUpgrading() != 0;
+        failed = error();
+        if (failed != 0) {
+            break;
+        }
+        const int p = percent();
+        ctx.Percent(p);
+        if (p >= 100) {
+            finished = true;
+            break;
+        }
+        if (!running) {
+            break;
+        }
+        if (!ctx.Idle(interval)) {
+            return JobResult::Cancelled("stopped: the keyboard was closed during the upgrade");
+        }
+    }
+    // The engine still resets the controller and asks for a scan; let it finish.
+    for (int i = 0; i < kUpgradeClosingPolls && dev.IsUpgrading() != 0; ++i) {
+        if (!ctx.Idle(interval / 10 + std::chrono::milliseconds(1))) {
+            return JobResult::Cancelled("stopped: the keyboard was closed during the upgrade");
+        }
+    }
+    dev.RequestScan();
+    const std::string refused =
+        ctx.CancelRequested() ? " (cancel refused: firmware blocks were being sent)" : "";
+    if (failed != 0) {
+        return JobResult::Error(-failed, "upgrade error " + std::to_string(failed) + refused);
+    }
+    if (!finished) {
+        return JobResult::Error(kJobUpgradeUnfinished,
+                                "the upgrade ended before it finished" + refused);
+    }
+    return JobResult::Ok("upgrade done" + refused);
+}
+
+}  // namespace
+
+uint32_t SubmitAllKeyColorJob(CCCDev& dev, uint32_t colour) {
+    return dev.Jobs().Submit("colour all keys",
+                             [colour](JobContext& ctx) { return AllKeyColor(ctx, colour); });
+}
+
+uint32_t SubmitNkroJob(CCCDev& dev, bool on) {
+    return dev.Jobs().Submit(on ? "nkro on" : "nkro off", [on](JobContext& ctx) {
+        if (ctx.Dev().SetNkro(on ? 1 : 0) == 0 && on) {
+            return JobResult::Error(kJobNotSupported,
+                                    "the controller firmware is too old for full-key rollover");
+        }
+        return AfterModeChange(ctx);
+    });
+}
+
+uint32_t SubmitOverloadJob(CCCDev& dev, bool on, int count) {
+    return dev.Jobs().Submit(on ? "overload on" : "overload off", [on, count](JobContext& ctx) {
+        ctx.Dev().SetOverload(on ? 1 : 0, count);
+        return AfterModeChange(ctx);
+    });
+}
+
+uint32_t SubmitUsbRateJob(CCCDev& dev, int rate) {
+    return dev.Jobs().Submit("usb rate " + std::to_string(rate), [rate](JobContext& ctx) {
+        CCCDev& d = ctx.Dev();
+        d.SetUsbRate(rate);
+        if (d.ReadUsbRate() < 0) {
+            return d.TransportGone() ? JobResult::Error(kJobKeyboardGone, "the keyboard went away")
+                                     : JobResult::Error(-3, "the keyboard did not answer");
+        }
+        if (d.m_nUsbRate != rate) {
+            return JobResult::Error(-1, "the keyboard did not take the rate");
+        }
+        return JobResult::Ok();
+    });
+}
+
+uint32_t SubmitMarcoReadJob(CCCDev& dev, int slot, std::shared_ptr<MarcoRecord> out) {
+    return dev.Jobs().Submit("macro read " + std::to_string(slot),
+                             [slot, out = std::move(out)](JobContext& ctx) {
+                                 return out ? MarcoRead(ctx, slot, *out)
+                                            : JobResult::Error(-1, "nowhere to put the macro");
+                             });
+}
+
+uint32_t SubmitMarcoWriteJob(CCCDev& dev, int slot, int layer, const MarcoRecord& record) {
+    return dev.Jobs().Submit(
+        "macro write " + std::to_string(slot),
+        [slot, layer, record](JobContext& ctx) { return MarcoWrite(ctx, slot, layer, record); });
+}
+
+uint32_t SubmitRescanJob(CCCDev& dev) {
+    return dev.Jobs().Submit("rescan", Rescan);
+}
+
+uint32_t SubmitKbmcUpgradeJob(CCCDev& dev) {
+    return dev.Jobs().Submit("controller upgrade",
+                             [](JobContext& ctx) { return Upgrade(ctx, true); });
+}
+
+uint32_t SubmitKeyUpgradeJob(CCCDev& dev) {
+    return dev.Jobs().Submit("key upgrade", [](JobContext& ctx) { return Upgrade(ctx, false); });
+}
+
+}  // namespace tavrik

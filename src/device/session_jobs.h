@@ -1,0 +1,45 @@
+// The session's long operations as jobs (see device/job_runner.h). Each call queues the
+// job on the session's runner and returns its id at once; the outcome is the job's
+// status: result 0 on success, the operation's negative error code otherwise.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "device/job_runner.h"
+#include "macro/marco.h"
+
+namespace tavrik {
+
+class CCCDev;
+
+// The keyboard went away while the job ran.
+inline constexpr int kJobKeyboardGone = -1001;
+// An upgrade job whose upgrade thread could not be started; other upgrade failures are
+// the negated upgrade error code (-1 .. -4).
+inline constexpr int kJobUpgradeNotStarted = -100;
+// An upgrade thread that ended without 100 % and without an error (it was stopped).
+inline constexpr int kJobUpgradeUnfinished = -102;
+// A mode change the controller firmware does not offer.
+inline constexpr int kJobNotSupported = -101;
+
+// Every key's colour, key by key; progress per key, cancellable between keys.
+uint32_t SubmitAllKeyColorJob(CCCDev& dev, uint32_t colour);
+// Mode changes: the command, the controller's settling pause and a rescan request.
+uint32_t SubmitNkroJob(CCCDev& dev, bool on);
+uint32_t SubmitOverloadJob(CCCDev& dev, bool on, int count);
+// The controller does not answer a rate change, so the job reads the rate back.
+uint32_t SubmitUsbRateJob(CCCDev& dev, int rate);
+// Reads the macro of `slot` into `out` (which the caller keeps until the job ends).
+uint32_t SubmitMarcoReadJob(CCCDev& dev, int slot, std::shared_ptr<MarcoRecord> out);
+// Stores `record` as the macro of `slot` and makes `layer` of the key play it.
+uint32_t SubmitMarcoWriteJob(CCCDev& dev, int slot, int layer, const MarcoRecord& record);
+// Asks for a scan and waits until it has gone idle again; needs the scan thread running.
+uint32_t SubmitRescanJob(CCCDev& dev);
+// Firmware upgrades from the process-wide image buffer; progress is the upgrade percent.
+// A cancel is refused once the upgrade runs, since stopping between firmware blocks
+// would leave the keyboard without a working firmware; the result says so.
+uint32_t SubmitKbmcUpgradeJob(CCCDev& dev);
+uint32_t SubmitKeyUpgradeJob(CCCDev& dev);
+
+}  // namespace tavrik
