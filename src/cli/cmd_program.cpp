@@ -11,6 +11,7 @@
 #include "keys/keycodes.h"
 #include "macro/marco_codec.h"
 #include "macro/marco_file.h"
+#include "protocol/firmware_features.h"
 
 namespace tavrik::cli {
 
@@ -380,7 +381,7 @@ int RunMode(const Args& args, Context& ctx) {
             << (dev.m_bOverload ? "on" : "off") << " (" << dev.m_nKeyMax << " modules), USB rate "
             << static_cast<int>(dev.m_nUsbRate) << "\n";
     const int word = dev.m_nKbmcVerHi << 8 | dev.m_nKbmcVerLo;
-    if (what == "overload" && word < 306) {
+    if (what == "overload" && !ReportsModuleCount(word)) {
         ctx.out << "(controller firmware V" << VersionText(dev.m_nKbmcVerHi, dev.m_nKbmcVerLo)
                 << " does not report its module limit, so the change cannot be checked)\n";
         return kExitOk;

@@ -5,6 +5,7 @@
 
 #include "device/job_runner.h"
 #include "hid/ccusb.h"
+#include "hid/device_table.h"
 #include "log/log.h"
 #include "protocol/commands.h"
 #include "protocol/enable_report.h"
@@ -301,7 +302,7 @@ int CCCDev::Close() {
     Stop(keyUpgrade_);
     SendCmd(CmdHostActive(false));
     Pause(50);
-    if (m_nKbdKind == 3) {
+    if (const DeviceTableRow* row = RowOfKind(m_nKbdKind); row && row->needsEnableReport) {
         EnableKbmc(0);
         Pause(50);
     }

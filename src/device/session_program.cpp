@@ -2,10 +2,11 @@
 // controller modes and the layer relay. These run on the caller's thread.
 #include <algorithm>
 
-#include "protocol/commands.h"
-#include "log/log.h"
 #include "device/session.h"
 #include "keys/keycodes.h"
+#include "log/log.h"
+#include "protocol/commands.h"
+#include "protocol/firmware_features.h"
 
 namespace tavrik {
 
@@ -339,7 +340,7 @@ int CCCDev::SetOverload(int on, int count) {
 
 int CCCDev::SetNkro(int on) {
     const int word = m_nKbmcVerHi << 8 | m_nKbmcVerLo;
-    if (word <= 266) {
+    if (!ReportsFullKeyRollover(word)) {
         return 0;
     }
     m_bNkro = on != 0 ? 1 : 0;

@@ -3,11 +3,12 @@
 #include <variant>
 #include <vector>
 
-#include "log/log.h"
-#include "protocol/reports.h"
 #include "device/session.h"
 #include "hid/ccusb.h"
+#include "hid/device_table.h"
 #include "keys/keycodes.h"
+#include "log/log.h"
+#include "protocol/reports.h"
 
 namespace tavrik {
 
@@ -298,8 +299,7 @@ void CCCDev::Dispatch(std::span<const uint8_t> payload) {
                     if (IsLayerKeyHid(r.layerKey)) {
                         DEV_LOG_V("Info other keyboard switch to layer %d", r.layerKey & 3);
                         const uint32_t layer = (r.layerKey & 3u) | (r.ExtraFlag() ? 0x80u : 0u);
-                        const int kind = m_nKbdKind;
-                        if (kind != 2 && kind != 4) {
+                        if (KindRelaysLayers(m_nKbdKind)) {
                             notes.push_back({UM_OTHER_KEYBOARD_SWITCH_LAYER,
                                              static_cast<uint32_t>(r.slot + 1) << 24 |
                                                  static_cast<uint32_t>(r.layerKey) << 16 |
@@ -315,8 +315,7 @@ void CCCDev::Dispatch(std::span<const uint8_t> payload) {
                     DEV_LOG_V("Fn Key %d is report released", r.slot);
                     if (IsLayerKeyHid(r.layerKey)) {
                         DEV_LOG_V("Info other keyboard switch to previous layer %d", r.returnLayer);
-                        const int kind = m_nKbdKind;
-                        if (kind != 2 && kind != 4) {
+                        if (KindRelaysLayers(m_nKbdKind)) {
                             notes.push_back({UM_OTHER_KEYBOARD_SWITCH_LAYER,
                                              static_cast<uint32_t>(r.slot + 1) << 24 |
                                                  static_cast<uint32_t>(r.layerKey) << 16 |

@@ -2,12 +2,14 @@
 // module data, colour and firmware version; the counts go to the window.
 #include <algorithm>
 
-#include "protocol/commands.h"
-#include "log/log.h"
-#include "protocol/enable_report.h"
 #include "device/session.h"
 #include "hid/ccusb.h"
+#include "hid/device_table.h"
 #include "keys/keycodes.h"
+#include "log/log.h"
+#include "protocol/commands.h"
+#include "protocol/enable_report.h"
+#include "protocol/firmware_features.h"
 
 namespace tavrik {
 
@@ -131,36 +133,20 @@ int CCCDev::GetKeyVerRange(uint8_t& total, uint8_t& minHi, uint8_t& minLo, uint8
 }
 
 void CCCDev::ApplyKindAndViewFlags(uint16_t version) {
-    const uint16_t vid = static_cast<uint16_t>(m_pUsb->m_nVid);
-    const uint16_t pid = static_cast<uint16_t>(m_pUsb->m_nPid);
-    const uint16_t ver = static_cast<uint16_t>(m_pUsb->m_nVer);
-    const bool ourIds = vid == 0xBCD0 && pid == 0x1100;
-    if (ourIds && ver == 0xCC01) {
-        m_nMarcoMax = kMarcoMaxStepsKind2;
-        m_nMarcoDelay = kMarcoDefaultDelay;
-        m_nKbdKind = 2;
-        m_bAutoLoop = version > 306 ? 1 : 0;
-        m_bKbmcUpdatable = 0;
-        m_bHideLayerBtn = 1;
-        m_bHideAllColorBtn = 0;
-        m_bHidePageBtn = 1;
+    const DeviceTableRow& row = KindRowFor(m_pUsb->m_nVid, m_pUsb->m_nPid, m_pUsb->m_nVer);
+    m_nKbdKind = row.kind;
+    m_nMarcoMax = row.marcoMaxSteps;
+    m_nMarcoDelay = kMarcoDefaultDelay;
+    m_bAutoLoop = AutoLoopAllowed(row, version) ? 1 : 0;
+    m_bKbmcUpdatable = row.kbmcUpdatable ? 1 : 0;
+    m_bHideLayerBtn = row.hideLayerBtn ? 1 : 0;
+    m_bHideAllColorBtn = row.hideAllColorBtn ? 1 : 0;
+    m_bHidePageBtn = HidePageButtons(row, m_nKeyMax) ? 1 : 0;
+    if (row.announcesKind) {
         Notify(UM_KBD_KIND_CHANGE, 0, 0);
-    } else if (ourIds && ver == 0xCC02) {
-        m_nKbdKind = 3;
+    }
+    if (row.needsEnableReport) {
         EnableKbmc(1);
-    } else if (ourIds && ver == 0xCC03) {
-        m_nKbdKind = 4;
-        m_bKbmcUpdatable = 0;
-        m_bHideLayerBtn = 1;
-        m_bHideAllColorBtn = 0;
-        m_bHidePageBtn = 1;
-        Notify(UM_KBD_KIND_CHANGE, 0, 0);
-    } else {
-        m_bAutoLoop = 1;
-        m_nKbdKind = 1;
-        m_bHideLayerBtn = 0;
-        m_bHideAllColorBtn = 0;
-        m_bHidePageBtn = m_nKeyMax > 45 ? 0 : 1;
     }
 }
 
@@ -219,7 +205,7 @@ bool CCCDev::ScanPass(Worker& self) {
     if (stage == 'B') {
         m_nUsbRate = 10;
     }
-    if (stage == 'A' && version <= 265) {
+    if (stage == 'A' && PredatesKeyboardKinds(version)) {
         ReadUsbRate();
         if (m_nUsbRate == 0) {
             m_nUsbRate = 1;

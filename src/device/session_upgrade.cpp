@@ -5,10 +5,11 @@
 #include <chrono>
 #include <system_error>
 
-#include "protocol/commands.h"
-#include "log/log.h"
-#include "protocol/fwimage.h"
 #include "device/session.h"
+#include "log/log.h"
+#include "protocol/commands.h"
+#include "protocol/firmware_features.h"
+#include "protocol/fwimage.h"
 
 namespace tavrik {
 
@@ -27,8 +28,6 @@ constexpr int kKeyProgressFirst = 2560;  // the modules' application area, 0 %
 constexpr int kKeyProgressSpan = 4608;   // up to 7168, 100 %
 constexpr int kStateQueries = 90;
 constexpr int kUpgradeIdleMs = 10;
-// Controllers from this version word on may carry the variant flash layout.
-constexpr int kFirstVariantVersion = 276;
 // Nobody wakes a mailbox wait when the keyboard is pulled out; look this often.
 constexpr int kGoneCheckMs = 10;
 
@@ -205,7 +204,7 @@ void CCCDev::KbmcUpgradeThread(Worker& self) {
         return;
     }
 
-    const bool variant = m_nHwVariant == 1 && version >= kFirstVariantVersion;
+    const bool variant = m_nHwVariant == 1 && ReportsFlashLayout(version);
     const size_t base = variant ? kFwKbmcVariantOffset : kFwKbmcOffset;
     const FirmwareBuffer& image = FirmwareImageBuffer();
 

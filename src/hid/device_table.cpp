@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "protocol/firmware_features.h"
+
 namespace tavrik {
 
 namespace {
@@ -22,6 +24,49 @@ bool StartsWithPattern(std::string_view path, const char* fmt, const DeviceTable
 }
 
 }  // namespace
+
+const DeviceTableRow& KindRowFor(int vid, int pid, int ver) {
+    const int row = MatchDeviceTable(vid, pid, ver);
+    return kDeviceTable[row < 0 ? 0 : static_cast<size_t>(row)];
+}
+
+const DeviceTableRow* RowOfKind(int kind) {
+    for (const auto& r : kDeviceTable) {
+        if (r.kind == kind) {
+            return &r;
+        }
+    }
+    return nullptr;
+}
+
+bool KindRelaysLayers(int kind) {
+    const DeviceTableRow* row = RowOfKind(kind);
+    return row == nullptr || row->relaysLayers;
+}
+
+bool AutoLoopAllowed(const DeviceTableRow& row, int version) {
+    switch (row.autoLoop) {
+        case AutoLoop::Always:
+            return true;
+        case AutoLoop::WithNewFirmware:
+            return FirmwareLoopsMarco(version);
+        case AutoLoop::Never:
+            break;
+    }
+    return false;
+}
+
+bool HidePageButtons(const DeviceTableRow& row, int keyMax) {
+    switch (row.pageButtons) {
+        case PageButtons::Hidden:
+            return true;
+        case PageButtons::ShownOver45Modules:
+            return keyMax <= 45;
+        case PageButtons::Shown:
+            break;
+    }
+    return false;
+}
 
 int MatchDeviceTable(int vid, int pid, int ver) {
     for (size_t i = 0; i < kDeviceTable.size(); ++i) {

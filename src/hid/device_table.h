@@ -10,19 +10,108 @@
 
 namespace tavrik {
 
+// Whether the window shows the buttons that switch between the two pages of 45 keys.
+enum class PageButtons {
+    Shown,
+    Hidden,
+    ShownOver45Modules,  // only when the keyboard takes more than 45 modules
+};
+
+// Whether a macro may repeat by itself.
+enum class AutoLoop {
+    Never,
+    Always,
+    WithNewFirmware,  // once the controller firmware loops macros (FirmwareLoopsMarco)
+};
+
+// One kind of keyboard: how its vendor interface shows on USB and what the tool may do
+// with it.
 struct DeviceTableRow {
     uint16_t vendorId;
     uint16_t productId;
-    uint16_t version;  // selects the controller variant
+    uint16_t version;  // bcdDevice; selects the controller variant
     int interfaceNumber;
+    int kind;
+    int marcoMaxSteps;       // macro steps the keyboard holds
+    bool kbmcUpdatable;      // its controller firmware may be upgraded
+    bool relaysLayers;       // its layer keys switch the other keyboards' layers too
+    bool needsEnableReport;  // answers only after the enciphered enable report
+    bool announcesKind;      // the window redraws its buttons when the kind is recognised
+    bool hideLayerBtn;
+    bool hideAllColorBtn;
+    PageButtons pageButtons;
+    AutoLoop autoLoop;
 };
 
 inline constexpr std::array<DeviceTableRow, 4> kDeviceTable = {{
-    {0x0483, 0x5710, 0xCC00, 1},
-    {0xBCD0, 0x1100, 0xCC01, 2},
-    {0xBCD0, 0x1100, 0xCC02, 1},
-    {0xBCD0, 0x1100, 0xCC03, 1},
+    {.vendorId = 0x0483,
+     .productId = 0x5710,
+     .version = 0xCC00,
+     .interfaceNumber = 1,
+     .kind = 1,
+     .marcoMaxSteps = 64,
+     .kbmcUpdatable = true,
+     .relaysLayers = true,
+     .needsEnableReport = false,
+     .announcesKind = false,
+     .hideLayerBtn = false,
+     .hideAllColorBtn = false,
+     .pageButtons = PageButtons::ShownOver45Modules,
+     .autoLoop = AutoLoop::Always},
+    {.vendorId = 0xBCD0,
+     .productId = 0x1100,
+     .version = 0xCC01,
+     .interfaceNumber = 2,
+     .kind = 2,
+     .marcoMaxSteps = 24,
+     .kbmcUpdatable = false,
+     .relaysLayers = false,
+     .needsEnableReport = false,
+     .announcesKind = true,
+     .hideLayerBtn = true,
+     .hideAllColorBtn = false,
+     .pageButtons = PageButtons::Hidden,
+     .autoLoop = AutoLoop::WithNewFirmware},
+    {.vendorId = 0xBCD0,
+     .productId = 0x1100,
+     .version = 0xCC02,
+     .interfaceNumber = 1,
+     .kind = 3,
+     .marcoMaxSteps = 64,
+     .kbmcUpdatable = true,
+     .relaysLayers = true,
+     .needsEnableReport = true,
+     .announcesKind = false,
+     .hideLayerBtn = false,
+     .hideAllColorBtn = false,
+     .pageButtons = PageButtons::Shown,
+     .autoLoop = AutoLoop::Never},
+    {.vendorId = 0xBCD0,
+     .productId = 0x1100,
+     .version = 0xCC03,
+     .interfaceNumber = 1,
+     .kind = 4,
+     .marcoMaxSteps = 64,
+     .kbmcUpdatable = false,
+     .relaysLayers = false,
+     .needsEnableReport = false,
+     .announcesKind = true,
+     .hideLayerBtn = true,
+     .hideAllColorBtn = false,
+     .pageButtons = PageButtons::Hidden,
+     .autoLoop = AutoLoop::Never},
 }};
+
+// The row of the device the session talks to: by vendor ID, product ID and version; a
+// device no row names is taken for the standard keyboard (the first row).
+const DeviceTableRow& KindRowFor(int vid, int pid, int ver);
+// The row of a keyboard kind, or null for a kind no row has (0: not recognised yet).
+const DeviceTableRow* RowOfKind(int kind);
+
+// Layer keys of an unrecognised keyboard are relayed, as on the standard one.
+bool KindRelaysLayers(int kind);
+bool AutoLoopAllowed(const DeviceTableRow& row, int version);
+bool HidePageButtons(const DeviceTableRow& row, int keyMax);
 
 // First row whose vendor ID, product ID and version all equal the arguments, or -1.
 int MatchDeviceTable(int vid, int pid, int ver);

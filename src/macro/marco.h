@@ -44,7 +44,6 @@ inline constexpr bool IsMarcoListEnd(uint8_t flag) {
 
 inline constexpr int kMarcoEntryCount = 65;  // 64 steps and the End entry
 inline constexpr int kMarcoMaxSteps = 64;
-inline constexpr int kMarcoMaxStepsKind2 = 24;  // keyboards of kind 2 hold fewer steps
 inline constexpr int kMarcoLoopCountMin = 2;
 inline constexpr int kMarcoLoopCountMax = 250;
 inline constexpr int kMarcoDelayMin = 10;  // range of a delay typed by the user
@@ -100,10 +99,5 @@ int MarcoModeOverhead(MarcoMode mode);
 
 // Steps the editor allows in `mode` on a keyboard that holds `baseLimit` steps.
 int MarcoStepLimit(int baseLimit, MarcoMode mode);
-
-// Base limit for a keyboard kind (m_nMarcoMax).
-inline constexpr int MarcoMaxForKind(int keyboardKind) {
-    return keyboardKind == 2 ? kMarcoMaxStepsKind2 : kMarcoMaxSteps;
-}
 
 }  // namespace tavrik

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "protocol/firmware_features.h"
+
 namespace tavrik {
 
 namespace {
@@ -93,9 +95,9 @@ FirmwareCheckPlan PlanFirmwareCheck(int stageVer) {
     }
     const int stage = stageVer >> 16;
     const int version = stageVer & 0xFFFF;
-    if (stage == 'A' && version >= 0x0114) {
+    if (stage == 'A' && ReportsFlashLayout(version)) {
         plan.dual = true;
-        plan.bigChange = version < 0x0128;
+        plan.bigChange = UpgradeNeedsReplug(version);
     }
     return plan;
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "protocol/firmware_features.h"
+
 namespace tavrik {
 namespace {
 
@@ -285,19 +287,19 @@ KbmcVersionUpdate InterpretKbmcVer(const KbmcVerReport& r) {
     u.verHi = r.verHi;
     u.verLo = r.verLo;
     const unsigned w = r.Word();
-    if (w >= 265) {
+    if (ReportsUsbRateInVersion(w)) {
         u.usbRate = r.usbRate;
         u.keyMaxStd = r.stdCount;
         u.keyMax = r.stdCount;
         u.keyMaxOver = r.stdCount + 16;
     }
-    if (w >= 267) {
+    if (ReportsFullKeyRollover(w)) {
         u.nkro = (r.modeBits & 0x04) != 0;
     }
-    if (w >= 276) {
+    if (ReportsFlashLayout(w)) {
         u.hwVariant = static_cast<uint8_t>((r.modeBits >> 3) & 0x03);
     }
-    if (w >= 306) {
+    if (ReportsModuleCount(w)) {
         u.overload = r.stdCount < r.configuredCount;
         u.keyMax = *u.overload ? r.configuredCount : r.stdCount;
     }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "protocol/enable_report.h"
+#include "protocol/firmware_features.h"
 
 namespace tavrik::sim {
 namespace {
@@ -23,10 +24,6 @@ void PutU32(SimPayload& p, size_t at, uint32_t v) {
 uint16_t Word(uint8_t hi, uint8_t lo) {
     return static_cast<uint16_t>(hi << 8 | lo);
 }
-
-// Firmware that does not yet report a field does not take the matching setting either.
-constexpr uint16_t kFirstWithNkro = 267;
-constexpr uint16_t kFirstWithConfiguredCount = 306;
 
 constexpr std::array<uint8_t, 2> kKeyMaxPair = {0x16, 0x25};
 constexpr std::array<uint8_t, 2> kNkroPair = {0x17, 0x20};
@@ -351,12 +348,12 @@ void SimKeyboard::SetMode(const SimPayload& cmd) {
     if (cmd[1] != 1) {
         return;
     }
-    if (cmd[2] == static_cast<uint8_t>(3) && pair == kKeyMaxPair &&
-        word >= kFirstWithConfiguredCount && cmd[3] >= 1 && cmd[3] <= kKeySlots) {
+    if (cmd[2] == static_cast<uint8_t>(3) && pair == kKeyMaxPair && ReportsModuleCount(word) &&
+        cmd[3] >= 1 && cmd[3] <= kKeySlots) {
         changed_ |= state_.configuredModules != cmd[3];
         state_.configuredModules = cmd[3];
-    } else if (cmd[2] == static_cast<uint8_t>(4) && pair == kNkroPair && word >= kFirstWithNkro &&
-               cmd[3] <= 1) {
+    } else if (cmd[2] == static_cast<uint8_t>(4) && pair == kNkroPair &&
+               ReportsFullKeyRollover(word) && cmd[3] <= 1) {
         changed_ |= state_.nkro != (cmd[3] == 1);
         state_.nkro = cmd[3] == 1;
     }

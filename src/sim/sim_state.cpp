@@ -11,8 +11,6 @@ namespace {
 
 using nlohmann::json;
 
-static_assert(kDeviceTable.size() == kSimRowCount);
-
 constexpr uint32_t kColourMask = 0x00F0F0F0;
 
 [[noreturn]] void Fail(const std::string& where, const std::string& what) {

@@ -12,12 +12,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "protocol/protocol.h"
+#include "hid/device_table.h"
 #include "macro/marco.h"
+#include "protocol/protocol.h"
 
 namespace tavrik::sim {
 
-inline constexpr int kSimRowCount = 4;
+inline constexpr int kSimRowCount = static_cast<int>(kDeviceTable.size());
 inline constexpr int kDefaultLatencyMs = 1;
 inline constexpr int kMaxLatencyMs = 10000;
 inline constexpr int kDefaultRestartMs = 20;

@@ -4,9 +4,13 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
+#include <fstream>
 #include <memory>
 #include <mutex>
+#include <regex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -219,6 +223,57 @@ TEST(DeviceTableTest, IsOwnDevicePathLooksUpTheArrivalPath) {
     EXPECT_FALSE(IsOwnDevicePath(backend, "/dev/hidraw6"));
     EXPECT_FALSE(IsOwnDevicePath(backend, "/dev/hidraw9"));
     EXPECT_TRUE(IsOwnDevicePath(backend, "\\\\?\\HID#VID_BCD0&PID_1100&MI_02#x"));
+}
+
+// The installed udev rule opens the hidraw nodes of exactly the keyboards in the table:
+// a row added without a rule could not be opened by an ordinary user.
+TEST(DeviceTableTest, UdevRuleListsExactlyTheTableIds) {
+    std::ifstream in(std::string(TAVRIK_SOURCE_DIR) + "/packaging/udev/70-tavrik.rules");
+    ASSERT_TRUE(in) << "packaging/udev/70-tavrik.rules";
+    std::set<std::pair<std::string, std::string>> ruled;
+    const std::regex rule(
+        R"re(^SUBSYSTEM=="hidraw", ATTRS\{idVendor\}=="([0-9a-f]{4})", ATTRS\{idProduct\}=="([0-9a-f]{4})", TAG\+="uaccess"$)re");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, rule)) << line;
+        EXPECT_TRUE(ruled.insert({m[1], m[2]}).second) << "listed twice: " << line;
+    }
+    std::set<std::pair<std::string, std::string>> table;
+    for (const auto& r : kDeviceTable) {
+        char vid[8], pid[8];
+        std::snprintf(vid, sizeof vid, "%04x", unsigned{r.vendorId});
+        std::snprintf(pid, sizeof pid, "%04x", unsigned{r.productId});
+        table.insert({vid, pid});
+    }
+    EXPECT_EQ(ruled, table);
+}
+
+// Knowledge about kinds that the session and the tools read from the rows.
+TEST(DeviceTableTest, KindRowsAndTheirRules) {
+    std::set<int> kinds;
+    for (const auto& r : kDeviceTable) {
+        EXPECT_TRUE(kinds.insert(r.kind).second) << "two rows of kind " << r.kind;
+        EXPECT_EQ(RowOfKind(r.kind), &r);
+    }
+    EXPECT_EQ(RowOfKind(0), nullptr);
+    // An unknown device is the standard keyboard; so is an unrecognised kind for layers.
+    EXPECT_EQ(KindRowFor(0xBCD0, 0x1100, 0xCC04).kind, 1);
+    EXPECT_EQ(KindRowFor(0xBCD0, 0x1100, 0xCC03).kind, 4);
+    EXPECT_TRUE(KindRelaysLayers(0));
+    EXPECT_FALSE(KindRelaysLayers(2));
+    EXPECT_FALSE(KindRelaysLayers(4));
+
+    const auto& standard = *RowOfKind(1);
+    EXPECT_TRUE(HidePageButtons(standard, 45));
+    EXPECT_FALSE(HidePageButtons(standard, 46));
+    EXPECT_TRUE(AutoLoopAllowed(standard, 0));
+    EXPECT_FALSE(AutoLoopAllowed(*RowOfKind(2), 306));
+    EXPECT_TRUE(AutoLoopAllowed(*RowOfKind(2), 307));
+    EXPECT_FALSE(AutoLoopAllowed(*RowOfKind(3), 400));
 }
 
 // ---- Finding and claiming ----

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "hid/device_table.h"
 #include "macro/marco.h"
 #include "macro/marco_codec.h"
 #include "macro/marco_steps.h"
@@ -61,7 +62,7 @@ TEST(MarcoModel, StepLimitsAndModeNames) {
     const int expect24[] = {24, 23, 23, 21, 23};
     for (size_t i = 0; i < kMarcoModes.size(); ++i) {
         EXPECT_EQ(MarcoStepLimit(kMarcoMaxSteps, kMarcoModes[i]), expect64[i]);
-        EXPECT_EQ(MarcoStepLimit(MarcoMaxForKind(2), kMarcoModes[i]), expect24[i]);
+        EXPECT_EQ(MarcoStepLimit(RowOfKind(2)->marcoMaxSteps, kMarcoModes[i]), expect24[i]);
         EXPECT_EQ(ParseMarcoMode(MarcoModeName(kMarcoModes[i])), kMarcoModes[i]);
     }
     // A base from outside is clamped to what the entry array holds.
@@ -128,7 +129,7 @@ TEST(MarcoEncode, ChecksRefuseWithTheirMessageKeys) {
     EXPECT_FALSE(EncodeMarco(MarcoMode::AutoLoop, Steps(steps61), 10));
     // A keyboard of kind 2 takes 24 entries.
     EXPECT_EQ(CheckMarcoBeforeEncoding(MarcoMode::ManualLoop, Steps(std::vector(24, Down(A))),
-                                       MarcoMaxForKind(2)),
+                                       RowOfKind(2)->marcoMaxSteps),
               MarcoCheck::TooManyEntries);
 }
 

@@ -6,12 +6,12 @@
 #include <future>
 #include <thread>
 
-#include "protocol/commands.h"
 #include "device/session.h"
 #include "hid/ccusb.h"
 #include "hid/known_devices.h"
 #include "log_capture.h"
 #include "notify_recorder.h"
+#include "protocol/commands.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_init.h"
 
@@ -184,8 +184,31 @@ TEST(SessionScan, KindsAndViewFlags) {
         EXPECT_EQ(enabled, true);
     }
     {
+        // Kind 4: like kind 2 on screen, but its macros keep the full length and never loop.
+        Rig rig(Keyboard(5, 3, 1, 60));
+        rig.Attach();
+        ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
+        EXPECT_EQ(rig.dev.m_nKbdKind, 4);
+        EXPECT_EQ(rig.dev.m_nMarcoMax, 64);
+        EXPECT_EQ(rig.dev.m_bAutoLoop, 0);
+        EXPECT_EQ(rig.dev.m_bKbmcUpdatable, 0);
+        EXPECT_EQ(rig.dev.m_bHidePageBtn, 1);
+        EXPECT_GE(rig.rec.Count(UM_KBD_KIND_CHANGE), 1u);
+        std::optional<bool> enabled;
+        rig.backend.WithKeyboard(0, [&](sim::SimKeyboard& k) { enabled = k.Enabled(); });
+        EXPECT_FALSE(enabled.has_value());  // only kind 3 gets the enable report
+    }
+    {
+        // 1.10 (266) is the first firmware whose kind is applied.
+        Rig rig(Keyboard(5, 1, 1, 10));
+        rig.Attach();
+        ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
+        EXPECT_EQ(rig.dev.m_nKbdKind, 2);
+        EXPECT_EQ(rig.dev.m_bAutoLoop, 0);
+    }
+    {
         // An old controller keeps its kind unknown and reads its USB rate instead.
-        auto state = Keyboard(5, 0, 1, 8);  // 264
+        auto state = Keyboard(5, 1, 1, 9);  // 265
         state.usbRate = 0;
         Rig rig(state);
         rig.Attach();
