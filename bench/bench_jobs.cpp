@@ -48,7 +48,7 @@ void BM_CallerThreadDuringAllKeysColour(benchmark::State& state) {
     backend.Attach(0, keyboard);
     usb.FindDevice();
     usb.OpenReadWrite();
-    dev.m_pUsb = &usb;
+    dev.SetTransport(&usb);
     // This thread plays the window: workers hand it their notifications.
     dev.Channel().SetOwnerThread({});
     dev.StartRx();

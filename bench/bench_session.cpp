@@ -43,7 +43,7 @@ struct Attached {
         backend.Attach(0, state);
         usb.FindDevice();
         usb.OpenReadWrite();
-        dev.m_pUsb = &usb;
+        dev.SetTransport(&usb);
         dev.Clock().SetPauseScale(0.0);
         dev.StartRx();
         dev.StartTx();
@@ -54,7 +54,7 @@ struct Attached {
         usb.CloseDevice();
     }
     void WaitPasses(int passes) {
-        while (dev.m_nScanPasses < passes) {
+        while (dev.Snapshot().scanPasses < passes) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     }
@@ -67,7 +67,7 @@ void BM_ScanPass90Modules(benchmark::State& state) {
         while (a.dev.IsScanBusy()) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
-        const int before = a.dev.m_nScanPasses;
+        const int before = a.dev.Snapshot().scanPasses;
         const auto start = std::chrono::steady_clock::now();
         a.dev.RequestScan();
         a.WaitPasses(before + 2);  // a request always brings two passes
@@ -95,9 +95,28 @@ void BM_SetAllKeyColor90(benchmark::State& state) {
         a.dev.SetAllKeyColor(colour);
         colour ^= 0xF0F0F0;
     }
-    state.counters["keys"] = a.dev.m_nKeyAssigned.load();
+    state.counters["keys"] = a.dev.Snapshot().counts.assigned;
 }
 BENCHMARK(BM_SetAllKeyColor90)->Iterations(2)->Unit(benchmark::kMillisecond);
+
+// What a window pays to read everything about a full keyboard at once, while the
+// keyboard is scanned again and again behind it.
+void BM_Snapshot90Modules(benchmark::State& state) {
+    Attached a(90, 1);
+    a.dev.RequestScan();
+    a.WaitPasses(2);
+    if (state.range(0) != 0) {
+        a.dev.RequestScan();  // the table lock is shared with a running pass
+    }
+    int present = 0;
+    for (auto _ : state) {
+        const SessionSnapshot s = a.dev.Snapshot();
+        present = s.counts.total;
+        benchmark::DoNotOptimize(s);
+    }
+    state.counters["keys"] = present;
+}
+BENCHMARK(BM_Snapshot90Modules)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 double ProcessCpuSeconds() {
     timespec ts{};

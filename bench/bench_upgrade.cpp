@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "../tests/unit/session_test_access.h"
 #include "device/session.h"
 #include "hid/ccusb.h"
 #include "hid/known_devices.h"
@@ -40,7 +41,7 @@ void BM_KeyUpgradeTransfer(benchmark::State& state) {
     CCCDev dev(0, &target);
     usb.FindDevice();
     usb.OpenReadWrite();
-    dev.m_pUsb = &usb;
+    dev.SetTransport(&usb);
     dev.Clock().SetPauseScale(0.0);  // only the round trips are left
     dev.StartRx();
     dev.StartTx();
@@ -48,12 +49,13 @@ void BM_KeyUpgradeTransfer(benchmark::State& state) {
     double total = 0;
     for (auto _ : state) {
         // From the first chunk queued to the last one acknowledged.
-        dev.m_nBlockAddr = 0;
+        SessionTestAccess::SetBlockAddr(dev, 0);
         dev.StartKeyUpgrade();
-        PollUntil([&] { return dev.m_nBlockAddr != 0 || dev.IsUpgrading() == 0; });
+        PollUntil([&] { return SessionTestAccess::BlockAddr(dev) != 0 || dev.IsUpgrading() == 0; });
         const auto start = std::chrono::steady_clock::now();
         PollUntil([&] {
-            return (dev.m_nBlockAddr == kKeyChunks * 32 && dev.m_bRspAck != 0) ||
+            return (SessionTestAccess::BlockAddr(dev) == kKeyChunks * 32 &&
+                    SessionTestAccess::RspAck(dev) != 0) ||
                    dev.IsUpgrading() == 0;
         });
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;

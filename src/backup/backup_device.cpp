@@ -5,6 +5,7 @@
 
 #include "backup/backup_file.h"
 #include "device/session.h"
+#include "device/session_result.h"
 #include "keys/keycodes.h"
 #include "platform/atomic_file.h"
 
@@ -14,82 +15,50 @@ namespace {
 
 // ---- The session operations backup and restore use; nothing else here touches one ----
 
-// One slot as the last scan pass left it. The session does not yet say whether a slot
-// answered that pass, so a present slot counts as answered.
-struct SlotReading {
-    KeySlot key;
-    bool answered = true;
-};
-
-SlotReading ReadSlot(const CCCDev& dev, int slot) {
-    return {dev.GetKeySlot(slot), true};
+// One slot as the last scan pass left it, and whether the pass got an answer from it.
+SlotSnapshot ReadSlot(const CCCDev& dev, int slot) {
+    return dev.Snapshot().slots[static_cast<size_t>(slot)];
 }
 
-// A slow or lost reply is worth two more tries before a macro counts as unreadable. A
-// reply that comes after its read gave up would be taken for the answer to the next
-// request, so the late ones are let in and dropped before trying again.
+// The session tries a slow or lost reply again before a macro counts as unreadable.
 int ReadMacro(CCCDev& dev, int slot, Macro& out) {
-    int result = 0;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (attempt > 0) {
-            dev.Pause(250);
-        }
-        {
-            std::lock_guard lock(dev.m_TableLock);
-            dev.m_Marco = {};
-        }
-        result = dev.ReadMarco(slot);
-        if (result == 0) {
-            std::lock_guard lock(dev.m_TableLock);
-            out = MacroOfEntries(dev.m_Marco);
-            return 0;
-        }
+    const CCCDev::MarcoReadResult read = dev.ReadMacro(slot);
+    if (read.error == 0) {
+        out = MacroOfEntries(read.record.entries);
     }
-    return result;
+    return read.error;
 }
 
 // Rewrites the whole key. The session keeps the key's macro or, when it cannot read it
-// back, writes nothing; the key table is then put back as it was.
+// back, writes nothing and keeps the key table as it was.
 int WriteKeyLayers(CCCDev& dev, int slot, const std::array<uint8_t, 4>& hid, uint8_t flag) {
-    std::array<uint8_t, 4> oldHid{}, oldVk{};
-    uint8_t oldFlag = 0;
-    {
-        std::lock_guard lock(dev.m_TableLock);
-        oldHid = dev.m_KeyHid[slot];
-        oldVk = dev.m_KeyVk[slot];
-        oldFlag = dev.m_KeyFlag[slot];
-        dev.m_KeyHid[slot] = hid;
-        for (size_t l = 0; l < 4; ++l) {
-            dev.m_KeyVk[slot][l] = KeyCodeOfReportedHid(hid[l]);
-        }
-        dev.m_KeyFlag[slot] = flag;
-    }
-    const int r = dev.WriteKeyConfig(slot, hid[0]);
-    if (r != 0) {
-        std::lock_guard lock(dev.m_TableLock);
-        dev.m_KeyHid[slot] = oldHid;
-        dev.m_KeyVk[slot] = oldVk;
-        dev.m_KeyFlag[slot] = oldFlag;
-    }
-    return r;
+    return dev.WriteKeyLayers(slot, hid, flag);
 }
 
-int WriteMacro(CCCDev& dev, int slot, const Macro& macro) {
+// Stores the macro on the layer that plays it: as the key now stands, else the first
+// layer the wanted values give it.
+int WriteMacro(CCCDev& dev, int slot, const std::array<uint8_t, 4>& hid, const Macro& macro) {
     MarcoRecord record{};
     record.flag = 1;
     std::copy_n(macro.begin(), std::min<size_t>(macro.size(), record.entries.size()),
                 record.entries.begin());
-    dev.SetMarcoContent(record);
-    return dev.WriteMarco(slot);
+    const SlotSnapshot k = ReadSlot(dev, slot);
+    int layer = 0;
+    for (int l = 3; l >= 0; --l) {
+        const auto i = static_cast<size_t>(l);
+        if (k.vk[i] == VK_MARCO || (!k.hasMacro && hid[i] == HID_MARCO)) {
+            layer = l;
+        }
+    }
+    return dev.WriteMacro(slot, layer, record);
 }
 
-Modes ReadModes(const CCCDev& dev) {
-    return {dev.m_bNkro != 0, dev.m_bOverload != 0, dev.m_nKeyMax.load(),
-            static_cast<int>(dev.m_nUsbRate.load())};
+Modes ReadModes(const SessionSnapshot& s) {
+    return {s.nkro, s.overload, s.keyMax, static_cast<int>(s.usbRate)};
 }
 
 int MarcoMax(const CCCDev& dev) {
-    return dev.m_nMarcoMax.load();
+    return dev.Snapshot().marcoMax;
 }
 
 void ApplyMode(CCCDev& dev, const Modes& want, Change& c) {
@@ -111,18 +80,17 @@ void ApplyToKey(CCCDev& dev, Change& c) {
     const ModuleState& w = c.want;
     if (c.what == What::Layers) {
         if (const int r = WriteKeyLayers(dev, c.slot, w.hid, w.flag); r != 0) {
-            c.failure = "the key's macro could not be read back (" + std::to_string(r) +
-                        "), so the key was left unchanged";
+            c.failure = SessionResultText(r);
             return;
         }
     } else if (c.what == What::Colour) {
         if (const int r = dev.SetKeyColor(c.slot, *w.colour); r != 0) {
-            c.failure = "the key's macro could not be read back (" + std::to_string(r) +
-                        "), so the colour was left unchanged";
+            c.failure = SessionResultText(r);
             return;
         }
-    } else {
-        WriteMacro(dev, c.slot, *w.macro);
+    } else if (const int r = WriteMacro(dev, c.slot, w.hid, *w.macro); r != 0) {
+        c.failure = SessionResultText(r);
+        return;
     }
     c.done = true;
 }
@@ -155,40 +123,39 @@ bool ReadKeyboardState(BackupTarget& kb, MacroReads macros, KeyboardState& out,
     KeyboardState s;
     s.product = kb.product;
     s.serial = kb.serial;
-    s.kind = dev.m_nKbdKind;
-    uint8_t hi = 0, lo = 0;
-    dev.GetKbmcVer(s.stage, hi, lo);
-    s.verHi = hi;
-    s.verLo = lo;
+    const SessionSnapshot snap = dev.Snapshot();
+    s.kind = snap.kind;
+    s.stage = snap.kbmcStage;
+    s.verHi = snap.kbmcVerHi;
+    s.verLo = snap.kbmcVerLo;
     if (s.stage != 'A') {
-        error = "the controller of keyboard " + std::to_string(dev.m_nDevIdx) +
+        error = "the controller of keyboard " + std::to_string(dev.DevIdx()) +
                 " runs its bootloader; upgrade its firmware first";
         return false;
     }
-    s.modes = ReadModes(dev);
+    s.modes = ReadModes(snap);
 
     for (int slot = 0; slot < static_cast<int>(kKeySlots); ++slot) {
-        const SlotReading reading = ReadSlot(dev, slot);
-        const KeySlot& k = reading.key;
+        const SlotSnapshot& k = snap.slots[static_cast<size_t>(slot)];
         if (!k.Present()) {
             continue;
         }
         // Stored as it stood before, it would restore as settings the module never had.
-        if (!reading.answered) {
+        if (!k.answered) {
             error = "the key module in " + SlotText(slot, k.uid) + " did not answer the scan";
             return false;
         }
         ModuleState m;
         m.uid = k.uid;
         m.slot = slot;
-        m.stage = k.type == 'B' ? 'B' : 'A';
+        m.stage = k.stage == 'B' ? 'B' : 'A';
         if (m.stage == 'A') {
             m.hid = k.hid;
             m.flag = k.flag;
             if (k.vk[0] != 0 && k.vk[0] != VK_WAIT_UPGRADE && k.vk[0] != VK_WAIT_SET) {
-                m.colour = k.color & kColourBits;
+                m.colour = k.colour & kColourBits;
             }
-            if (std::find(k.vk.begin(), k.vk.end(), VK_MARCO) != k.vk.end()) {
+            if (k.hasMacro) {
                 Macro macro;
                 if (const int r = ReadMacro(dev, slot, macro); r != 0) {
                     if (macros == MacroReads::Required) {

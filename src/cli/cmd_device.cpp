@@ -86,11 +86,11 @@ int RunScan(const Args& args, Context& ctx) {
         return status;
     }
     const int i = selected->index;
-    CCCDev& dev = selected->Dev();
+    const SessionSnapshot snap = selected->Dev().Snapshot();
 
     nlohmann::json slots = nlohmann::json::array();
     for (int s = 0; s < static_cast<int>(kKeySlots); ++s) {
-        const KeySlot k = dev.GetKeySlot(s);
+        const SlotSnapshot& k = snap.slots[static_cast<size_t>(s)];
         if (!k.Present()) {
             continue;
         }
@@ -102,41 +102,42 @@ int RunScan(const Args& args, Context& ctx) {
         slots.push_back({{"slot", s},
                          {"uid", uid},
                          {"mac", k.shortMac},
-                         {"stage", StageText(k.type)},
+                         {"stage", StageText(k.stage)},
                          {"codes", k.vk},
                          {"names", names},
                          {"hid", k.hid},
                          {"flag", k.flag},
-                         {"color", ColourText(k.color)},
+                         {"color", ColourText(k.colour)},
                          {"firmware", VersionText(k.verHi, k.verLo)}});
     }
-    uint8_t total = 0, minHi = 0, minLo = 0, maxHi = 0, maxLo = 0;
     nlohmann::json range = nullptr;
-    if (dev.GetKeyVerRange(total, minHi, minLo, maxHi, maxLo) == 0) {
-        range = {{"min", VersionText(minHi, minLo)}, {"max", VersionText(maxHi, maxLo)}};
+    if (snap.keyVerRangeKnown) {
+        const auto& r = snap.keyVerRange;
+        range = {{"min", VersionText(r[0], r[1])}, {"max", VersionText(r[2], r[3])}};
     }
-    char stage = 0;
-    uint8_t hi = 0, lo = 0;
-    dev.GetKbmcVer(stage, hi, lo);
+    const char stage = snap.kbmcStage;
+    const uint8_t hi = snap.kbmcVerHi;
+    const uint8_t lo = snap.kbmcVerLo;
+    const KeyCounts& counts = snap.counts;
     const nlohmann::json result = {
         {"device", i},
-        {"kind", dev.m_nKbdKind.load()},
+        {"kind", snap.kind},
         {"controller", {{"stage", StageText(stage)}, {"firmware", VersionText(hi, lo)}}},
         {"counts",
-         {{"total", dev.m_nKeyTotal.load()},
-          {"assigned", dev.m_nKeyAssigned.load()},
-          {"bootloader", dev.m_nKeyBoot.load()},
-          {"unassigned", dev.m_nKeyBlank.load()}}},
+         {{"total", counts.total},
+          {"assigned", counts.assigned},
+          {"bootloader", counts.boot},
+          {"unassigned", counts.blank}}},
         {"keyVersionRange", range},
         {"slots", slots}};
     if (args.Has("json")) {
         ctx.out << result.dump(1) << "\n";
         return kExitOk;
     }
-    ctx.out << "Keyboard " << i << ": kind " << dev.m_nKbdKind << ", controller stage "
+    ctx.out << "Keyboard " << i << ": kind " << snap.kind << ", controller stage "
             << StageText(stage) << " V" << VersionText(hi, lo) << "\n"
-            << "Keys: " << dev.m_nKeyTotal << " in all, " << dev.m_nKeyAssigned << " assigned, "
-            << dev.m_nKeyBoot << " in bootloader, " << dev.m_nKeyBlank << " unassigned\n";
+            << "Keys: " << counts.total << " in all, " << counts.assigned << " assigned, "
+            << counts.boot << " in bootloader, " << counts.blank << " unassigned\n";
     if (!range.is_null()) {
         ctx.out << "Key firmware: V" << range["min"].get<std::string>() << " to V"
                 << range["max"].get<std::string>() << "\n";

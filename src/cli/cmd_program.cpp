@@ -8,6 +8,7 @@
 #include "cli/keyboards.h"
 #include "device/key_assign.h"
 #include "device/session_jobs.h"
+#include "device/session_result.h"
 #include "keys/keycodes.h"
 #include "macro/marco_codec.h"
 #include "macro/marco_file.h"
@@ -19,29 +20,18 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A slot that holds a module running its application, or an explanation.
-bool UsableSlot(Context& ctx, CCCDev& dev, int slot) {
-    const KeySlot k = dev.GetKeySlot(slot);
-    if (!k.Present()) {
-        ctx.err << "tavrikctl: there is no key module in slot " << slot << "\n";
-        return false;
-    }
-    if (k.type == 'B') {
-        ctx.err << "tavrikctl: the key module in slot " << slot
-                << " runs its bootloader; upgrade its firmware first\n";
-        return false;
-    }
-    return true;
+// Says why the session refused an operation on `slot`; the exit status.
+int Refused(Context& ctx, const char* command, int slot, int result) {
+    ctx.err << "tavrikctl " << command << ": slot " << slot << ": " << SessionResultText(result)
+            << "\n";
+    return kExitFailed;
 }
 
-// The selected keyboard, scanned, when `slot` holds a module running its application.
-std::optional<SelectedKeyboard> OpenForSlot(Context& ctx, int slot, int& status) {
-    auto p = OpenSelectedKeyboard(ctx, status, true);
-    if (p && !UsableSlot(ctx, p->Dev(), slot)) {
-        status = kExitFailed;
-        return std::nullopt;
-    }
-    return p;
+// The same for an operation that ran as a job.
+int Refused(Context& ctx, const char* command, int slot, const JobStatus& job) {
+    ctx.err << "tavrikctl " << command << ": slot " << slot << ": "
+            << (job.Finished() ? job.message : "the keyboard did not finish in time") << "\n";
+    return kExitFailed;
 }
 
 std::optional<int> SlotArg(Context& ctx, const std::string& text) {
@@ -95,37 +85,25 @@ int RunSetKey(const Args& args, Context& ctx) {
                 << "' (see 'tavrikctl keys' for names and codes)\n";
         return kExitUsage;
     }
-    if (*code == VK_MARCO || *code == VK_WAIT_UPGRADE || *code == VK_WAIT_SET) {
-        ctx.err << "tavrikctl set-key: key code " << HexText(*code, 2)
-                << " marks a key's state and cannot be assigned; use 'macro write' for a "
-                   "macro\n";
-        return kExitUsage;
-    }
-    if (HidOfKeyCode(*code) == 0) {
-        ctx.err << "tavrikctl set-key: key code " << HexText(*code, 2)
-                << " has no HID value, so the keyboard cannot store it\n";
-        return kExitUsage;
-    }
-    if (*layer != 0 && IsLayerKeyHid(HidOfKeyCode(*code)) && HidOfKeyCode(*code) >= 0xDC) {
-        ctx.err << "tavrikctl set-key: K/LT layer keys go on layer 0 only\n";
+    // Refused before any keyboard is opened: no keyboard takes these.
+    if (const int r = KeyCodeRefusal(*layer, *code); r != 0) {
+        ctx.err << "tavrikctl set-key: key code " << HexText(*code, 2) << " on layer " << *layer
+                << ": " << SessionResultText(r) << "\n";
         return kExitUsage;
     }
     int status = kExitOk;
-    auto p = OpenForSlot(ctx, *slot, status);
+    auto p = OpenSelectedKeyboard(ctx, status, true);
     if (!p) {
         return status;
     }
     CCCDev& dev = p->Dev();
-    dev.m_nCurLayer = static_cast<uint8_t>(*layer);
-    if (const int r = AssignKeyCode(dev, *slot, *code); r != 0) {
-        ctx.err << "tavrikctl set-key: the key's macro could not be read back (" << r
-                << "), so the key was left unchanged to keep it\n";
-        return kExitFailed;
+    if (const int r = dev.AssignKey(*slot, *layer, *code); r != 0) {
+        return Refused(ctx, "set-key", *slot, r);
     }
     const uint8_t hid = HidOfKeyCode(*code);
     ctx.out << "slot " << *slot << " layer " << *layer << ": " << HidKeyName(hid) << " (code "
             << HexText(*code, 2) << ", HID " << HexText(hid, 2) << "), flag "
-            << HexText(dev.GetKeySlot(*slot).flag, 2) << "\n";
+            << HexText(dev.Snapshot().slots[static_cast<size_t>(*slot)].flag, 2) << "\n";
     return kExitOk;
 }
 
@@ -189,19 +167,8 @@ int RunSetColor(const Args& args, Context& ctx) {
         ctx.out << "all assigned keys: " << ColourText(*colour & 0xF0F0F0) << "\n";
         return kExitOk;
     }
-    if (!UsableSlot(ctx, dev, *slot)) {
-        return kExitFailed;
-    }
-    const uint8_t k = dev.GetKeySlot(*slot).vk[0];
-    if (k == VK_WAIT_SET) {
-        ctx.err << "tavrikctl set-color: slot " << *slot
-                << " has no assignment on layer 0; give it a key first\n";
-        return kExitFailed;
-    }
     if (const int r = dev.SetKeyColor(*slot, *colour); r != 0) {
-        ctx.err << "tavrikctl set-color: the key's macro could not be read back (" << r
-                << "), so the key was left unchanged to keep it\n";
-        return kExitFailed;
+        return Refused(ctx, "set-color", *slot, r);
     }
     // The LED keeps four bits per channel.
     ctx.out << "slot " << *slot << ": " << ColourText(*colour & 0xF0F0F0) << "\n";
@@ -219,7 +186,7 @@ int RunMacroRead(const Args& args, Context& ctx) {
         return kExitUsage;
     }
     int status = kExitOk;
-    auto p = OpenForSlot(ctx, *slot, status);
+    auto p = OpenSelectedKeyboard(ctx, status, true);
     if (!p) {
         return status;
     }
@@ -227,23 +194,17 @@ int RunMacroRead(const Args& args, Context& ctx) {
     auto read = std::make_shared<MarcoRecord>();
     const JobStatus job =
         WaitForJob(ctx, dev, SubmitMarcoReadJob(dev, *slot, read), JobProgress::None, 1min);
-    const int r = job.Finished() ? job.result : kJobCancelled;
+    if (job.state != JobState::Done) {
+        return Refused(ctx, "macro read", *slot, job);
+    }
     MarcoRecord record = *read;
-    if (r == -2) {
-        ctx.err << "tavrikctl macro read: the key in slot " << *slot << " has no macro\n";
-        return kExitFailed;
-    }
-    if (r != 0) {
-        ctx.err << "Read Marco Fail, error code is " << r << "\n";
-        return kExitFailed;
-    }
     record.flag = 1;
     const std::string path = args.Get("output");
     if (SaveMarcoFile(path, record) != MarcoFileStatus::Ok) {
         ctx.err << "tavrikctl: cannot write macro file '" << path << "'\n";
         return kExitFailed;
     }
-    const DecodedMarco macro = DecodeMarco(record.entries, dev.m_nMarcoMax);
+    const DecodedMarco macro = DecodeMarco(record.entries, dev.Snapshot().marcoMax);
     ctx.out << "wrote " << path << ": " << MarcoModeName(macro.mode) << ", " << macro.steps.Size()
             << " steps from slot " << *slot << "\n";
     return kExitOk;
@@ -269,42 +230,21 @@ int RunMacroWrite(const Args& args, Context& ctx) {
         ctx.err << "tavrikctl: cannot read macro file '" << pos[1] << "'\n";
         return kExitFailed;
     }
-    int length = 0;
-    while (length < kMarcoEntryCount && !IsMarcoListEnd(file.record.entries[length].flag)) {
-        ++length;
-    }
-    if (length == 0) {
-        ctx.err << "tavrikctl macro write: the macro file holds no steps\n";
-        return kExitBadData;
-    }
     int status = kExitOk;
-    auto p = OpenForSlot(ctx, *slot, status);
+    auto p = OpenSelectedKeyboard(ctx, status, true);
     if (!p) {
         return status;
     }
     CCCDev& dev = p->Dev();
-    if (length > dev.m_nMarcoMax) {
-        ctx.err << "tavrikctl macro write: the macro has " << length
-                << " entries; this keyboard holds " << dev.m_nMarcoMax << "\n";
-        return kExitBadData;
-    }
-    const KeySlot k = dev.GetKeySlot(*slot);
-    for (int l = 0; l < 4; ++l) {
-        if (l != *layer && k.vk[l] == VK_MARCO) {
-            ctx.err << "tavrikctl macro write: the key in slot " << *slot
-                    << " already plays a macro on layer " << l
-                    << "; a key holds one macro, on one layer\n";
-            return kExitFailed;
-        }
-    }
     const MarcoRecord& record = file.record;
     const JobStatus job = WaitForJob(ctx, dev, SubmitMarcoWriteJob(dev, *slot, *layer, record),
                                      JobProgress::None, 1min);
     if (job.state != JobState::Done) {
-        ctx.err << "tavrikctl macro write: the macro could not be stored\n";
-        return kExitFailed;
+        Refused(ctx, "macro write", *slot, job);
+        return job.result == kErrMacroEmpty || job.result == kErrMacroTooLong ? kExitBadData
+                                                                              : kExitFailed;
     }
-    const DecodedMarco macro = DecodeMarco(record.entries, dev.m_nMarcoMax);
+    const DecodedMarco macro = DecodeMarco(record.entries, dev.Snapshot().marcoMax);
     ctx.out << "slot " << *slot << " layer " << *layer << ": " << MarcoModeName(macro.mode)
             << " macro, " << macro.steps.Size() << " steps\n";
     return kExitOk;
@@ -367,8 +307,9 @@ int RunMode(const Args& args, Context& ctx) {
         return kExitFailed;
     }
     if (job.result == kJobNotSupported) {
+        const SessionSnapshot snap = dev.Snapshot();
         ctx.err << "tavrikctl mode nkro: the controller firmware V"
-                << VersionText(dev.m_nKbmcVerHi, dev.m_nKbmcVerLo)
+                << VersionText(snap.kbmcVerHi, snap.kbmcVerLo)
                 << " is too old for full-key rollover\n";
         return kExitFailed;
     }
@@ -377,19 +318,19 @@ int RunMode(const Args& args, Context& ctx) {
         ctx.err << "tavrikctl mode: the keyboard did not answer after the change\n";
         return kExitFailed;
     }
-    ctx.out << "full-key rollover " << (dev.m_bNkro ? "on" : "off") << ", overload "
-            << (dev.m_bOverload ? "on" : "off") << " (" << dev.m_nKeyMax << " modules), USB rate "
-            << static_cast<int>(dev.m_nUsbRate) << "\n";
-    const int word = dev.m_nKbmcVerHi << 8 | dev.m_nKbmcVerLo;
-    if (what == "overload" && !ReportsModuleCount(word)) {
-        ctx.out << "(controller firmware V" << VersionText(dev.m_nKbmcVerHi, dev.m_nKbmcVerLo)
+    const SessionSnapshot snap = dev.Snapshot();
+    ctx.out << "full-key rollover " << (snap.nkro ? "on" : "off") << ", overload "
+            << (snap.overload ? "on" : "off") << " (" << snap.keyMax << " modules), USB rate "
+            << static_cast<int>(snap.usbRate) << "\n";
+    if (what == "overload" && !ReportsModuleCount(snap.KbmcWord())) {
+        ctx.out << "(controller firmware V" << VersionText(snap.kbmcVerHi, snap.kbmcVerLo)
                 << " does not report its module limit, so the change cannot be checked)\n";
         return kExitOk;
     }
-    const bool took = what == "nkro"       ? (dev.m_bNkro != 0) == *on
-                      : what == "overload" ? (dev.m_bOverload != 0) == *on ||
-                                                 (*value != 0 && dev.m_nKeyMax == *value)
-                                           : dev.m_nUsbRate == *value;
+    const bool took = what == "nkro" ? snap.nkro == *on
+                      : what == "overload"
+                          ? snap.overload == *on || (*value != 0 && snap.keyMax == *value)
+                          : snap.usbRate == *value;
     if (!took) {
         ctx.err << "tavrikctl mode: the keyboard did not take the change\n";
         return kExitFailed;

@@ -75,7 +75,7 @@ int RunUpgrade(const Args& args, Context& ctx) {
     }
     CCCDev& dev = selected->Dev();
 
-    if (!FirmwarePathAllowed(dev.m_nKbdKind, path)) {
+    if (!FirmwarePathAllowed(dev.Snapshot().kind, path)) {
         ctx.err << Lines(kInvalidFileText);
         return kExitBadData;
     }

@@ -107,8 +107,8 @@ std::unique_ptr<Keyboards> Keyboards::Open(Context& ctx, int& status) {
             return nullptr;
         }
         slot->dev = std::make_unique<CCCDev>(i, &slot->events);
-        slot->dev->m_bLogOn = ctx.global.verbose ? 1 : 0;
-        slot->dev->m_pUsb = slot->usb.get();
+        slot->dev->SetVerbose(ctx.global.verbose);
+        slot->dev->SetTransport(slot->usb.get());
         if (kb->sim_ != nullptr) {
             // Simulated keyboards may run on a faster clock (tests, demos).
             if (const char* scale = std::getenv("TAVRIK_SIM_PAUSE_SCALE")) {
@@ -153,7 +153,7 @@ bool Keyboards::ScanOnce(Context& ctx, int i) {
     // A pass over 90 silent slots takes about 14 s; a keyboard that does not answer its
     // version query makes the scan idle at once.
     const bool done = events.WaitFor(UM_INFO_DLG_UPDATE_ALL_KEY_DISPLAY, before + 1, 30000, [&] {
-        return (dev.m_bVerFail != 0 && !dev.IsScanBusy()) || Transport(i).IsGone();
+        return (dev.Snapshot().verFail && !dev.IsScanBusy()) || Transport(i).IsGone();
     });
     dev.PauseScan();
     if (Transport(i).IsGone()) {
@@ -162,7 +162,8 @@ bool Keyboards::ScanOnce(Context& ctx, int i) {
     }
     if (!done) {
         ctx.err << "tavrikctl: keyboard " << i
-                << (dev.m_bVerFail != 0 ? " does not answer" : " did not finish its scan") << "\n";
+                << (dev.Snapshot().verFail ? " does not answer" : " did not finish its scan")
+                << "\n";
         return false;
     }
     return true;

@@ -7,7 +7,7 @@
 
 namespace tavrik {
 
-#define JOB_LOG(...) TV_DEVLOG("CCDev", dev_.m_nDevIdx, __VA_ARGS__)
+#define JOB_LOG(...) TV_DEVLOG("CCDev", dev_.DevIdx(), __VA_ARGS__)
 
 namespace {
 
@@ -303,7 +303,7 @@ void JobRunner::ReportProgress(uint32_t id, int done, int total, int percent) {
 }
 
 void JobRunner::Announce(const JobStatus& s) {
-    dev_.Notify(UM_JOB_STATE, PackJobWParam(s.id, dev_.m_nDevIdx),
+    dev_.Notify(UM_JOB_STATE, PackJobWParam(s.id, dev_.DevIdx()),
                 PackJobLParam(s.state, s.percent, s.done));
 }
 

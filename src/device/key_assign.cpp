@@ -1,6 +1,6 @@
 #include "device/key_assign.h"
 
-#include "device/session.h"
+#include "device/session_result.h"
 #include "keys/keycodes.h"
 
 namespace tavrik {
@@ -21,22 +21,69 @@ uint8_t UpdatedKeyFlag(uint8_t flag, uint8_t hid, int layer) {
     return flag;
 }
 
-int AssignKeyCode(CCCDev& dev, int slot, uint8_t keyCode) {
-    if (!IsKeySlot(static_cast<unsigned>(slot))) {
-        return -1;
+int KeyCodeRefusal(int layer, uint8_t keyCode) {
+    if (layer < 0 || layer > 3) {
+        return kErrBadLayer;
     }
-    const int layer = dev.m_nCurLayer & 3;
+    if (keyCode == VK_MARCO || keyCode == VK_WAIT_UPGRADE || keyCode == VK_WAIT_SET) {
+        return kErrStateKeyCode;
+    }
     const uint8_t hid = HidOfKeyCode(keyCode);
-    {
-        std::lock_guard lock(dev.m_TableLock);
-        dev.m_KeyFlag[slot] = UpdatedKeyFlag(dev.m_KeyFlag[slot], hid, layer);
-        if (hid == 0) {
-            return 0;
-        }
-        dev.m_KeyVk[slot][layer] = keyCode;
-        dev.m_KeyHid[slot][layer] = hid;
+    if (hid == 0) {
+        return kErrNoHidValue;
     }
-    return dev.WriteKeyConfig(slot, hid);
+    // K/LT keys (bit 3 of the value) only work from the base layer.
+    if (layer != 0 && IsLayerKeyHid(hid) && (hid & 0x08) != 0) {
+        return kErrLayerKeyOffLayer0;
+    }
+    return kSessionOk;
+}
+
+const char* SessionResultText(int result) {
+    switch (result) {
+        case kSessionOk:
+            return "done";
+        case kErrBadSlot:
+            return "the slot is outside 0..89";
+        case kErrNoMacro:
+            return "the key plays no macro";
+        case kErrMacroNoAnswer:
+            return "the key's macro could not be read back (no answer), so the key was left "
+                   "unchanged to keep it";
+        case kErrMacroWrongAnswer:
+            return "the key's macro could not be read back (wrong answer), so the key was left "
+                   "unchanged to keep it";
+        case kErrNoModule:
+            return "there is no key module in the slot";
+        case kErrModuleBootloader:
+            return "the key module runs its bootloader; upgrade its firmware first";
+        case kErrBadLayer:
+            return "the layer is outside 0..3";
+        case kErrStateKeyCode:
+            return "the key code marks a key's state and cannot be assigned; store a macro "
+                   "for a macro key";
+        case kErrNoHidValue:
+            return "the key code has no HID value, so the keyboard cannot store it";
+        case kErrLayerKeyOffLayer0:
+            return "K/LT layer keys go on layer 0 only";
+        case kErrMacroOnOtherLayer:
+            return "the key already plays a macro on another layer; a key holds one macro, on "
+                   "one layer";
+        case kErrMacroEmpty:
+            return "the macro holds no steps";
+        case kErrMacroTooLong:
+            return "the macro has more entries than this keyboard holds";
+        case kErrControllerBootloader:
+            return "the controller runs its bootloader; upgrade its firmware first";
+        case kErrKeyUnassigned:
+            return "the key has no assignment on layer 0; give it a key first";
+        case kErrBusy:
+            return "the keyboard stayed busy; try again";
+        case kErrNoAnswer:
+            return "the keyboard did not answer";
+        default:
+            return "the keyboard refused the change";
+    }
 }
 
 }  // namespace tavrik

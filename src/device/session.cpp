@@ -6,6 +6,7 @@
 #include "device/job_runner.h"
 #include "hid/ccusb.h"
 #include "hid/device_table.h"
+#include "keys/keycodes.h"
 #include "log/log.h"
 #include "protocol/commands.h"
 #include "protocol/enable_report.h"
@@ -31,6 +32,78 @@ CCCDev::~CCCDev() {
     Stop(tx_);
     Stop(rx_);
     Pause(200);
+}
+
+SessionSnapshot CCCDev::Snapshot() const {
+    SessionSnapshot s;
+    s.devIdx = m_nDevIdx;
+    std::lock_guard lock(m_TableLock);
+    s.kbmcStage = m_cKbmcStage;
+    s.kbmcVerHi = m_nKbmcVerHi;
+    s.kbmcVerLo = m_nKbmcVerLo;
+    s.verFail = m_bVerFail != 0;
+    s.hwVariant = m_nHwVariant;
+    s.kind = m_nKbdKind;
+    s.kbmcUpdatable = m_bKbmcUpdatable != 0;
+    s.hideLayerBtn = m_bHideLayerBtn != 0;
+    s.hideAllColorBtn = m_bHideAllColorBtn != 0;
+    s.hidePageBtn = m_bHidePageBtn != 0;
+    s.autoLoop = m_bAutoLoop != 0;
+    s.marcoMax = m_nMarcoMax;
+    s.marcoDelay = m_nMarcoDelay;
+    s.hostView = m_bHostView != 0;
+    s.nkro = m_bNkro != 0;
+    s.overload = m_bOverload != 0;
+    s.keyMaxStd = m_nKeyMaxStd;
+    s.keyMaxOver = m_nKeyMaxOver;
+    s.keyMax = m_nKeyMax;
+    s.usbRate = m_nUsbRate;
+    s.counts = {m_nKeyTotal, m_nKeyAssigned, m_nKeyBoot, m_nKeyBlank};
+    const auto range = KeyVerRangeLocked();
+    s.keyVerRange = range.value_or(m_KeyVerRange);
+    s.keyVerRangeKnown = range.has_value();
+    s.scanState = m_nScanState;
+    s.scanPassRunning = m_bScanPass;
+    s.scanPasses = m_nScanPasses;
+    s.kbmcNewVer = m_bKbmcNewVer != 0;
+    s.keyNewVer = m_bKeyNewVer != 0;
+    s.upgrading = m_bUpgrading != 0;
+    s.kbmcPercent = m_nKbmcPercent;
+    s.keyPercent = m_nKeyPercent;
+    s.kbmcErr = m_nKbmcErr;
+    s.keyErr = m_nKeyErr;
+    s.curLayer = m_nCurLayer;
+    s.running = m_bRunning != 0;
+    for (size_t i = 0; i < kKeySlots; ++i) {
+        SlotSnapshot& k = s.slots[i];
+        k.uid = m_KeyUid[i];
+        k.shortMac = m_KeyShortMac[i];
+        k.stage = m_KeyType[i];
+        k.colour = m_KeyColor[i];
+        k.verHi = m_KeyVerHi[i];
+        k.verLo = m_KeyVerLo[i];
+        k.hid = m_KeyHid[i];
+        k.vk = m_KeyVk[i];
+        k.flag = m_KeyFlag[i];
+        k.hasMacro = std::find(k.vk.begin(), k.vk.end(), VK_MARCO) != k.vk.end();
+        k.answered = m_KeyAnswered[i];
+    }
+    return s;
+}
+
+int CCCDev::SetLayer(int layer) {
+    if (layer < 0 || layer > 3) {
+        return kErrBadLayer;
+    }
+    std::lock_guard lock(m_TableLock);
+    m_nCurLayer = static_cast<uint8_t>(layer);
+    return kSessionOk;
+}
+
+void CCCDev::SetNewVersionFlags(bool kbmc, bool keys) {
+    std::lock_guard lock(m_TableLock);
+    m_bKbmcNewVer = kbmc ? 1 : 0;
+    m_bKeyNewVer = keys ? 1 : 0;
 }
 
 KeySlot CCCDev::GetKeySlot(int slot) const {
@@ -60,6 +133,8 @@ int CCCDev::Reset() {
         m_nTxHead = 0;
         m_nTxTail = 0;
     }
+    // One group for Snapshot.
+    std::lock_guard lock(m_TableLock);
     m_nMarcoMax = kMarcoMaxSteps;
     m_nMarcoDelay = kMarcoDefaultDelay;
     m_nKbdKind = 0;
@@ -76,7 +151,6 @@ int CCCDev::Reset() {
     m_bNkro = 0;
     m_nCurLayer = 0;
     {
-        std::lock_guard lock(m_TableLock);
         m_KeyUid.fill(0);
         m_KeyShortMac.fill(0);
         m_KeyHid = {};
@@ -86,6 +160,7 @@ int CCCDev::Reset() {
         m_KeyType.fill(0);
         m_KeyVerHi.fill(0);
         m_KeyVerLo.fill(0);
+        m_KeyAnswered.fill(false);
         m_Marco = {};
         m_nMarcoKey = 0;
         m_bMarcoPending = 0;
@@ -180,6 +255,24 @@ bool CCCDev::WaitUntil(const std::function<bool()>& pred, std::chrono::microseco
     return true;
 }
 
+CCCDev::OpLock CCCDev::LockOps() {
+    OpLock lock(opLock_, std::defer_lock);
+    const bool owner = channel_.IsOwnerThread();
+    // Holders keep the lock for a few seconds at most (a mode change, a long macro).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!lock.try_lock_for(std::chrono::milliseconds(owner ? 5 : 50))) {
+        if (owner) {
+            // A scan step may wait for a reply that the receive thread can only raise
+            // once we have taken its notification.
+            channel_.DeliverPending();
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            break;
+        }
+    }
+    return lock;
+}
+
 bool CCCDev::WaitFlag(const std::atomic<int>& flag, int count, int intervalMs) {
     return WaitUntil([&flag] { return flag.load() != 0; },
                      std::chrono::milliseconds(static_cast<long long>(count) * intervalMs));
@@ -211,6 +304,7 @@ void CCCDev::Start(Worker& worker, void (CCCDev::*body)(Worker&)) {
     worker.done = false;
     worker.started = true;
     worker.thread = std::thread([this, &worker, body] {
+        worker.id = std::this_thread::get_id();
         (this->*body)(worker);
         worker.done = true;
         Poke();

@@ -11,11 +11,15 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <thread>
 
 #include "device/clock.h"
 #include "device/notify_channel.h"
+#include "device/notify_payload.h"
+#include "device/session_result.h"
+#include "device/snapshot.h"
 #include "macro/marco.h"
 #include "protocol/protocol.h"
 
@@ -54,14 +58,139 @@ public:
     CCCDev& operator=(const CCCDev&) = delete;
 
     // ---- Links and identity ----
-    const int m_nDevIdx;
-    CCUSB* m_pUsb = nullptr;  // set by the attach code before any thread starts
-    std::atomic<int> m_bLogOn{0};
+    int DevIdx() const { return m_nDevIdx; }
+    // Set by the attach code before any thread starts.
+    void SetTransport(CCUSB* usb) { m_pUsb = usb; }
+    CCUSB* Transport() const { return m_pUsb; }
+    void SetVerbose(bool on) { m_bLogOn = on ? 1 : 0; }
     SessionClock& Clock() { return clock_; }
     NotifyChannel& Channel() { return channel_; }
     // Long operations as jobs on the session's own worker (device/session_jobs.h).
     JobRunner& Jobs() { return *jobs_; }
 
+    // ---- What the session knows, as one consistent copy ----
+    SessionSnapshot Snapshot() const;
+    KeySlot GetKeySlot(int slot) const;
+
+    // ---- Values the windows set ----
+    // The layer the keyboard view edits: 0, or kErrBadLayer.
+    int SetLayer(int layer);
+    // Written by the online update check; both ways, so a keyboard brought up to date
+    // loses its flags.
+    void SetNewVersionFlags(bool kbmc, bool keys);
+    // The keyboard view shows this keyboard's keys; chooses the host-active value sent
+    // at the end of each scan pass.
+    void SetHostView(bool on) { m_bHostView = on ? 1 : 0; }
+
+    // ---- User operations (caller's thread; results in session_result.h) ----
+    // Each takes the session's operation lock, so no scan pass or other operation uses a
+    // reply mailbox meanwhile.
+    //
+    // Gives `slot` the key code `keyCode` on `layer`: the flag byte follows the new value
+    // and the key's configuration goes to the keyboard, its macro kept. Refused, with the
+    // key table unchanged, for a slot without a usable module, a bad layer, a code the
+    // keyboard cannot store, or a macro that could not be read back first.
+    int AssignKey(int slot, int layer, uint8_t keyCode);
+    // Rewrites all four layers and the flag byte (restore). Same rules as AssignKey.
+    int WriteKeyLayers(int slot, std::array<uint8_t, 4> hid, uint8_t flag);
+    // Makes `layer` of the key play the macro of `record` and stores the macro.
+    int WriteMacro(int slot, int layer, const MarcoRecord& record);
+    struct MarcoReadResult {
+        int error = kSessionOk;
+        MarcoRecord record{};  // flag 1 and the entries when error is 0
+    };
+    MarcoReadResult ReadMacro(int slot);
+    // 0, kErrKeyUnassigned for a key without assignment (it keeps its waiting colour),
+    // or a refusal as above.
+    int SetKeyColor(int slot, uint32_t colour);
+    // Every assigned key; the last refusal, or 0.
+    int SetAllKeyColor(uint32_t colour);
+    void BlinkKey(int slot, uint32_t colour);
+    void StopBlinkKey(int slot, uint32_t colour);
+    int SetHostActive(int on);
+    int GetUsbRate() const { return m_nUsbRate; }
+    int SetUsbRate(int rate);
+    int SetOverload(int on, int count);
+    int SetNkro(int on);
+    int RelayLayerSwitch(uint32_t event);
+    bool HasMarcoLayer(int slot) const;
+
+    // ---- Firmware upgrade ----
+    // Starts the controller or the key-module upgrade on a thread of its own: 1 started,
+    // -1 not started (an upgrade runs already, or no thread). One upgrade at a time.
+    int StartKbmcUpgrade();
+    int StartKeyUpgrade();
+    // Polled by the window: percent (reported as the keyboard's progress word gives it)
+    // and error code, 0 while none occurred.
+    int GetKbmcUpgradePercent() const;
+    int GetKbmcUpgradeError() const;
+    int GetKeyUpgradePercent() const;
+    int GetKeyUpgradeError() const;
+    int IsUpgrading() const;
+
+    // ---- Lifecycle ----
+    int Reset();
+    int StartRx();
+    int StopRx();
+    int StartTx();
+    int StopTx();
+    int StartScanThread();
+    int StopScanThread();
+    int Close();
+
+    // ---- Command ring ----
+    int SendCmd(std::span<const uint8_t> bytes);
+    int SendCmd(const Command& command) { return SendCmd(command.Payload()); }
+    int TakeCmd(std::array<uint8_t, kReportSize>& out);
+    static constexpr int TxRingSize() { return kTxRingSlots; }
+
+    // ---- Scanning ----
+    int RequestScan();
+    // Stops scanning and returns once a running pass has ended (or after a limit of a
+    // few seconds). The owner thread delivers notifications meanwhile.
+    void PauseScan();
+    int IsScanBusy() const { return m_nScanState.load() != kScanIdle ? 1 : 0; }
+    void RefreshSummary();
+    int GetKbmcStageVer();
+    int GetKbmcVer(char& stage, uint8_t& hi, uint8_t& lo) const;
+    int ReadUsbRate();
+    int EnableKbmc(int on);
+    int CalcKeyVerRange();
+    int GetKeyVerRange(uint8_t& total, uint8_t& minHi, uint8_t& minLo, uint8_t& maxHi,
+                       uint8_t& maxLo);
+
+    // The receive thread's decoder, exposed so tests and the fuzzer can feed reports.
+    void Dispatch(std::span<const uint8_t> payload);
+
+    // Sends a notification; a closing session drops it.
+    void Notify(uint32_t code, uint32_t wParam, uint32_t lParam);
+
+    // The keyboard is not there (any more): no reply can come.
+    bool TransportGone() const;
+
+private:
+    friend struct SessionTestAccess;
+    // Jobs wait with the session's own waits.
+    friend class JobRunner;
+    friend class JobContext;
+
+    struct Worker {
+        std::thread thread;
+        std::atomic<bool> stop{false};
+        std::atomic<bool> done{true};
+        std::atomic<bool> started{false};  // readable from any thread, unlike `thread`
+        bool Running() const { return started.load(); }
+        std::atomic<std::thread::id> id{};
+        bool IsCurrent() const { return id.load() == std::this_thread::get_id(); }
+    };
+    using OpLock = std::unique_lock<std::timed_mutex>;
+
+    // ---- Links and identity ----
+    const int m_nDevIdx;
+    CCUSB* m_pUsb = nullptr;
+    std::atomic<int> m_bLogOn{0};
+
+    // Fields read by Snapshot are written under m_TableLock, each group at once.
     // ---- Controller information ----
     std::atomic<char> m_cKbmcStage{0};
     std::atomic<uint8_t> m_nKbmcVerHi{0};
@@ -104,10 +233,9 @@ public:
     std::array<char, kKeySlots> m_KeyType{};
     std::array<uint8_t, kKeySlots> m_KeyVerHi{};
     std::array<uint8_t, kKeySlots> m_KeyVerLo{};
-    std::array<uint8_t, 4> m_KeyVerRange{};  // min hi, min lo, max hi, max lo
+    std::array<bool, kKeySlots> m_KeyAnswered{};  // by the last scan pass
+    std::array<uint8_t, 4> m_KeyVerRange{};       // min hi, min lo, max hi, max lo
     std::array<uint8_t, 8> m_CipherKey{};
-
-    KeySlot GetKeySlot(int slot) const;
 
     // ---- Macro buffer: guarded by m_TableLock ----
     MarcoEntries m_Marco{};
@@ -136,78 +264,39 @@ public:
     std::atomic<int> m_nKeyErr{0};
     std::atomic<uint16_t> m_nBlockAddr{0};
 
-    // ---- Firmware upgrade ----
-    // Starts the controller or the key-module upgrade on a thread of its own: 1 started,
-    // -1 not started (an upgrade runs already, or no thread). One upgrade at a time.
-    int StartKbmcUpgrade();
-    int StartKeyUpgrade();
-    // Polled by the window: percent (reported as the keyboard's progress word gives it)
-    // and error code, 0 while none occurred.
-    int GetKbmcUpgradePercent() const;
-    int GetKbmcUpgradeError() const;
-    int GetKeyUpgradePercent() const;
-    int GetKeyUpgradeError() const;
-    int IsUpgrading() const;
-
     // ---- Threads and control ----
     std::atomic<int> m_bRunning{0};
     std::atomic<int> m_nScanState{kScanIdle};
     std::atomic<int> m_nIdleMs{10};
+    std::atomic<bool> m_bScanPass{false};  // a scan pass runs
+    std::atomic<int> m_nScanPasses{0};     // passes completed, for tests and benchmarks
 
-    // ---- Lifecycle ----
-    int Reset();
-    int StartRx();
-    int StopRx();
-    int StartTx();
-    int StopTx();
-    int StartScanThread();
-    int StopScanThread();
-    int Close();
-
-    // ---- Command ring ----
-    int SendCmd(std::span<const uint8_t> bytes);
-    int SendCmd(const Command& command) { return SendCmd(command.Payload()); }
-    int TakeCmd(std::array<uint8_t, kReportSize>& out);
-    static constexpr int TxRingSize() { return kTxRingSlots; }
-
-    // ---- Scanning ----
-    int RequestScan();
-    void PauseScan();
-    int IsScanBusy() const { return m_nScanState.load() != kScanIdle ? 1 : 0; }
-    void RefreshSummary();
-    int GetKbmcStageVer();
-    int GetKbmcVer(char& stage, uint8_t& hi, uint8_t& lo) const;
-    int ReadUsbRate();
-    int EnableKbmc(int on);
-    int CalcKeyVerRange();
-    int GetKeyVerRange(uint8_t& total, uint8_t& minHi, uint8_t& minLo, uint8_t& maxHi,
-                       uint8_t& maxLo);
-
-    // ---- Key programming, colours and device macros (caller's thread) ----
-    // Writes the slot's four layers and flag byte as the key table holds them. A macro on
-    // the key is read back first and written again after, so it survives. Returns 0, or
-    // the ReadMarco error when the macro could not be read whole: then nothing is
+    // ---- Steps the operations are made of (callers hold the operation lock) ----
+    // Writes the slot's four layers and flag byte as the key table holds them. A macro
+    // on the key is read back first and written again after, so it survives. Returns 0,
+    // or the ReadMarco error when the macro could not be read whole: then nothing is
     // written, since the rewrite would cost the key its macro.
     int WriteKeyConfig(int slot, uint8_t hid);
-    int SetKeyColor(int slot, uint32_t colour);
-    int SetAllKeyColor(uint32_t colour);
-    void BlinkKey(int slot, uint32_t colour);
-    void StopBlinkKey(int slot, uint32_t colour);
     void SetMarcoContent(const MarcoRecord& record);
+    // Stores the buffer as the macro of m_nMarcoKey on layer m_nCurLayer.
     int SaveMarco();
+    int SaveMarcoTo(int slot, int layer);
     int GetMarcoContent(MarcoRecord& record);
     int WriteMarco(int slot);
     int ReadMarco(int slot);
-    int SetHostActive(int on);
-    int GetUsbRate() const { return m_nUsbRate; }
-    int SetUsbRate(int rate);
-    int SetOverload(int on, int count);
-    int SetNkro(int on);
-    int RelayLayerSwitch(uint32_t event);
-    bool HasMarcoLayer(int slot) const;
-
-    // The receive thread's decoder, exposed so tests and the fuzzer can feed reports.
-    void Dispatch(std::span<const uint8_t> payload);
+    int SetKeyColorLocked(int slot, uint32_t colour);
+    int GetKbmcStageVerLocked();
+    int ReadUsbRateLocked();
+    int EnableKbmcLocked(int on);
+    // Refusal of a user operation on `slot` before anything is sent, or 0.
+    int CheckUsableSlot(int slot) const;
+    // Runs `op` under the operation lock when the slot holds a usable module; else the
+    // refusal.
+    int OnUsableSlot(int slot, const std::function<int()>& op);
+    // Puts `hid`, the key codes it gives and `flag` into the slot and writes the key;
+    // on refusal the slot gets its old values back.
+    int RewriteKey(int slot, const std::array<uint8_t, 4>& hid, const std::array<uint8_t, 4>& vk,
+                   uint8_t flag, uint8_t chosenHid);
 
     // ---- Waiting ----
     // Waits until `flag` is 1, at most count x intervalMs, returning as soon as it rises.
@@ -219,24 +308,10 @@ public:
     void IdleWait(int ms, const std::atomic<bool>& stop);
     // Wakes every wait of the session (a mailbox rose, a stop was asked).
     void Poke();
-
-    // The keyboard is not there (any more): no reply can come.
-    bool TransportGone() const;
-
-    // Sends a notification; a closing session drops it.
-    void Notify(uint32_t code, uint32_t wParam, uint32_t lParam);
-
-    // Counters for tests and benchmarks.
-    std::atomic<int> m_nScanPasses{0};
-
-private:
-    struct Worker {
-        std::thread thread;
-        std::atomic<bool> stop{false};
-        std::atomic<bool> done{true};
-        std::atomic<bool> started{false};  // readable from any thread, unlike `thread`
-        bool Running() const { return started.load(); }
-    };
+    bool WaitUntil(const std::function<bool()>& pred, std::chrono::microseconds limit);
+    // The operation lock: a scan step or a user operation that uses a mailbox. Empty
+    // (not owned) when it could not be had within the limit.
+    OpLock LockOps();
 
     void Start(Worker& worker, void (CCCDev::*body)(Worker&));
     void Stop(Worker& worker);
@@ -248,18 +323,25 @@ private:
     void KbmcUpgradeThread(Worker& self);
     void KeyUpgradeThread(Worker& self);
     bool UpgradeWait(const std::atomic<int>& flag, int count, int intervalMs, const Worker& self);
+    struct PassTally;
     bool ScanPass(Worker& self);
-    void ScanSlot(int slot);
-    void ApplyKindAndViewFlags(uint16_t version);
+    void ScanSlot(int slot, PassTally& tally);
+    // The kind and view flags; true when the window must hear of a kind change.
+    bool ApplyKindAndViewFlags(uint16_t version);
     void ClearSlotLocked(int slot, bool keepUidAndMac, bool keepFlag);
-    void SendSummary(int state);
+    void SendSummary(int state, const KeyCounts& counts);
     int AdvanceScanState();
     int KeepMarcoBeforeRewrite(int slot);
+    // Reads the key's macro into the buffer, trying again after a failed read.
+    int ReadMarcoWithRetry(int slot);
     void SendKeyConfig(int slot);
-    bool WaitUntil(const std::function<bool()>& pred, std::chrono::microseconds limit);
+    int CalcKeyVerRangeLocked();
+    std::optional<std::array<uint8_t, 4>> KeyVerRangeLocked() const;
 
     SessionClock clock_;
     NotifyChannel channel_;
+
+    std::timed_mutex opLock_;
 
     std::mutex ringLock_;
     std::array<std::array<uint8_t, kReportSize>, kTxRingSlots> m_TxRing{};
@@ -276,14 +358,5 @@ private:
     Worker keyUpgrade_;
     std::unique_ptr<JobRunner> jobs_;
 };
-
-// Notification parameter packing.
-constexpr uint32_t PackSlotDev(int slot, int dev) {
-    return static_cast<uint32_t>((slot & 0xFF) << 8 | (dev & 0xFF));
-}
-constexpr uint32_t PackCounts(int total, int assigned, int boot, int blank) {
-    return static_cast<uint32_t>((total & 0xFF) << 24 | (assigned & 0xFF) << 16 |
-                                 (boot & 0xFF) << 8 | (blank & 0xFF));
-}
 
 }  // namespace tavrik

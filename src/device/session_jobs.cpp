@@ -38,7 +38,8 @@ JobResult AllKeyColor(JobContext& ctx, uint32_t colour) {
             return JobResult::Error(kJobKeyboardGone,
                                     "the keyboard went away after " + OfKeys(slot));
         }
-        if (const int r = dev.SetKeyColor(slot, colour); r != 0) {
+        // Slots without a key to colour are passed over; a refused key is not.
+        if (const int r = dev.SetKeyColor(slot, colour); IsMacroReadFailure(r) || r == kErrBusy) {
             result = r;
         }
         ctx.Progress(slot + 1, total);
@@ -64,33 +65,18 @@ JobResult AfterModeChange(const JobContext& ctx) {
 }
 
 JobResult MarcoRead(JobContext& ctx, int slot, MarcoRecord& out) {
-    CCCDev& dev = ctx.Dev();
-    {
-        std::lock_guard lock(dev.m_TableLock);
-        dev.m_nMarcoKey = slot;
+    const CCCDev::MarcoReadResult read = ctx.Dev().ReadMacro(slot);
+    if (read.error != 0) {
+        return JobResult::Error(read.error, SessionResultText(read.error));
     }
-    const int r = dev.GetMarcoContent(out);
-    if (r == -2) {
-        return JobResult::Error(r, "the key has no macro");
-    }
-    if (r != 0) {
-        return JobResult::Error(r, "Read Marco Fail, error code is " + std::to_string(r));
-    }
+    out = read.record;
     return JobResult::Ok();
 }
 
 JobResult MarcoWrite(JobContext& ctx, int slot, int layer, const MarcoRecord& record) {
     CCCDev& dev = ctx.Dev();
-    {
-        std::lock_guard lock(dev.m_TableLock);
-        dev.m_nMarcoKey = slot;
-    }
-    dev.m_nCurLayer = static_cast<uint8_t>(layer & 3);
-    MarcoRecord pending = record;
-    pending.flag = 1;
-    dev.SetMarcoContent(pending);
-    if (dev.SaveMarco() != 0) {
-        return JobResult::Error(-1, "the macro could not be stored");
+    if (const int r = dev.WriteMacro(slot, layer, record); r != 0) {
+        return JobResult::Error(r, SessionResultText(r));
     }
     if (dev.TransportGone()) {
         return JobResult::Error(kJobKeyboardGone, "the keyboard went away");
@@ -100,9 +86,9 @@ JobResult MarcoWrite(JobContext& ctx, int slot, int layer, const MarcoRecord& re
 
 JobResult Rescan(JobContext& ctx) {
     CCCDev& dev = ctx.Dev();
-    const int before = dev.m_nScanPasses;
+    const int before = dev.Snapshot().scanPasses;
     dev.RequestScan();
-    const auto passes = [&] { return std::clamp(dev.m_nScanPasses - before, 0, 2); };
+    const auto passes = [&] { return std::clamp(dev.Snapshot().scanPasses - before, 0, 2); };
     const bool ended = ctx.WaitFor(
         [&] {
             ctx.Progress(passes(), kPassesPerRequest);
@@ -121,8 +107,8 @@ JobResult Rescan(JobContext& ctx) {
         return JobResult::Error(-1, "the scan did not finish");
     }
     if (passes() == 0) {
-        return dev.m_bVerFail != 0 ? JobResult::Error(-3, "the keyboard does not answer")
-                                   : JobResult::Error(-1, "the scan was stopped early");
+        return dev.Snapshot().verFail ? JobResult::Error(-3, "the keyboard does not answer")
+                                      : JobResult::Error(-1, "the scan was stopped early");
     }
     return JobResult::Ok();
 }
@@ -220,7 +206,7 @@ uint32_t SubmitUsbRateJob(CCCDev& dev, int rate) {
             return d.TransportGone() ? JobResult::Error(kJobKeyboardGone, "the keyboard went away")
                                      : JobResult::Error(-3, "the keyboard did not answer");
         }
-        if (d.m_nUsbRate != rate) {
+        if (d.GetUsbRate() != rate) {
             return JobResult::Error(-1, "the keyboard did not take the rate");
         }
         return JobResult::Ok();

@@ -2,6 +2,7 @@
 // controller modes and the layer relay. These run on the caller's thread.
 #include <algorithm>
 
+#include "device/key_assign.h"
 #include "device/session.h"
 #include "keys/keycodes.h"
 #include "log/log.h"
@@ -30,15 +31,30 @@ bool CCCDev::HasMarcoLayer(int slot) const {
     return std::find(vk.begin(), vk.end(), VK_MARCO) != vk.end();
 }
 
-// Reads the key's macro into the buffer before a rewrite. A read that fails is tried
-// once more; if it fails again the caller must not go on, or the partial buffer would be
-// written back as if it were the whole macro.
-int CCCDev::KeepMarcoBeforeRewrite(int slot) {
+int CCCDev::CheckUsableSlot(int slot) const {
+    if (!ValidSlot(slot)) {
+        return kErrBadSlot;
+    }
+    std::lock_guard lock(m_TableLock);
+    if (m_cKbmcStage == 'B') {
+        return kErrControllerBootloader;
+    }
+    if (m_KeyUid[slot] == 0 || m_KeyShortMac[slot] == 0) {
+        return kErrNoModule;
+    }
+    if (m_KeyType[slot] == 'B' || m_KeyVk[slot][0] == VK_WAIT_UPGRADE) {
+        return kErrModuleBootloader;
+    }
+    return kSessionOk;
+}
+
+// A late reply of a failed read would be taken for the answer to the next request, so
+// the late ones are let in before asking again.
+int CCCDev::ReadMarcoWithRetry(int slot) {
+    constexpr int kAttempts = 3;
     int result = 0;
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (attempt > 0) {
-            // Let a late reply of the first attempt arrive before asking again, so it
-            // cannot be taken for an answer to the second.
             WaitUntil([] { return false; }, std::chrono::milliseconds(250));
         }
         {
@@ -48,10 +64,21 @@ int CCCDev::KeepMarcoBeforeRewrite(int slot) {
         DEV_LOG_V("Get Marco content start");
         result = ReadMarco(slot);
         if (result == 0) {
-            std::lock_guard lock(m_TableLock);
-            m_bMarcoPending = 1;
             return 0;
         }
+    }
+    return result;
+}
+
+// Reads the key's macro into the buffer before a rewrite. If it cannot be read whole the
+// caller must not go on, or the partial buffer would be written back as if it were the
+// whole macro.
+int CCCDev::KeepMarcoBeforeRewrite(int slot) {
+    const int result = ReadMarcoWithRetry(slot);
+    if (result == 0) {
+        std::lock_guard lock(m_TableLock);
+        m_bMarcoPending = 1;
+        return 0;
     }
     DEV_LOG("Key idx %d: its macro could not be read back (%d), key left unchanged", slot, result);
     return result;
@@ -60,7 +87,7 @@ int CCCDev::KeepMarcoBeforeRewrite(int slot) {
 int CCCDev::WriteKeyConfig(int slot, uint8_t hid) {
     DEV_LOG_V("Focus on key idx %d", slot);
     if (!ValidSlot(slot)) {
-        return -1;
+        return kErrBadSlot;
     }
     {
         std::lock_guard lock(m_TableLock);
@@ -85,6 +112,81 @@ int CCCDev::WriteKeyConfig(int slot, uint8_t hid) {
         DEV_LOG_V("No marco to keep");
     }
     return 0;
+}
+
+int CCCDev::RewriteKey(int slot, const std::array<uint8_t, 4>& hid,
+                       const std::array<uint8_t, 4>& vk, uint8_t flag, uint8_t chosenHid) {
+    std::array<uint8_t, 4> oldHid{};
+    std::array<uint8_t, 4> oldVk{};
+    uint8_t oldFlag = 0;
+    {
+        std::lock_guard lock(m_TableLock);
+        oldHid = m_KeyHid[slot];
+        oldVk = m_KeyVk[slot];
+        oldFlag = m_KeyFlag[slot];
+        m_KeyHid[slot] = hid;
+        m_KeyVk[slot] = vk;
+        m_KeyFlag[slot] = flag;
+    }
+    // The macro tests of the write see the new values: a macro whose layer is being
+    // replaced is not kept.
+    const int r = WriteKeyConfig(slot, chosenHid);
+    if (r != 0) {
+        // Nothing was written, so the keyboard still holds the old values.
+        std::lock_guard lock(m_TableLock);
+        m_KeyHid[slot] = oldHid;
+        m_KeyVk[slot] = oldVk;
+        m_KeyFlag[slot] = oldFlag;
+    }
+    return r;
+}
+
+int CCCDev::OnUsableSlot(int slot, const std::function<int()>& op) {
+    if (!ValidSlot(slot)) {
+        return kErrBadSlot;
+    }
+    const OpLock lock = LockOps();
+    if (!lock.owns_lock()) {
+        return kErrBusy;
+    }
+    if (const int r = CheckUsableSlot(slot); r != 0) {
+        return r;
+    }
+    return op();
+}
+
+int CCCDev::AssignKey(int slot, int layer, uint8_t keyCode) {
+    if (!ValidSlot(slot)) {
+        return kErrBadSlot;
+    }
+    if (const int r = KeyCodeRefusal(layer, keyCode); r != 0) {
+        return r;
+    }
+    return OnUsableSlot(slot, [&] {
+        const uint8_t hid = HidOfKeyCode(keyCode);
+        std::array<uint8_t, 4> hids{};
+        std::array<uint8_t, 4> vks{};
+        uint8_t flag = 0;
+        {
+            std::lock_guard lock(m_TableLock);
+            hids = m_KeyHid[slot];
+            vks = m_KeyVk[slot];
+            flag = UpdatedKeyFlag(m_KeyFlag[slot], hid, layer);
+        }
+        hids[static_cast<size_t>(layer)] = hid;
+        vks[static_cast<size_t>(layer)] = keyCode;
+        return RewriteKey(slot, hids, vks, flag, hid);
+    });
+}
+
+int CCCDev::WriteKeyLayers(int slot, std::array<uint8_t, 4> hid, uint8_t flag) {
+    return OnUsableSlot(slot, [&] {
+        std::array<uint8_t, 4> vk{};
+        for (size_t l = 0; l < 4; ++l) {
+            vk[l] = KeyCodeOfReportedHid(hid[l]);
+        }
+        return RewriteKey(slot, hid, vk, flag, hid[0]);
+    });
 }
 
 void CCCDev::SendKeyConfig(int slot) {
@@ -115,12 +217,15 @@ int CCCDev::SaveMarco() {
         }
         slot = m_nMarcoKey;
     }
+    return SaveMarcoTo(slot, m_nCurLayer & 3);
+}
+
+int CCCDev::SaveMarcoTo(int slot, int layer) {
     if (!ValidSlot(slot)) {
         DEV_LOG("Save Marco, exceed key max number, return -1");
         return -1;
     }
     DEV_LOG_V("Save Marco start");
-    const int layer = m_nCurLayer & 3;
     {
         std::lock_guard lock(m_TableLock);
         m_KeyHid[slot][layer] = HidOfKeyCode(VK_MARCO);
@@ -131,6 +236,57 @@ int CCCDev::SaveMarco() {
     Pause(50);
     WriteMarco(slot);
     return 0;
+}
+
+int CCCDev::WriteMacro(int slot, int layer, const MarcoRecord& record) {
+    if (!ValidSlot(slot)) {
+        return kErrBadSlot;
+    }
+    if (layer < 0 || layer > 3) {
+        return kErrBadLayer;
+    }
+    int length = 0;
+    while (length < kMarcoEntryCount && !IsMarcoListEnd(record.entries[length].flag)) {
+        ++length;
+    }
+    if (length == 0) {
+        return kErrMacroEmpty;
+    }
+    return OnUsableSlot(slot, [&] {
+        {
+            std::lock_guard lock(m_TableLock);
+            if (length > m_nMarcoMax) {
+                return kErrMacroTooLong;
+            }
+            for (int l = 0; l < 4; ++l) {
+                if (l != layer && m_KeyVk[slot][l] == VK_MARCO) {
+                    return kErrMacroOnOtherLayer;
+                }
+            }
+            m_nMarcoKey = slot;
+        }
+        MarcoRecord pending = record;
+        pending.flag = 1;
+        SetMarcoContent(pending);
+        return SaveMarcoTo(slot, layer);
+    });
+}
+
+CCCDev::MarcoReadResult CCCDev::ReadMacro(int slot) {
+    MarcoReadResult out;
+    out.error = OnUsableSlot(slot, [&] {
+        if (!HasMarcoLayer(slot)) {
+            return kErrNoMacro;
+        }
+        const int r = ReadMarcoWithRetry(slot);
+        if (r == 0) {
+            std::lock_guard lock(m_TableLock);
+            out.record.flag = 1;
+            out.record.entries = m_Marco;
+        }
+        return r;
+    });
+    return out;
 }
 
 int CCCDev::GetMarcoContent(MarcoRecord& record) {
@@ -200,7 +356,7 @@ int CCCDev::ReadMarco(int slot) {
         SendCmd(CmdReadMarco(static_cast<uint8_t>(slot), static_cast<uint8_t>(i)));
         if (!WaitFlag(m_bRspMarco, 40, 3)) {
             DEV_LOG("Get Marco timeout happen");
-            return -3;
+            return kErrMacroNoAnswer;
         }
         std::array<uint8_t, 8> r{};
         {
@@ -209,7 +365,7 @@ int CCCDev::ReadMarco(int slot) {
         }
         if (r[0] != CodeByte(ReportCode::RspMarco) || r[1] != slot || r[2] != i + 5) {
             DEV_LOG_V("Get Marco, response data is incorrect");
-            return -4;
+            return kErrMacroWrongAnswer;
         }
         if (r[3] == MarcoFlag::End || r[3] == MarcoFlag::ListEnd) {
             break;
@@ -221,16 +377,18 @@ int CCCDev::ReadMarco(int slot) {
 }
 
 int CCCDev::SetKeyColor(int slot, uint32_t colour) {
-    if (!ValidSlot(slot)) {
-        return -1;
-    }
+    return OnUsableSlot(slot, [&] { return SetKeyColorLocked(slot, colour); });
+}
+
+int CCCDev::SetKeyColorLocked(int slot, uint32_t colour) {
     uint8_t k = 0;
     {
         std::lock_guard lock(m_TableLock);
         k = m_KeyVk[slot][0];
     }
+    // A missing key, a module in its bootloader, a key waiting for its assignment.
     if (k == 0 || k == VK_WAIT_UPGRADE || k == VK_WAIT_SET) {
-        return 0;
+        return kErrKeyUnassigned;
     }
     DEV_LOG_V("Change idx %d color to %d %d %d", slot, (colour >> 16) & 0xFF, (colour >> 8) & 0xFF,
               colour & 0xFF);
@@ -266,7 +424,16 @@ int CCCDev::SetKeyColor(int slot, uint32_t colour) {
 int CCCDev::SetAllKeyColor(uint32_t colour) {
     int result = 0;
     for (int slot = 0; slot < static_cast<int>(kKeySlots); ++slot) {
-        if (const int r = SetKeyColor(slot, colour); r != 0) {
+        // One key at a time, so a scan pass may go on between keys.
+        const OpLock op = LockOps();
+        if (!op.owns_lock()) {
+            return kErrBusy;
+        }
+        if (CheckUsableSlot(slot) != 0) {
+            continue;
+        }
+        const int r = SetKeyColorLocked(slot, colour);
+        if (r != 0 && r != kErrKeyUnassigned) {
             result = r;
         }
     }
@@ -319,47 +486,70 @@ int CCCDev::SetHostActive(int on) {
 }
 
 int CCCDev::SetUsbRate(int rate) {
-    m_nUsbRate = static_cast<uint8_t>(rate);
+    const OpLock op = LockOps();
+    if (!op.owns_lock()) {
+        return kErrBusy;
+    }
+    {
+        std::lock_guard lock(m_TableLock);
+        m_nUsbRate = static_cast<uint8_t>(rate);
+    }
     m_bRsp = 0;
     SendCmd(CmdSetUsbRate(static_cast<uint8_t>(rate)));
     return WaitFlag(m_bRsp, 10, 10) ? 0 : -1;
 }
 
 int CCCDev::SetOverload(int on, int count) {
-    if (count == 0) {
-        count = on != 0 ? m_nKeyMaxOver : m_nKeyMaxStd;
+    {
+        OpLock op = LockOps();
+        if (!op.owns_lock()) {
+            return kErrBusy;
+        }
+        {
+            std::lock_guard lock(m_TableLock);
+            if (count == 0) {
+                count = on != 0 ? m_nKeyMaxOver : m_nKeyMaxStd;
+            }
+            m_bOverload = on != 0 ? 1 : 0;
+        }
+        m_bRsp = 0;
+        SendCmd(CmdSetMode(ModeSetting::KeyMax, static_cast<uint8_t>(count & 0xFF)));
+        WaitFlag(m_bRsp, 10, 10);
     }
-    m_bOverload = on != 0 ? 1 : 0;
-    m_bRsp = 0;
-    SendCmd(CmdSetMode(ModeSetting::KeyMax, static_cast<uint8_t>(count & 0xFF)));
-    WaitFlag(m_bRsp, 10, 10);
+    // The controller restarts its bus; nothing waits on a mailbox meanwhile.
     Pause(1800);
     RequestScan();
     return on;
 }
 
 int CCCDev::SetNkro(int on) {
-    const int word = m_nKbmcVerHi << 8 | m_nKbmcVerLo;
-    if (!ReportsFullKeyRollover(word)) {
-        return 0;
+    {
+        OpLock op = LockOps();
+        if (!op.owns_lock()) {
+            return kErrBusy;
+        }
+        {
+            std::lock_guard lock(m_TableLock);
+            const int word = m_nKbmcVerHi << 8 | m_nKbmcVerLo;
+            if (!ReportsFullKeyRollover(word)) {
+                return 0;
+            }
+            m_bNkro = on != 0 ? 1 : 0;
+        }
+        m_bRsp = 0;
+        SendCmd(CmdSetMode(ModeSetting::FullKeyRollover, on != 0 ? 1 : 0));
+        WaitFlag(m_bRsp, 10, 10);
     }
-    m_bNkro = on != 0 ? 1 : 0;
-    m_bRsp = 0;
-    SendCmd(CmdSetMode(ModeSetting::FullKeyRollover, on != 0 ? 1 : 0));
-    WaitFlag(m_bRsp, 10, 10);
     Pause(1800);
     RequestScan();
     return on;
 }
 
 int CCCDev::RelayLayerSwitch(uint32_t event) {
-    const uint8_t layerByte = static_cast<uint8_t>(event >> 8);
-    const auto kind =
-        (layerByte & 0x40) != 0 ? LayerSwitchKind::ReturnToPrevious : LayerSwitchKind::SwitchTo;
-    // The event carries slot + 1 already; the command adds the one itself.
-    return SendCmd(CmdLayerSwitch(kind, static_cast<uint8_t>(event & 0xFF),
-                                  static_cast<uint8_t>((event >> 24) - 1),
-                                  static_cast<uint8_t>(event >> 16), layerByte));
+    const LayerEvent e = UnpackLayerEvent(event);
+    const auto kind = e.Release() ? LayerSwitchKind::ReturnToPrevious : LayerSwitchKind::SwitchTo;
+    return SendCmd(CmdLayerSwitch(kind, static_cast<uint8_t>(e.dev), static_cast<uint8_t>(e.slot),
+                                  e.layerKey, e.layerByte));
 }
 
 }  // namespace tavrik

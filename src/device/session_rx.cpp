@@ -233,42 +233,44 @@ void CCCDev::Dispatch(std::span<const uint8_t> payload) {
             } else if constexpr (std::is_same_v<T, KbmcVerReport>) {
                 DEV_LOG_V("KBMC Version %c %d %d", r.stage, r.verHi, r.verLo);
                 const KbmcVersionUpdate u = InterpretKbmcVer(r);
-                if (u.stage) {
-                    m_cKbmcStage = static_cast<char>(*u.stage);
-                }
-                if (u.verHi) {
-                    m_nKbmcVerHi = *u.verHi;
-                    m_nKbmcVerLo = u.verLo.value_or(0);
-                }
-                if (u.usbRate) {
-                    m_nUsbRate = *u.usbRate;
-                }
-                if (u.keyMaxStd) {
-                    m_nKeyMaxStd = *u.keyMaxStd;
-                }
-                if (u.keyMaxOver) {
-                    m_nKeyMaxOver = *u.keyMaxOver;
-                }
-                if (u.keyMax) {
-                    m_nKeyMax = *u.keyMax;
-                }
-                if (u.nkro) {
-                    m_bNkro = *u.nkro ? 1 : 0;
-                }
-                if (u.hwVariant) {
-                    m_nHwVariant = *u.hwVariant;
-                }
-                if (u.overload) {
-                    m_bOverload = *u.overload ? 1 : 0;
-                }
                 {
+                    // One group, so a snapshot never shows half of a version reply.
                     std::lock_guard lock(m_TableLock);
+                    if (u.stage) {
+                        m_cKbmcStage = static_cast<char>(*u.stage);
+                    }
+                    if (u.verHi) {
+                        m_nKbmcVerHi = *u.verHi;
+                        m_nKbmcVerLo = u.verLo.value_or(0);
+                    }
+                    if (u.usbRate) {
+                        m_nUsbRate = *u.usbRate;
+                    }
+                    if (u.keyMaxStd) {
+                        m_nKeyMaxStd = *u.keyMaxStd;
+                    }
+                    if (u.keyMaxOver) {
+                        m_nKeyMaxOver = *u.keyMaxOver;
+                    }
+                    if (u.keyMax) {
+                        m_nKeyMax = *u.keyMax;
+                    }
+                    if (u.nkro) {
+                        m_bNkro = *u.nkro ? 1 : 0;
+                    }
+                    if (u.hwVariant) {
+                        m_nHwVariant = *u.hwVariant;
+                    }
+                    if (u.overload) {
+                        m_bOverload = *u.overload ? 1 : 0;
+                    }
                     m_CipherKey = u.cipherKey;
                 }
                 raise(m_bRsp);
             } else if constexpr (std::is_same_v<T, UsbRateReport>) {
                 DEV_LOG_V("KBMC USB parameter reply %d %d", r.status, r.rate);
                 if (r.Valid()) {
+                    std::lock_guard lock(m_TableLock);
                     m_nUsbRate = r.rate;
                 }
                 raise(m_bRsp);
@@ -289,7 +291,8 @@ void CCCDev::Dispatch(std::span<const uint8_t> payload) {
                 }
             } else if constexpr (std::is_same_v<T, BusShortGoneEvent>) {
                 DEV_LOG_V("KBMC Bus short dismissed");
-                PauseScan();
+                // A pause and a new request: the request alone restarts the count. This
+                // thread must not wait for the pass, which waits for its replies.
                 requestScan = true;
             } else if constexpr (std::is_same_v<T, KeyDownEvent>) {
                 DEV_LOG_V("Key %d is report pressed", r.slot);
@@ -298,12 +301,10 @@ void CCCDev::Dispatch(std::span<const uint8_t> payload) {
                     DEV_LOG_V("Fn Key %d is report pressed", r.slot);
                     if (IsLayerKeyHid(r.layerKey)) {
                         DEV_LOG_V("Info other keyboard switch to layer %d", r.layerKey & 3);
-                        const uint32_t layer = (r.layerKey & 3u) | (r.ExtraFlag() ? 0x80u : 0u);
                         if (KindRelaysLayers(m_nKbdKind)) {
                             notes.push_back({UM_OTHER_KEYBOARD_SWITCH_LAYER,
-                                             static_cast<uint32_t>(r.slot + 1) << 24 |
-                                                 static_cast<uint32_t>(r.layerKey) << 16 |
-                                                 layer << 8 | static_cast<uint32_t>(dev & 0xFF),
+                                             PackLayerEvent(LayerPressEvent(r.slot, r.layerKey,
+                                                                            r.ExtraFlag(), dev)),
                                              0});
                         }
                     }
@@ -317,10 +318,8 @@ void CCCDev::Dispatch(std::span<const uint8_t> payload) {
                         DEV_LOG_V("Info other keyboard switch to previous layer %d", r.returnLayer);
                         if (KindRelaysLayers(m_nKbdKind)) {
                             notes.push_back({UM_OTHER_KEYBOARD_SWITCH_LAYER,
-                                             static_cast<uint32_t>(r.slot + 1) << 24 |
-                                                 static_cast<uint32_t>(r.layerKey) << 16 |
-                                                 (r.returnLayer | 0x40u) << 8 |
-                                                 static_cast<uint32_t>(dev & 0xFF),
+                                             PackLayerEvent(LayerReleaseEvent(r.slot, r.layerKey,
+                                                                              r.returnLayer, dev)),
                                              0});
                         }
                     }

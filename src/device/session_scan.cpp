@@ -1,6 +1,7 @@
 // Scanning: the controller's stage and version, the keyboard kind, then every key slot's
 // module data, colour and firmware version; the counts go to the window.
 #include <algorithm>
+#include <optional>
 
 #include "device/session.h"
 #include "hid/ccusb.h"
@@ -16,6 +17,12 @@ namespace tavrik {
 #define DEV_LOG(...) TV_DEVLOG("CCDev", m_nDevIdx, __VA_ARGS__)
 #define DEV_LOG_V(...) TV_DEVLOG_V(m_bLogOn.load() != 0, "CCDev", m_nDevIdx, __VA_ARGS__)
 
+struct CCCDev::PassTally {
+    KeyCounts counts;
+    std::array<bool, kKeySlots> visited{};
+    std::array<bool, kKeySlots> answered{};
+};
+
 int CCCDev::RequestScan() {
     m_nScanState = kScanRequested;
     Poke();
@@ -25,7 +32,15 @@ int CCCDev::RequestScan() {
 void CCCDev::PauseScan() {
     m_nScanState = kScanIdle;
     Poke();
-    Pause(100);
+    // The scan thread itself (a notification handled on it) cannot wait for its own pass.
+    if (scan_.IsCurrent()) {
+        return;
+    }
+    // A pass ends at its next slot; the owner thread delivers the pass's notifications
+    // while it waits here, so a pass blocked on one of them goes on.
+    if (!WaitUntil([this] { return !m_bScanPass.load(); }, std::chrono::seconds(10))) {
+        DEV_LOG("Scan pass still running after a pause request");
+    }
 }
 
 // Counts passes since a request. Stops at idle: a pause during a pass already made the
@@ -37,28 +52,36 @@ int CCCDev::AdvanceScanState() {
     return std::min(state + 1, kScanIdle);
 }
 
-void CCCDev::SendSummary(int state) {
-    const uint32_t counts =
-        state == 3 ? PackCounts(m_nKeyTotal, m_nKeyAssigned, m_nKeyBoot, m_nKeyBlank) : 0;
-    Notify(UM_INFO_DLG_SUMMARY_CHANGE, static_cast<uint32_t>(state << 8 | (m_nDevIdx & 0xFF)),
-           counts);
+void CCCDev::SendSummary(int state, const KeyCounts& counts) {
+    const uint32_t packed = state == kSummaryKeysFound ? PackCounts(counts) : 0;
+    Notify(UM_INFO_DLG_SUMMARY_CHANGE, PackSummaryState(state, m_nDevIdx), packed);
 }
 
 void CCCDev::RefreshSummary() {
     if (m_nScanState == kScanIdle) {
-        SendSummary(m_nKeyTotal != 0 ? 3 : 2);
+        const KeyCounts counts = Snapshot().counts;
+        SendSummary(counts.total != 0 ? kSummaryKeysFound : kSummaryNoKeys, counts);
     } else {
-        SendSummary(0);
+        SendSummary(kSummaryScanning, {});
     }
 }
 
 int CCCDev::GetKbmcStageVer() {
+    const OpLock op = LockOps();
+    if (!op.owns_lock()) {
+        return kErrBusy;
+    }
+    return GetKbmcStageVerLocked();
+}
+
+int CCCDev::GetKbmcStageVerLocked() {
     DEV_LOG_V("Get Kbmc stage and version");
     m_bRsp = 0;
     SendCmd(CmdGetKbmcVer());
     if (!WaitFlag(m_bRsp, 10, 10)) {
         return -1;
     }
+    std::lock_guard lock(m_TableLock);
     const char stage = m_cKbmcStage;
     if (stage == 'B') {
         m_nKbmcVerHi = 0;
@@ -69,6 +92,7 @@ int CCCDev::GetKbmcStageVer() {
 }
 
 int CCCDev::GetKbmcVer(char& stage, uint8_t& hi, uint8_t& lo) const {
+    std::lock_guard lock(m_TableLock);
     stage = m_cKbmcStage;
     hi = m_nKbmcVerHi;
     lo = m_nKbmcVerLo;
@@ -76,12 +100,22 @@ int CCCDev::GetKbmcVer(char& stage, uint8_t& hi, uint8_t& lo) const {
 }
 
 int CCCDev::ReadUsbRate() {
+    const OpLock op = LockOps();
+    return op.owns_lock() ? ReadUsbRateLocked() : kErrBusy;
+}
+
+int CCCDev::ReadUsbRateLocked() {
     m_bRsp = 0;
     SendCmd(CmdGetUsbRate());
     return WaitFlag(m_bRsp, 10, 10) ? 0 : -1;
 }
 
 int CCCDev::EnableKbmc(int on) {
+    const OpLock op = LockOps();
+    return op.owns_lock() ? EnableKbmcLocked(on) : kErrBusy;
+}
+
+int CCCDev::EnableKbmcLocked(int on) {
     m_bRspEnable = 0;
     m_bEnableOk = 0;
     DEV_LOG_V(on != 0 ? "Enable KBMC" : "Disable KBMC");
@@ -99,9 +133,13 @@ int CCCDev::EnableKbmc(int on) {
 }
 
 int CCCDev::CalcKeyVerRange() {
+    std::lock_guard lock(m_TableLock);
+    return CalcKeyVerRangeLocked();
+}
+
+std::optional<std::array<uint8_t, 4>> CCCDev::KeyVerRangeLocked() const {
     int lo = 0xFFFF;
     int hi = 0;
-    std::lock_guard lock(m_TableLock);
     for (size_t s = 0; s < kKeySlots; ++s) {
         const uint8_t k = m_KeyVk[s][0];
         if (k == VK_WAIT_UPGRADE) {
@@ -113,18 +151,26 @@ int CCCDev::CalcKeyVerRange() {
         }
     }
     if (lo == 0xFFFF && hi == 0) {
+        return std::nullopt;
+    }
+    return std::array<uint8_t, 4>{static_cast<uint8_t>(lo >> 8), static_cast<uint8_t>(lo & 0xFF),
+                                  static_cast<uint8_t>(hi >> 8), static_cast<uint8_t>(hi & 0xFF)};
+}
+
+int CCCDev::CalcKeyVerRangeLocked() {
+    const auto range = KeyVerRangeLocked();
+    if (!range) {
         return -1;
     }
-    m_KeyVerRange = {static_cast<uint8_t>(lo >> 8), static_cast<uint8_t>(lo & 0xFF),
-                     static_cast<uint8_t>(hi >> 8), static_cast<uint8_t>(hi & 0xFF)};
+    m_KeyVerRange = *range;
     return 0;
 }
 
 int CCCDev::GetKeyVerRange(uint8_t& total, uint8_t& minHi, uint8_t& minLo, uint8_t& maxHi,
                            uint8_t& maxLo) {
-    const int result = CalcKeyVerRange();
-    total = static_cast<uint8_t>(m_nKeyTotal);
     std::lock_guard lock(m_TableLock);
+    const int result = CalcKeyVerRangeLocked();
+    total = static_cast<uint8_t>(m_nKeyTotal);
     minHi = m_KeyVerRange[0];
     minLo = m_KeyVerRange[1];
     maxHi = m_KeyVerRange[2];
@@ -132,29 +178,34 @@ int CCCDev::GetKeyVerRange(uint8_t& total, uint8_t& minHi, uint8_t& minLo, uint8
     return result;
 }
 
-void CCCDev::ApplyKindAndViewFlags(uint16_t version) {
+bool CCCDev::ApplyKindAndViewFlags(uint16_t version) {
     const DeviceTableRow& row = KindRowFor(m_pUsb->m_nVid, m_pUsb->m_nPid, m_pUsb->m_nVer);
-    m_nKbdKind = row.kind;
-    m_nMarcoMax = row.marcoMaxSteps;
-    m_nMarcoDelay = kMarcoDefaultDelay;
-    m_bAutoLoop = AutoLoopAllowed(row, version) ? 1 : 0;
-    m_bKbmcUpdatable = row.kbmcUpdatable ? 1 : 0;
-    m_bHideLayerBtn = row.hideLayerBtn ? 1 : 0;
-    m_bHideAllColorBtn = row.hideAllColorBtn ? 1 : 0;
-    m_bHidePageBtn = HidePageButtons(row, m_nKeyMax) ? 1 : 0;
-    if (row.announcesKind) {
-        Notify(UM_KBD_KIND_CHANGE, 0, 0);
+    {
+        // One group, so a snapshot never shows half of a kind.
+        std::lock_guard lock(m_TableLock);
+        m_nKbdKind = row.kind;
+        m_nMarcoMax = row.marcoMaxSteps;
+        m_nMarcoDelay = kMarcoDefaultDelay;
+        m_bAutoLoop = AutoLoopAllowed(row, version) ? 1 : 0;
+        m_bKbmcUpdatable = row.kbmcUpdatable ? 1 : 0;
+        m_bHideLayerBtn = row.hideLayerBtn ? 1 : 0;
+        m_bHideAllColorBtn = row.hideAllColorBtn ? 1 : 0;
+        m_bHidePageBtn = HidePageButtons(row, m_nKeyMax) ? 1 : 0;
     }
     if (row.needsEnableReport) {
-        EnableKbmc(1);
+        EnableKbmcLocked(1);
     }
+    return row.announcesKind;
 }
 
-void CCCDev::ScanSlot(int slot) {
+// Caller holds the operation lock.
+void CCCDev::ScanSlot(int slot, PassTally& tally) {
     m_bRspScan = 0;
     DEV_LOG_V("Scan idx %d", slot);
     SendCmd(CmdScanKey(static_cast<uint8_t>(slot)));
-    WaitFlag(m_bRspScan, 10, 5);  // a slot that does not answer keeps what it had
+    // A slot that does not answer keeps what it had.
+    tally.visited[slot] = true;
+    tally.answered[slot] = WaitFlag(m_bRspScan, 10, 5);
     std::array<uint8_t, 4> vk{};
     {
         std::lock_guard lock(m_TableLock);
@@ -163,11 +214,11 @@ void CCCDev::ScanSlot(int slot) {
     DEV_LOG_V("Scan idx %d responsed %02x %02x %02x %02x", slot, vk[0], vk[1], vk[2], vk[3]);
     const uint8_t k = vk[0];
     if (k == VK_WAIT_UPGRADE) {
-        ++m_nKeyBoot;
+        ++tally.counts.boot;
     } else if (k == VK_WAIT_SET) {
-        ++m_nKeyBlank;
+        ++tally.counts.blank;
     } else if (k != 0) {
-        ++m_nKeyAssigned;
+        ++tally.counts.assigned;
         m_bRspScan = 0;
         DEV_LOG_V("Scan key color, idx %d", slot);
         SendCmd(CmdGetKeyColor(static_cast<uint8_t>(slot)));
@@ -189,41 +240,64 @@ void CCCDev::ScanSlot(int slot) {
     }
 }
 
-// One pass; false when the controller did not answer its version query.
+// One pass; false when the controller did not answer its version query. Each exchange
+// with the controller holds the operation lock, so user operations wait between slots
+// rather than share a mailbox with the pass. Counts, answers and the version range are
+// gathered here and published together at the end.
 bool CCCDev::ScanPass(Worker& self) {
-    SendSummary(0);
-    const int stageVer = GetKbmcStageVer();
+    SendSummary(kSummaryScanning, {});
+    int stageVer = -1;
+    {
+        const OpLock op = LockOps();
+        if (op.owns_lock()) {
+            stageVer = GetKbmcStageVerLocked();
+        }
+    }
     if (stageVer < 0) {
-        m_bVerFail = 1;
+        {
+            std::lock_guard lock(m_TableLock);
+            m_bVerFail = 1;
+        }
         DEV_LOG("Fail to get VL7 version");
         AdvanceScanState();
         return false;
     }
-    m_bVerFail = 0;
     const char stage = static_cast<char>(stageVer >> 16);
     const uint16_t version = static_cast<uint16_t>(stageVer & 0xFFFF);
-    if (stage == 'B') {
-        m_nUsbRate = 10;
-    }
-    if (stage == 'A' && PredatesKeyboardKinds(version)) {
-        ReadUsbRate();
-        if (m_nUsbRate == 0) {
-            m_nUsbRate = 1;
+    bool kindChanged = false;
+    {
+        const OpLock op = LockOps();
+        {
+            std::lock_guard lock(m_TableLock);
+            m_bVerFail = 0;
+            if (stage == 'B') {
+                m_nUsbRate = 10;
+            }
         }
-    } else {
-        ApplyKindAndViewFlags(version);
+        if (stage == 'A' && PredatesKeyboardKinds(version)) {
+            if (op.owns_lock()) {
+                ReadUsbRateLocked();
+            }
+            std::lock_guard lock(m_TableLock);
+            if (m_nUsbRate == 0) {
+                m_nUsbRate = 1;
+            }
+        } else if (op.owns_lock()) {
+            kindChanged = ApplyKindAndViewFlags(version);
+        }
+    }
+    if (kindChanged) {
+        Notify(UM_KBD_KIND_CHANGE, 0, 0);
     }
 
-    m_nKeyTotal = 0;
-    m_nKeyAssigned = 0;
-    m_nKeyBoot = 0;
-    m_nKeyBlank = 0;
+    PassTally tally;
     m_bChainEnd = 0;
     for (int slot = 0; slot < static_cast<int>(kKeySlots); ++slot) {
         if (m_bChainEnd != 0) {
             std::lock_guard lock(m_TableLock);
             for (int s = slot; s < static_cast<int>(kKeySlots); ++s) {
                 ClearSlotLocked(s, false, true);
+                tally.visited[s] = true;
             }
             break;
         }
@@ -236,18 +310,35 @@ bool CCCDev::ScanPass(Worker& self) {
             m_nScanState = kScanIdle;
             break;
         }
-        ScanSlot(slot);
+        const OpLock op = LockOps();
+        if (!op.owns_lock()) {
+            break;
+        }
+        ScanSlot(slot, tally);
     }
-    m_nKeyTotal = m_nKeyAssigned + m_nKeyBoot + m_nKeyBlank;
-    if (m_nKeyTotal != 0) {
-        SendSummary(3);
+    KeyCounts& counts = tally.counts;
+    counts.total = counts.assigned + counts.boot + counts.blank;
+    DEV_LOG_V("Compute key version range");
+    {
+        std::lock_guard lock(m_TableLock);
+        m_nKeyTotal = counts.total;
+        m_nKeyAssigned = counts.assigned;
+        m_nKeyBoot = counts.boot;
+        m_nKeyBlank = counts.blank;
+        for (size_t s = 0; s < kKeySlots; ++s) {
+            if (tally.visited[s]) {
+                m_KeyAnswered[s] = tally.answered[s];
+            }
+        }
+        CalcKeyVerRangeLocked();
+    }
+    if (counts.total != 0) {
+        SendSummary(kSummaryKeysFound, counts);
     } else if (m_nScanState >= kScanOnePassDone) {
-        SendSummary(2);
+        SendSummary(kSummaryNoKeys, counts);
     }
     Notify(UM_INFO_DLG_UPDATE_ALL_KEY_DISPLAY, static_cast<uint32_t>(m_nDevIdx & 0xFF), 0);
     SendCmd(CmdHostActive(m_bHostView == 1));
-    DEV_LOG_V("Compute key version range");
-    CalcKeyVerRange();
     ++m_nScanPasses;
     if (AdvanceScanState() >= kScanIdle) {
         Notify(UM_INFO_UPDATE_CHECK, static_cast<uint32_t>(m_nDevIdx & 0xFF), 0);
@@ -269,7 +360,18 @@ void CCCDev::ScanThread(Worker& self) {
                       std::chrono::milliseconds(100));
             continue;
         }
-        if (ScanPass(self)) {
+        // Marked before the state is looked at again, so that PauseScan either sees the
+        // pass running and waits for it, or this thread sees the pause and runs none.
+        m_bScanPass = true;
+        if (m_nScanState >= kScanIdle) {
+            m_bScanPass = false;
+            Poke();
+            continue;
+        }
+        const bool ran = ScanPass(self);
+        m_bScanPass = false;
+        Poke();
+        if (ran) {
             Pause(2500, &self.stop);
         }
     }

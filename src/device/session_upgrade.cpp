@@ -40,14 +40,19 @@ std::span<const uint8_t, kChunkSize> ChunkAt(const FirmwareBuffer& image, size_t
 // session is closing) does not.
 class UpgradeExit {
 public:
-    UpgradeExit(CCCDev& dev, const std::atomic<bool>& stop)
-        : dev_(dev), stop_(stop), idleMs_(dev.m_nIdleMs.load()) {}
+    UpgradeExit(CCCDev& dev, std::atomic<int>& idleMs, std::atomic<int>& upgrading,
+                const std::atomic<bool>& stop)
+        : dev_(dev),
+          idleMsField_(idleMs),
+          upgrading_(upgrading),
+          stop_(stop),
+          idleMs_(idleMs.load()) {}
     ~UpgradeExit() {
-        dev_.m_nIdleMs = idleMs_;
+        idleMsField_ = idleMs_;
         if (!finished_ && !stop_.load()) {
             dev_.RequestScan();
         }
-        dev_.m_bUpgrading = 0;
+        upgrading_ = 0;
     }
     UpgradeExit(const UpgradeExit&) = delete;
     UpgradeExit& operator=(const UpgradeExit&) = delete;
@@ -56,6 +61,8 @@ public:
 
 private:
     CCCDev& dev_;
+    std::atomic<int>& idleMsField_;
+    std::atomic<int>& upgrading_;
     const std::atomic<bool>& stop_;
     const int idleMs_;
     bool finished_ = false;
@@ -146,7 +153,7 @@ bool CCCDev::UpgradeWait(const std::atomic<int>& flag, int count, int intervalMs
 void CCCDev::KbmcUpgradeThread(Worker& self) {
     DEV_LOG_V("KBMC UPgrade thread start ...");
     DEV_LOG("KBMC UPgrade start ...");
-    UpgradeExit exit(*this, self.stop);
+    UpgradeExit exit(*this, m_nIdleMs, m_bUpgrading, self.stop);
     const auto fail = [this](int code, const char* text) {
         if (TransportGone()) {
             DEV_LOG("Keyboard gone during the upgrade");
@@ -280,7 +287,7 @@ void CCCDev::KbmcUpgradeThread(Worker& self) {
 void CCCDev::KeyUpgradeThread(Worker& self) {
     DEV_LOG_V("Key UPgrade thread start ...");
     DEV_LOG("start to run key upgrade ...");
-    UpgradeExit exit(*this, self.stop);
+    UpgradeExit exit(*this, m_nIdleMs, m_bUpgrading, self.stop);
     const auto fail = [this](int code, const char* text) {
         if (TransportGone()) {
             DEV_LOG("Keyboard gone during the upgrade");

@@ -1,7 +1,6 @@
 #include "update/update_rules.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "device/session.h"
 #include "update/update_state.h"
@@ -12,16 +11,19 @@ int LatestKbmcFor(const UpdateState& state, int kind) {
     return kind == kZpn31Kind ? state.latestZpn31.load() : state.latestKbmc.load();
 }
 
-KeyboardFacts FactsOf(const CCCDev& dev) {
+KeyboardFacts FactsOf(const SessionSnapshot& s) {
     KeyboardFacts f;
-    f.updatable = dev.m_bKbmcUpdatable.load() != 0;
-    f.stage = dev.m_cKbmcStage.load();
-    f.kbmcWord = VersionWord(dev.m_nKbmcVerHi.load(), dev.m_nKbmcVerLo.load());
-    f.kind = dev.m_nKbdKind.load();
-    f.keyTotal = dev.m_nKeyTotal.load();
-    std::lock_guard lock(dev.m_TableLock);
-    f.minKeyWord = VersionWord(dev.m_KeyVerRange[0], dev.m_KeyVerRange[1]);
+    f.updatable = s.kbmcUpdatable;
+    f.stage = s.kbmcStage;
+    f.kbmcWord = VersionWord(s.kbmcVerHi, s.kbmcVerLo);
+    f.kind = s.kind;
+    f.keyTotal = s.counts.total;
+    f.minKeyWord = VersionWord(s.keyVerRange[0], s.keyVerRange[1]);
     return f;
+}
+
+KeyboardFacts FactsOf(const CCCDev& dev) {
+    return FactsOf(dev.Snapshot());
 }
 
 Outdated JudgeKeyboard(const KeyboardFacts& facts, const UpdateState& state) {
@@ -35,8 +37,7 @@ Outdated JudgeKeyboard(const KeyboardFacts& facts, const UpdateState& state) {
 Outdated MarkOutdated(CCCDev& dev, const UpdateState& state) {
     const Outdated o = JudgeKeyboard(FactsOf(dev), state);
     // Written both ways: a keyboard brought up to date elsewhere loses its flag.
-    dev.m_bKbmcNewVer = o.kbmc ? 1 : 0;
-    dev.m_bKeyNewVer = o.keys ? 1 : 0;
+    dev.SetNewVersionFlags(o.kbmc, o.keys);
     return o;
 }
 

@@ -9,6 +9,7 @@ namespace tavrik {
 
 class CCCDev;
 struct UpdateState;
+struct SessionSnapshot;
 
 inline constexpr int kZpn31Kind = 3;
 
@@ -56,6 +57,7 @@ struct KeyboardFacts {
     int minKeyWord = 0;
 };
 KeyboardFacts FactsOf(const CCCDev& dev);
+KeyboardFacts FactsOf(const SessionSnapshot& snapshot);
 
 struct Outdated {
     bool kbmc = false;

@@ -219,7 +219,8 @@ void OnlineUpdateService::RefreshUpdateBadge() {
     std::array<NewVersionFlags, kKeyboardSlots> flags{};
     for (int i = 0; i < kKeyboardSlots; ++i) {
         if (const CCCDev* dev = window_.Session(i)) {
-            flags[static_cast<size_t>(i)] = {dev->m_bKbmcNewVer.load(), dev->m_bKeyNewVer.load()};
+            const SessionSnapshot s = dev->Snapshot();
+            flags[static_cast<size_t>(i)] = {s.kbmcNewVer ? 1 : 0, s.keyNewVer ? 1 : 0};
         }
     }
     state_.badge = BadgeWanted(state_.toolUpdateAvailable != 0, flags) ? 1 : 0;

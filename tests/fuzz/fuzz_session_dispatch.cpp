@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         at += 1 + len;
     }
     // Scan requests from the reports may only ever leave a valid scan state.
-    if (dev->m_nScanState < tavrik::kScanRequested || dev->m_nScanState > tavrik::kScanIdle) {
+    if (const int state = dev->Snapshot().scanState;
+        state < tavrik::kScanRequested || state > tavrik::kScanIdle) {
         std::abort();
     }
     return 0;

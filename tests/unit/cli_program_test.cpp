@@ -60,7 +60,8 @@ TEST_F(CliDeviceProgram, AMacroKeySurvivesTheRewriteOfItsOtherLayersAndColour) {
     ASSERT_EQ(Run({"set-color", "2", "#10FF80"}), 0) << last;
     // A second macro layer on the same key is refused.
     EXPECT_EQ(Run({"macro", "write", "2", m1, "--layer", "0"}), 1);
-    EXPECT_NE(last.find("already plays a macro on layer 3"), std::string::npos);
+    EXPECT_NE(last.find("slot 2: the key already plays a macro on another layer"),
+              std::string::npos);
 
     ASSERT_EQ(Run({"macro", "read", "2", "-o", m2}), 0) << last;
     const auto shown = RunCtl({"macro", "show", m2, "--json"});
@@ -97,7 +98,7 @@ TEST_F(CliDeviceProgram, KeysColoursAndModesShowUpInTheNextScan) {
     EXPECT_EQ(Run({"mode", "rate", "6"}), 64);
     EXPECT_EQ(Run({"mode", "overload", "on", "--count", "41"}), 64);
     EXPECT_EQ(Run({"set-key", "40", "0", "A"}), 1);  // no module there
-    EXPECT_NE(last.find("no key module in slot 40"), std::string::npos);
+    EXPECT_NE(last.find("slot 40: there is no key module in the slot"), std::string::npos);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "device/job_runner.h"
 #include "device/session.h"
 #include "notify_recorder.h"
+#include "session_test_access.h"
 
 namespace tavrik {
 namespace {
@@ -181,7 +182,7 @@ TEST(JobRunner, ClosingWithOneRunningAndTwoQueuedEndsThemAllAndLeavesNoThread) {
     std::atomic<bool> entered{false};
     const uint32_t running = dev.Jobs().Submit("long pause", [&](JobContext& ctx) {
         entered = true;
-        ctx.Dev().Pause(600000);
+        SessionTestAccess::Pause(ctx.Dev(), 600000);
         return ctx.Stopping() ? JobResult::Cancelled("stopped") : JobResult::Ok();
     });
     const uint32_t q1 = dev.Jobs().Submit("q1", [](JobContext&) { return JobResult::Ok(); });

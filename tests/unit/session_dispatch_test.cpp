@@ -8,6 +8,7 @@
 #include "keys/keycodes.h"
 #include "log_capture.h"
 #include "notify_recorder.h"
+#include "session_test_access.h"
 
 namespace tavrik {
 namespace {
@@ -40,7 +41,7 @@ TEST_F(DispatchTest, KeyInfoStoresSlotAndDerivesKeyCodes) {
     EXPECT_EQ(k.flag, 7);
     EXPECT_EQ(k.type, 'A');
     EXPECT_EQ(k.vk, (std::array<uint8_t, 4>{'A', VK_MARCO, VK_WAIT_SET, VK_WAIT_SET}));
-    EXPECT_EQ(dev.m_bRspScan, 1);
+    EXPECT_EQ(SessionTestAccess::RspScan(dev), 1);
 
     // Bootloader module: every layer waits for an upgrade, the flag is dropped.
     Feed({0x05, 4, 1, 0, 0, 0, 0x80 | 6, 0x04, 0x05, 0x06, 0x07, 9});
@@ -52,7 +53,7 @@ TEST_F(DispatchTest, KeyInfoStoresSlotAndDerivesKeyCodes) {
 
     // End of chain at slot 5: stored, flagged, no key codes derived.
     Feed({0x05, 0x85, 0, 0, 0, 0, 0, 0x04, 0, 0, 0, 0});
-    EXPECT_EQ(dev.m_bChainEnd, 1);
+    EXPECT_EQ(SessionTestAccess::ChainEnd(dev), 1);
     EXPECT_EQ(dev.GetKeySlot(5).vk[0], 0);
 
     // An empty slot clears what it held but keeps the new short mac.
@@ -80,7 +81,7 @@ TEST_F(DispatchTest, InsertAndLostNotifyTheirLayers) {
     EXPECT_EQ(k.uid, 0x12345678u);
     EXPECT_EQ(k.vk[1], 0);  // 0 and 0xFF leave a layer's key code as it was
     EXPECT_EQ(k.vk[2], 0);
-    EXPECT_EQ(dev.m_nScanState, kScanRequested);
+    EXPECT_EQ(dev.Snapshot().scanState, kScanRequested);
 
     rec.Clear();
     Feed({0x1A, 0, 0, 0, 0, 0, 6});
@@ -89,7 +90,7 @@ TEST_F(DispatchTest, InsertAndLostNotifyTheirLayers) {
 
     // Nothing changes while an upgrade owns the bus.
     rec.Clear();
-    dev.m_bUpgrading = 1;
+    SessionTestAccess::SetUpgrading(dev, true);
     Feed({0x18, 0, 1, 0, 0, 0, 7, 0x04, 0, 0, 0, 0});
     EXPECT_TRUE(rec.Notes().empty());
     EXPECT_EQ(dev.GetKeySlot(6).uid, 0u);
@@ -122,14 +123,15 @@ TEST_F(DispatchTest, VersionReplyFollowsTheVersionWord) {
         p[i] = static_cast<uint8_t>(i);
     }
     dev.Dispatch(p);
-    EXPECT_EQ(dev.m_cKbmcStage, 'A');
-    EXPECT_EQ(dev.m_bOverload, 1);
-    EXPECT_EQ(dev.m_nKeyMax, 60);
-    EXPECT_EQ(dev.m_nKeyMaxOver, 60);
-    EXPECT_EQ(dev.m_bNkro, 1);
-    EXPECT_EQ(dev.m_nHwVariant, 2);
-    EXPECT_EQ(dev.m_nUsbRate, 4);
-    EXPECT_EQ(dev.m_bRsp, 1);
+    const SessionSnapshot s = dev.Snapshot();
+    EXPECT_EQ(s.kbmcStage, 'A');
+    EXPECT_TRUE(s.overload);
+    EXPECT_EQ(s.keyMax, 60);
+    EXPECT_EQ(s.keyMaxOver, 60);
+    EXPECT_TRUE(s.nkro);
+    EXPECT_EQ(s.hwVariant, 2);
+    EXPECT_EQ(s.usbRate, 4);
+    EXPECT_EQ(SessionTestAccess::Rsp(dev), 1);
 
     // A reply about the secondary image only hands over the key.
     p[1] = 1;
@@ -137,10 +139,10 @@ TEST_F(DispatchTest, VersionReplyFollowsTheVersionWord) {
     p[4] = 1;
     p[8] = 0x99;
     dev.Dispatch(p);
-    EXPECT_EQ(dev.m_nKbmcVerLo, 306 & 0xFF);
-    std::lock_guard lock(dev.m_TableLock);
-    EXPECT_EQ(dev.m_CipherKey[0], 0x99);
-    EXPECT_EQ(dev.m_CipherKey[7], 15);
+    EXPECT_EQ(dev.Snapshot().kbmcVerLo, 306 & 0xFF);
+    const auto key = SessionTestAccess::CipherKey(dev);
+    EXPECT_EQ(key[0], 0x99);
+    EXPECT_EQ(key[7], 15);
 }
 
 TEST_F(DispatchTest, LayerEventsArePackedAndSkippedForSomeKinds) {
@@ -154,7 +156,7 @@ TEST_F(DispatchTest, LayerEventsArePackedAndSkippedForSomeKinds) {
                            }));
     for (int kind : {2, 4}) {
         rec.Clear();
-        dev.m_nKbdKind = kind;
+        SessionTestAccess::SetKind(dev, kind);
         Feed({0x3C, 4, 3, 0xD1});
         Feed({0x3E, 4, 1, 0xD2, 0});
         EXPECT_EQ(rec.Count(UM_OTHER_KEYBOARD_SWITCH_LAYER), 0u) << kind;
@@ -175,7 +177,7 @@ TEST_F(DispatchTest, BusShortClearsEverySlot) {
 
 TEST_F(DispatchTest, OutOfRangeSlotsAndUnknownCodesTouchNothing) {
     test::LogCapture log;
-    dev.m_bLogOn = 1;
+    dev.SetVerbose(true);
     Feed({0x2D, 200, 0, 1, 2, 3});
     Feed({0x18, 0, 1, 0, 0, 0, 0, 4, 4, 4, 4, 0});   // slot number 0
     Feed({0x18, 0, 1, 0, 0, 0, 91, 4, 4, 4, 4, 0});  // slot number 91
@@ -189,7 +191,7 @@ TEST_F(DispatchTest, OutOfRangeSlotsAndUnknownCodesTouchNothing) {
     const std::array<uint8_t, 1> tiny{0x31};
     dev.Dispatch(tiny);  // too short to be a version reply
     dev.Dispatch({});
-    EXPECT_EQ(dev.m_bRsp, 0);
+    EXPECT_EQ(SessionTestAccess::Rsp(dev), 0);
 }
 
 }  // namespace

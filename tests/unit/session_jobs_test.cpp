@@ -37,7 +37,7 @@ struct Rig {
         dev.Clock().SetPauseScale(0.01);
         EXPECT_EQ(usb.FindDevice(), 1);
         EXPECT_EQ(usb.OpenReadWrite(), 1);
-        dev.m_pUsb = &usb;
+        dev.SetTransport(&usb);
         dev.StartRx();
         dev.StartTx();
         dev.RequestScan();
@@ -144,14 +144,14 @@ TEST(SessionJobs, KeyboardPulledOutMidJobEndsItWithAnError) {
 
 TEST(SessionJobs, RescanWaitsForTheScanToGoIdle) {
     Rig rig(Keyboard(20));
-    const int passes = rig.dev.m_nScanPasses;
+    const int passes = rig.dev.Snapshot().scanPasses;
     rig.backend.InsertModule(0, 40, 0xABCDEF, 0x70, {0x04, 0, 0, 0}, 1);
     const JobStatus s = rig.Finish(SubmitRescanJob(rig.dev));
     EXPECT_EQ(s.state, JobState::Done) << s.message;
     EXPECT_EQ(s.done, 2);
-    EXPECT_GE(rig.dev.m_nScanPasses, passes + 2);
+    EXPECT_GE(rig.dev.Snapshot().scanPasses, passes + 2);
     EXPECT_FALSE(rig.dev.IsScanBusy());
-    EXPECT_EQ(rig.dev.m_nKeyTotal, 21);
+    EXPECT_EQ(rig.dev.Snapshot().counts.total, 21);
 }
 
 TEST(SessionJobs, ModeChangesReachTheControllerOrSayWhyNot) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "device/key_assign.h"
@@ -12,6 +13,7 @@
 #include "keys/keycodes.h"
 #include "log_capture.h"
 #include "notify_recorder.h"
+#include "session_test_access.h"
 
 namespace tavrik {
 namespace {
@@ -69,15 +71,15 @@ protected:
         }
     }
 
-    // What the controller took so far, once the ring has been quiet for a moment.
+    // What the controller took so far, once the ring has been quiet for a while (a
+    // loaded machine may hold the controller thread back for a few milliseconds).
     Sent Taken() {
         size_t count = SIZE_MAX;
-        for (int i = 0; i < 200; ++i) {
+        int quiet = 0;
+        for (int i = 0; i < 300 && quiet < 5; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             std::lock_guard lock(sentLock);
-            if (sent.size() == count) {
-                break;
-            }
+            quiet = sent.size() == count ? quiet + 1 : 0;
             count = sent.size();
         }
         std::lock_guard lock(sentLock);
@@ -107,7 +109,7 @@ std::vector<uint8_t> Codes(const Sent& sent) {
 
 TEST_F(SessionProgramTest, RewritingAMacroKeyReadsItBackAndWritesItAgain) {
     MacroKey(7);
-    ASSERT_EQ(dev.WriteKeyConfig(7, 0x05), 0);
+    ASSERT_EQ(dev.WriteKeyLayers(7, {0x04, 0x05, 0x03, 0x06}, 0x01), 0);
     const Sent s = Taken();
     // Four reads (the fourth brings the end entry), the config, then four writes.
     EXPECT_EQ(Codes(s),
@@ -125,21 +127,30 @@ TEST_F(SessionProgramTest, RewritingAMacroKeyReadsItBackAndWritesItAgain) {
 TEST_F(SessionProgramTest, AMacroThatCannotBeReadBackIsNotOverwritten) {
     MacroKey(7);
     answerReads = false;
-    EXPECT_EQ(dev.WriteKeyConfig(7, 0x05), -3);
+    EXPECT_EQ(dev.AssignKey(7, 0, 'B'), kErrMacroNoAnswer);
     for (uint8_t code : Codes(Taken())) {
-        EXPECT_EQ(code, 0x42);  // two read attempts, and nothing else
+        EXPECT_EQ(code, 0x42);  // read attempts, and nothing else
     }
+    // The table keeps what the keyboard still holds.
+    const SlotSnapshot k = dev.Snapshot().slots[7];
+    EXPECT_EQ(k.hid, (std::array<uint8_t, 4>{0x04, 0x05, 0x03, 0x06}));
+    EXPECT_EQ(k.vk[0], KeyCodeOfHid(0x04));
+    EXPECT_EQ(k.flag, 0x01);
     // A wrong reply is no better than none.
     Forget();
     answerReads = true;
     wrongEntryAt = 1;
-    EXPECT_EQ(dev.SetKeyColor(7, 0x102030), -4);
+    EXPECT_EQ(dev.SetKeyColor(7, 0x102030), kErrMacroWrongAnswer);
     const auto codes = Codes(Taken());
     EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x2E), 0);
 }
 
-TEST_F(SessionProgramTest, WriteKeyConfigOnAnEmptySlotSendsNothing) {
-    EXPECT_EQ(dev.WriteKeyConfig(3, 0x04), 0);
+TEST_F(SessionProgramTest, OperationsOnAnEmptySlotSendNothing) {
+    EXPECT_EQ(dev.AssignKey(3, 0, 'A'), kErrNoModule);
+    EXPECT_EQ(dev.WriteKeyLayers(3, {4, 4, 4, 4}, 0), kErrNoModule);
+    EXPECT_EQ(dev.SetKeyColor(3, 0xFFFFFF), kErrNoModule);
+    EXPECT_EQ(dev.ReadMacro(3).error, kErrNoModule);
+    EXPECT_EQ(SessionTestAccess::WriteKeyConfig(dev, 3, 0x04), 0);
     EXPECT_TRUE(Taken().empty());
 }
 
@@ -149,8 +160,8 @@ TEST_F(SessionProgramTest, WriteMarcoStopsAfterTheEndEntryOrTheLimit) {
     r.entries[0] = {1, 4, 10};
     r.entries[1] = {2, 4, 10};
     r.entries[2] = {1, 5, 10};
-    dev.SetMarcoContent(r);
-    dev.WriteMarco(2);
+    SessionTestAccess::SetMarcoContent(dev, r);
+    SessionTestAccess::WriteMarco(dev, 2);
     Sent s = Taken();
     ASSERT_EQ(s.size(), 4u);
     EXPECT_EQ(s[3][2], 8);
@@ -158,17 +169,14 @@ TEST_F(SessionProgramTest, WriteMarcoStopsAfterTheEndEntryOrTheLimit) {
     for (auto& e : r.entries) {
         e = {1, 4, 10};
     }
-    dev.SetMarcoContent(r);
-    dev.WriteMarco(2);
+    SessionTestAccess::SetMarcoContent(dev, r);
+    SessionTestAccess::WriteMarco(dev, 2);
     EXPECT_EQ(Taken().size(), 65u);
 }
 
 TEST_F(SessionProgramTest, SaveMarcoNeedsPendingContent) {
-    {
-        std::lock_guard lock(dev.m_TableLock);
-        dev.m_nMarcoKey = 4;
-    }
-    EXPECT_EQ(dev.SaveMarco(), -1);
+    SessionTestAccess::SetMarcoKey(dev, 4);
+    EXPECT_EQ(SessionTestAccess::SaveMarco(dev), -1);
     EXPECT_TRUE(Taken().empty());
 }
 
@@ -176,7 +184,7 @@ TEST_F(SessionProgramTest, ColourTravelsAsNibblesAndIsLoggedShifted) {
     std::array<uint8_t, 64> info{0x05, 3, 1, 0, 0, 0, 4, 0x04, 0, 0, 0, 1};
     dev.Dispatch(info);
     test::LogCapture log;
-    dev.m_bLogOn = 1;
+    dev.SetVerbose(true);
     ASSERT_EQ(dev.SetKeyColor(3, 0xFF8010), 0);  // blue FF, green 80, red 10
     const Sent s = Taken();
     ASSERT_EQ(s.size(), 1u);
@@ -187,7 +195,7 @@ TEST_F(SessionProgramTest, ColourTravelsAsNibblesAndIsLoggedShifted) {
     // A key without assignment keeps its waiting colour.
     std::array<uint8_t, 64> waiting{0x05, 5, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0};
     dev.Dispatch(waiting);
-    EXPECT_EQ(dev.SetKeyColor(5, 0xFFFFFF), 0);
+    EXPECT_EQ(dev.SetKeyColor(5, 0xFFFFFF), kErrKeyUnassigned);
     EXPECT_EQ(Taken().size(), 1u);
 }
 
@@ -205,7 +213,7 @@ TEST_F(SessionProgramTest, ModesOnOldAndNewControllers) {
     ASSERT_EQ(s.size(), 2u);
     EXPECT_EQ(s[0], (std::vector<uint8_t>{0x44, 1, 3, 60, 0x16, 0x25}));
     EXPECT_EQ(s[1], (std::vector<uint8_t>{0x44, 1, 4, 1, 0x17, 0x20}));
-    EXPECT_EQ(dev.m_nScanState, kScanRequested);
+    EXPECT_EQ(dev.Snapshot().scanState, kScanRequested);
 }
 
 TEST_F(SessionProgramTest, LayerRelayRepacksTheEvent) {
@@ -226,18 +234,42 @@ TEST(KeyAssign, FlagByteFollowsTheValue) {
     EXPECT_EQ(UpdatedKeyFlag(0x00, 0x00, 1), 0x02);
 }
 
-TEST_F(SessionProgramTest, AssigningACodeWithoutHidValueOnlyTouchesTheFlag) {
+TEST_F(SessionProgramTest, AssignmentsTheKeyboardCannotTakeAreRefusedWithTheTableUntouched) {
     std::array<uint8_t, 64> info{0x05, 3, 1, 0, 0, 0, 4, 0x04, 0, 0, 0, 0};
     dev.Dispatch(info);
-    dev.m_nCurLayer = 1;
-    EXPECT_EQ(AssignKeyCode(dev, 3, 0x10), 0);  // generic Shift: no HID value
-    EXPECT_EQ(dev.GetKeySlot(3).flag, 0x02);
+    EXPECT_EQ(dev.AssignKey(3, 1, 0x10), kErrNoHidValue);  // generic Shift
+    EXPECT_EQ(dev.AssignKey(3, 1, VK_MARCO), kErrStateKeyCode);
+    EXPECT_EQ(dev.AssignKey(3, 1, VK_WAIT_SET), kErrStateKeyCode);
+    EXPECT_EQ(dev.AssignKey(3, 4, 'B'), kErrBadLayer);
+    EXPECT_EQ(dev.AssignKey(3, 2, KeyCodeOfHid(0xDC)), kErrLayerKeyOffLayer0);  // K/LT0
+    EXPECT_EQ(dev.AssignKey(90, 0, 'B'), kErrBadSlot);
+    EXPECT_EQ(dev.GetKeySlot(3).flag, 0x00);
     EXPECT_TRUE(Taken().empty());
-    EXPECT_EQ(AssignKeyCode(dev, 3, 'B'), 0);
+
+    EXPECT_EQ(dev.AssignKey(3, 1, 'B'), 0);
     const Sent s = Taken();
     ASSERT_EQ(s.size(), 1u);
     EXPECT_EQ(s[0], (std::vector<uint8_t>{0x09, 4, 0x05, 0, 0, 0x02, 0x04}));
-    EXPECT_EQ(AssignKeyCode(dev, 90, 'B'), -1);
+    EXPECT_EQ(dev.AssignKey(3, 0, KeyCodeOfHid(0xDC)), 0);  // K/LT0 on layer 0 clears bit 0
+    EXPECT_EQ(dev.GetKeySlot(3).flag, 0x02);
+
+    // A module in its bootloader, or a controller in its own, takes no assignment.
+    std::array<uint8_t, 64> boot{0x05, 6, 1, 0, 0, 0, 0x80 | 7, 0x04, 0, 0, 0, 0};
+    dev.Dispatch(boot);
+    EXPECT_EQ(dev.AssignKey(6, 0, 'A'), kErrModuleBootloader);
+    std::array<uint8_t, 64> ver{0x31, 0, 'B'};
+    dev.Dispatch(ver);
+    EXPECT_EQ(dev.AssignKey(3, 0, 'A'), kErrControllerBootloader);
+}
+
+TEST(SessionResult, EveryRefusalHasItsOwnWords) {
+    std::set<std::string> texts;
+    for (int r = -1; r >= -22; --r) {
+        if (r > -10 && r < -4) {
+            continue;
+        }
+        EXPECT_TRUE(texts.insert(SessionResultText(r)).second) << r;
+    }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "log_capture.h"
 #include "notify_recorder.h"
 #include "protocol/commands.h"
+#include "session_test_access.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_init.h"
 
@@ -39,7 +40,7 @@ struct Rig {
     void Attach(bool scan = true) {
         ASSERT_EQ(usb.FindDevice(), 1);
         ASSERT_EQ(usb.OpenReadWrite(), 1);
-        dev.m_pUsb = &usb;
+        dev.SetTransport(&usb);
         dev.StartRx();
         dev.StartTx();
         if (scan) {
@@ -64,7 +65,7 @@ TEST(SessionRing, HoldsAtMost127AndKeepsOrderAcrossTheWrap) {
     test::NotifyRecorder rec;
     CCCDev dev(0, &rec);
     test::LogCapture log;
-    dev.m_bLogOn = 1;
+    dev.SetVerbose(true);
     std::array<uint8_t, kReportSize> out{};
     EXPECT_EQ(dev.TakeCmd(out), kTxRingEmpty);
     EXPECT_EQ(dev.SendCmd(std::span<const uint8_t>{}), 0);
@@ -108,7 +109,7 @@ TEST(SessionScan, TwoPassesPerRequestThenTheUpdateCheck) {
     EXPECT_EQ(summaries[1].wParam, 3u << 8);
     EXPECT_EQ(rig.rec.Count(UM_INFO_DLG_UPDATE_ALL_KEY_DISPLAY), 2u);
     EXPECT_EQ(rig.rec.Count(UM_INFO_UPDATE_CHECK), 1u);
-    EXPECT_EQ(rig.dev.m_nScanPasses, 2);
+    EXPECT_EQ(rig.dev.Snapshot().scanPasses, 2);
 
     // The counts agree with the keyboard, and travel packed in the summary.
     const auto state = rig.backend.StateOf(0);
@@ -125,10 +126,10 @@ TEST(SessionScan, TwoPassesPerRequestThenTheUpdateCheck) {
             ++assigned;
         }
     }
-    EXPECT_EQ(rig.dev.m_nKeyTotal, 20);
-    EXPECT_EQ(rig.dev.m_nKeyAssigned, assigned);
-    EXPECT_EQ(rig.dev.m_nKeyBoot, boot);
-    EXPECT_EQ(rig.dev.m_nKeyBlank, blank);
+    EXPECT_EQ(rig.dev.Snapshot().counts.total, 20);
+    EXPECT_EQ(rig.dev.Snapshot().counts.assigned, assigned);
+    EXPECT_EQ(rig.dev.Snapshot().counts.boot, boot);
+    EXPECT_EQ(rig.dev.Snapshot().counts.blank, blank);
     EXPECT_EQ(summaries[3].lParam, PackCounts(20, assigned, boot, blank));
 
     // Every present module is in the table with its colour and version.
@@ -156,8 +157,8 @@ TEST(SessionScan, KindsAndViewFlags) {
         Rig rig(Keyboard(5, 0));
         rig.Attach();
         ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
-        EXPECT_EQ(rig.dev.m_nKbdKind, 1);
-        EXPECT_EQ(rig.dev.m_bHidePageBtn, 1);  // 44 modules fit one page
+        EXPECT_EQ(rig.dev.Snapshot().kind, 1);
+        EXPECT_TRUE(rig.dev.Snapshot().hidePageBtn);  // 44 modules fit one page
         EXPECT_EQ(rig.rec.Count(UM_KBD_KIND_CHANGE), 0u);
     }
     {
@@ -165,11 +166,11 @@ TEST(SessionScan, KindsAndViewFlags) {
         Rig rig(state);
         rig.Attach();
         ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
-        EXPECT_EQ(rig.dev.m_nKbdKind, 2);
-        EXPECT_EQ(rig.dev.m_nMarcoMax, 24);
-        EXPECT_EQ(rig.dev.m_bAutoLoop, 1);
-        EXPECT_EQ(rig.dev.m_bKbmcUpdatable, 0);
-        EXPECT_EQ(rig.dev.m_bHideLayerBtn, 1);
+        EXPECT_EQ(rig.dev.Snapshot().kind, 2);
+        EXPECT_EQ(rig.dev.Snapshot().marcoMax, 24);
+        EXPECT_TRUE(rig.dev.Snapshot().autoLoop);
+        EXPECT_FALSE(rig.dev.Snapshot().kbmcUpdatable);
+        EXPECT_TRUE(rig.dev.Snapshot().hideLayerBtn);
         EXPECT_GE(rig.rec.Count(UM_KBD_KIND_CHANGE), 1u);
     }
     {
@@ -177,8 +178,8 @@ TEST(SessionScan, KindsAndViewFlags) {
         Rig rig(Keyboard(5, 2));
         rig.Attach();
         ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
-        EXPECT_EQ(rig.dev.m_nKbdKind, 3);
-        EXPECT_EQ(rig.dev.m_bEnableOk, 1);
+        EXPECT_EQ(rig.dev.Snapshot().kind, 3);
+        EXPECT_EQ(SessionTestAccess::EnableOk(rig.dev), 1);
         std::optional<bool> enabled;
         rig.backend.WithKeyboard(0, [&](sim::SimKeyboard& k) { enabled = k.Enabled(); });
         EXPECT_EQ(enabled, true);
@@ -213,8 +214,8 @@ TEST(SessionScan, KindsAndViewFlags) {
         Rig rig(state);
         rig.Attach();
         ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
-        EXPECT_EQ(rig.dev.m_nKbdKind, 0);
-        EXPECT_EQ(rig.dev.m_nUsbRate, 1);
+        EXPECT_EQ(rig.dev.Snapshot().kind, 0);
+        EXPECT_EQ(rig.dev.Snapshot().usbRate, 1);
     }
 }
 
@@ -223,13 +224,13 @@ TEST(SessionScan, ControllerThatNeverAnswersLeavesTheSlotsAlone) {
     state.faults.silentCodes = {0x30};
     Rig rig(state);
     test::LogCapture log;
-    rig.dev.m_bLogOn = 1;
+    rig.dev.SetVerbose(true);
     rig.Attach();
     ASSERT_TRUE(rig.WaitIdle());
-    EXPECT_EQ(rig.dev.m_bVerFail, 1);
+    EXPECT_TRUE(rig.dev.Snapshot().verFail);
     EXPECT_EQ(log.Count("Fail to get VL7 version"), 2u);
     EXPECT_EQ(log.Count("Scan idx"), 0u);
-    EXPECT_EQ(rig.dev.m_nScanPasses, 0);
+    EXPECT_EQ(rig.dev.Snapshot().scanPasses, 0);
     EXPECT_EQ(rig.dev.GetKbmcStageVer(), -1);
 }
 
@@ -244,7 +245,7 @@ TEST(SessionScan, EndOfChainClearsTheRestOfTheTable) {
     const KeySlot k = rig.dev.GetKeySlot(30);
     EXPECT_FALSE(k.Present());
     EXPECT_EQ(k.flag, 6);  // flags survive the clearing
-    EXPECT_EQ(rig.dev.m_nKeyTotal, 12);
+    EXPECT_EQ(rig.dev.Snapshot().counts.total, 12);
 }
 
 TEST(SessionLifecycle, CloseDuringAScanEndsPromptly) {
@@ -254,8 +255,8 @@ TEST(SessionLifecycle, CloseDuringAScanEndsPromptly) {
         std::this_thread::sleep_for(std::chrono::milliseconds(3 * i));
         auto closed = std::async(std::launch::async, [&] { return rig.dev.Close(); });
         ASSERT_EQ(closed.wait_for(20s), std::future_status::ready);
-        EXPECT_EQ(rig.dev.m_nScanState, kScanIdle);
-        EXPECT_EQ(rig.dev.m_bRunning, 0);
+        EXPECT_EQ(rig.dev.Snapshot().scanState, kScanIdle);
+        EXPECT_FALSE(rig.dev.Snapshot().running);
         EXPECT_FALSE(rig.dev.GetKeySlot(0).Present());  // reset
     }
 }
@@ -280,7 +281,7 @@ TEST(SessionLifecycle, PullingTheKeyboardOutMidScanNeitherHangsNorBreaksTheSlot)
     rig.dev.Clock().SetPauseScale(0.01);
     rig.Attach();
     ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
-    EXPECT_EQ(rig.dev.m_nKeyTotal, 90);
+    EXPECT_EQ(rig.dev.Snapshot().counts.total, 90);
 }
 
 // A window thread that waits for a reply while the receive thread waits for that same
@@ -305,14 +306,14 @@ TEST(SessionLifecycle, CloseReleasesAWorkerBlockedOnTheOwnerThread) {
     std::this_thread::sleep_for(30ms);
     // Close runs on the owner thread and must not wait for itself.
     rig.dev.Close();
-    EXPECT_EQ(rig.dev.m_bRunning, 0);
+    EXPECT_FALSE(rig.dev.Snapshot().running);
 }
 
 TEST(SessionLifecycle, LogLinesCarryTheDeviceIndex) {
     test::LogCapture log;
     test::NotifyRecorder rec;
     CCCDev dev(2, &rec);
-    dev.m_bLogOn = 1;
+    dev.SetVerbose(true);
     const std::array<uint8_t, 64> odd{0x4A};
     dev.Dispatch(odd);
     EXPECT_TRUE(log.HasLine("Dev 2: Recv undefined commands", "CCDev"));

@@ -20,6 +20,7 @@
 #include "device/session.h"
 #include "http_test_server.h"
 #include "log_capture.h"
+#include "session_test_access.h"
 #include "update/digest.h"
 #include "update/update_check.h"
 #include "update/update_rules.h"
@@ -144,14 +145,11 @@ TEST(UpdateRules, OutdatedKeyboards) {
 
     // The session flags follow every judgement, also back to 0.
     CCCDev dev(0, nullptr);
-    dev.m_cKbmcStage = 'A';
-    dev.m_nKbmcVerHi = 1;
-    dev.m_nKbmcVerLo = 20;
-    dev.m_bKbmcNewVer = 1;
-    dev.m_bKeyNewVer = 1;
+    SessionTestAccess::SetVersion(dev, 'A', 1, 20);
+    dev.SetNewVersionFlags(true, true);
     MarkOutdated(dev, state);
-    EXPECT_EQ(dev.m_bKbmcNewVer, 0);
-    EXPECT_EQ(dev.m_bKeyNewVer, 0);
+    EXPECT_FALSE(dev.Snapshot().kbmcNewVer);
+    EXPECT_FALSE(dev.Snapshot().keyNewVer);
 
     const NewVersionFlags none[2]{}, key[2]{{0, 0}, {0, 1}};
     EXPECT_FALSE(BadgeWanted(false, none));
@@ -447,12 +445,10 @@ protected:
 TEST_F(UpdateService, FailedCheckIsRetriedThenOutdatedKeyboardsAreAsked) {
     CCCDev oldController(0, nullptr), oldKeys(1, nullptr), current(2, nullptr);
     for (CCCDev* d : {&oldController, &oldKeys, &current}) {
-        d->m_cKbmcStage = 'A';
-        d->m_nKbmcVerHi = 1;
-        d->m_nKbmcVerLo = 20;
+        SessionTestAccess::SetVersion(*d, 'A', 1, 20);
     }
-    oldController.m_nKbmcVerLo = 10;
-    oldKeys.m_nKeyTotal = 5;  // its lowest key version is 0.0
+    SessionTestAccess::SetVersion(oldController, 'A', 1, 10);
+    SessionTestAccess::SetKeyTotal(oldKeys, 5);  // its lowest key version is 0.0
     window.sessions[0] = &oldController;
     window.sessions[1] = &oldKeys;
     window.sessions[2] = &current;
@@ -471,9 +467,9 @@ TEST_F(UpdateService, FailedCheckIsRetriedThenOutdatedKeyboardsAreAsked) {
     EXPECT_EQ(window.Asked(), (std::vector<int>{0, 1}));
     EXPECT_EQ(window.selected, (std::vector<int>{0, 1}));
     EXPECT_EQ(service.State().badge, 1);
-    EXPECT_EQ(oldController.m_bKbmcNewVer, 1);
-    EXPECT_EQ(oldKeys.m_bKeyNewVer, 1);
-    EXPECT_EQ(current.m_bKbmcNewVer + current.m_bKeyNewVer, 0);
+    EXPECT_TRUE(oldController.Snapshot().kbmcNewVer);
+    EXPECT_TRUE(oldKeys.Snapshot().keyNewVer);
+    EXPECT_FALSE(current.Snapshot().kbmcNewVer || current.Snapshot().keyNewVer);
 
     // With the settings window open the badge is set but nobody is asked.
     service.State().settingsOpen = 1;
@@ -485,8 +481,8 @@ TEST_F(UpdateService, FailedCheckIsRetriedThenOutdatedKeyboardsAreAsked) {
     EXPECT_GT(window.redraws, redraws);
 
     // After an upgrade elsewhere the badge goes.
-    oldController.m_bKbmcNewVer = 0;
-    oldKeys.m_bKeyNewVer = 0;
+    oldController.SetNewVersionFlags(false, false);
+    oldKeys.SetNewVersionFlags(false, false);
     service.RefreshUpdateBadge();
     EXPECT_EQ(service.State().badge, 0);
 }
@@ -502,19 +498,19 @@ TEST_F(UpdateService, ChecksAgainAfterAWeekOfTicks) {
 
 TEST_F(UpdateService, WaitsForScansAndUpgradesWithinTheirLimits) {
     CCCDev dev(0, nullptr);
-    dev.m_cKbmcStage = 'B';
+    SessionTestAccess::SetVersion(dev, 'B', 0, 0);
     window.sessions[0] = &dev;
     OnlineUpdateService service(config, window, fast);
-    dev.m_nScanState = kScanRequested;
+    SessionTestAccess::SetScanState(dev, kScanRequested);
     EXPECT_EQ(service.UpdateNeeded(), 0);  // still scanning after the last round
     EXPECT_EQ(service.UpdatePrompt(), 0);
-    dev.m_nScanState = kScanIdle;
+    SessionTestAccess::SetScanState(dev, kScanIdle);
     EXPECT_EQ(service.UpdateNeeded(), 1);  // a bootloader controller is outdated
-    dev.m_bUpgrading = 1;
+    SessionTestAccess::SetUpgrading(dev, true);
     const auto start = std::chrono::steady_clock::now();
     service.WaitUpgradesIdle();
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(5 * 99));
-    dev.m_bUpgrading = 0;
+    SessionTestAccess::SetUpgrading(dev, false);
 }
 
 TEST_F(UpdateService, StopsPromptlyWhateverTheThreadsAreDoing) {

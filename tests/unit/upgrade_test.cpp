@@ -10,13 +10,14 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/commands.h"
-#include "protocol/fwimage.h"
 #include "device/session.h"
 #include "hid/ccusb.h"
 #include "hid/known_devices.h"
 #include "log_capture.h"
 #include "notify_recorder.h"
+#include "protocol/commands.h"
+#include "protocol/fwimage.h"
+#include "session_test_access.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_init.h"
 
@@ -72,7 +73,7 @@ struct Rig {
     void Attach(bool scan) {
         ASSERT_EQ(usb.FindDevice(), 1);
         ASSERT_EQ(usb.OpenReadWrite(), 1);
-        dev.m_pUsb = &usb;
+        dev.SetTransport(&usb);
         dev.StartRx();
         dev.StartTx();
         if (scan) {
@@ -132,7 +133,7 @@ TEST(SessionUpgradeKbmc, SendsTheImageBlockByBlockAndComesBackWithTheNewVersion)
     state.programQueries = 1;  // every block is asked about twice
     Rig rig(state);
     test::LogCapture log;
-    const int idleMs = rig.dev.m_nIdleMs;
+    const int idleMs = SessionTestAccess::IdleMs(rig.dev);
     ASSERT_EQ(rig.dev.StartKbmcUpgrade(), 1);
     EXPECT_EQ(rig.dev.IsUpgrading(), 1);
     EXPECT_EQ(rig.dev.StartKbmcUpgrade(), -1);  // one upgrade at a time
@@ -143,7 +144,7 @@ TEST(SessionUpgradeKbmc, SendsTheImageBlockByBlockAndComesBackWithTheNewVersion)
     EXPECT_EQ(run.error, 0);
     EXPECT_TRUE(std::is_sorted(run.percents.begin(), run.percents.end()));
     EXPECT_EQ(run.percents.back(), 100);
-    EXPECT_EQ(rig.dev.m_nIdleMs, idleMs);
+    EXPECT_EQ(SessionTestAccess::IdleMs(rig.dev), idleMs);
     EXPECT_EQ(rig.Flash(), Image(kFwKbmcOffset, kFwKbmcSize));
     const auto texts = log.Texts();
     EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
@@ -233,7 +234,7 @@ TEST(SessionUpgradeKey, ProgressWordsGiveZeroFiftyHundredAndEveryModuleTheNewFir
     }
     rig.dev.RequestScan();
     ASSERT_TRUE(rig.WaitIdle());
-    EXPECT_EQ(rig.dev.m_nKeyBoot, 0);
+    EXPECT_EQ(rig.dev.Snapshot().counts.boot, 0);
 
     // A second upgrade does not start out showing the first one's 100 %.
     ASSERT_EQ(rig.dev.StartKeyUpgrade(), 1);
