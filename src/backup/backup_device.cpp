@@ -1,9 +1,11 @@
 #include "backup/backup_device.h"
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 
 #include "backup/backup_file.h"
+#include "device/job_runner.h"
 #include "device/session.h"
 #include "device/session_result.h"
 #include "keys/keycodes.h"
@@ -95,6 +97,33 @@ void ApplyToKey(CCCDev& dev, Change& c) {
     c.done = true;
 }
 
+// One scan pass of the session's scan thread. A pass over 90 silent slots takes about
+// 14 s; a keyboard that does not answer its version query makes the scan idle at once.
+bool SessionScanPass(CCCDev& dev, std::string& error) {
+    const int before = dev.m_nScanPasses;
+    dev.RequestScan();
+    dev.StartScanThread();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    bool done = false;
+    while (!done && std::chrono::steady_clock::now() < until) {
+        if (dev.TransportGone() || (dev.m_bVerFail != 0 && !dev.IsScanBusy())) {
+            break;
+        }
+        if (!dev.Pause(20)) {
+            break;  // the session is closing
+        }
+        done = dev.m_nScanPasses != before;
+    }
+    dev.PauseScan();
+    if (dev.TransportGone()) {
+        error = "keyboard " + std::to_string(dev.m_nDevIdx) + " was unplugged during the scan";
+    } else if (!done) {
+        error = "keyboard " + std::to_string(dev.m_nDevIdx) +
+                (dev.m_bVerFail != 0 ? " does not answer" : " did not finish its scan");
+    }
+    return done && !dev.TransportGone();
+}
+
 // ---- Reading and restoring, on top of those ----
 
 std::string SlotText(int slot, uint32_t uid) {
@@ -112,7 +141,7 @@ void Progress(BackupTarget& kb, int done, int total) {
 bool ReadKeyboardState(BackupTarget& kb, MacroReads macros, KeyboardState& out,
                        std::string& error) {
     error.clear();
-    if (!kb.scan()) {
+    if (!(kb.scan ? kb.scan(error) : SessionScanPass(kb.dev, error))) {
         return false;
     }
     CCCDev& dev = kb.dev;
@@ -224,7 +253,9 @@ RestoreOutcome RestoreKeyboard(BackupTarget& kb, const KeyboardState& want, bool
         if (IsModeChange(c)) {
             continue;
         }
-        if (failedKeys.count(c.uid)) {
+        if (kb.cancelled && kb.cancelled()) {
+            c.failure = "not written: the restore was cancelled";
+        } else if (failedKeys.count(c.uid)) {
             c.failure = "skipped after the key's earlier change failed";
         } else {
             ApplyToKey(dev, c);
@@ -241,6 +272,46 @@ RestoreOutcome RestoreKeyboard(BackupTarget& kb, const KeyboardState& want, bool
     }
     CheckResult(want, after, MarcoMax(dev), plan);
     return out;
+}
+
+namespace {
+
+BackupTarget JobTarget(JobContext& ctx, std::string product, std::string serial) {
+    return {ctx.Dev(),
+            std::move(product),
+            std::move(serial),
+            {},
+            [&ctx](int done, int total) { ctx.Progress(done, total); },
+            [&ctx] { return ctx.Cancelled(); }};
+}
+
+}  // namespace
+
+uint32_t SubmitBackupJob(CCCDev& dev, std::string product, std::string serial,
+                         std::filesystem::path file, std::shared_ptr<BackupJobOutcome> out) {
+    return dev.Jobs().Submit(
+        "backup", [product = std::move(product), serial = std::move(serial), file = std::move(file),
+                   out = std::move(out)](JobContext& ctx) {
+            BackupTarget kb = JobTarget(ctx, product, serial);
+            out->end = TakeBackup(kb, file, out->state, out->error);
+            return out->end == BackupEnd::Done ? JobResult::Ok() : JobResult::Error(-1, out->error);
+        });
+}
+
+uint32_t SubmitRestoreJob(CCCDev& dev, std::string product, std::string serial, KeyboardState want,
+                          bool dryRun, std::shared_ptr<RestoreOutcome> out) {
+    return dev.Jobs().Submit(
+        dryRun ? "restore plan" : "restore",
+        [product = std::move(product), serial = std::move(serial), want = std::move(want), dryRun,
+         out = std::move(out)](JobContext& ctx) {
+            BackupTarget kb = JobTarget(ctx, product, serial);
+            *out = RestoreKeyboard(kb, want, dryRun);
+            if (out->end != RestoreEnd::Done || !Succeeded(out->plan)) {
+                return JobResult::Error(
+                    -1, out->error.empty() ? "not everything could be placed" : out->error);
+            }
+            return JobResult::Ok();
+        });
 }
 
 }  // namespace tavrik::backup

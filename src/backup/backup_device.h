@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "backup/keyboard_state.h"
@@ -18,11 +19,13 @@ struct BackupTarget {
     CCCDev& dev;
     std::string product;
     std::string serial;
-    // One scan pass over every slot. False when the keyboard did not finish it; the
-    // function has told the user why.
-    std::function<bool()> scan;
+    // One scan pass over every slot; false, with the reason, when the keyboard did not
+    // finish it. Empty: the session's own pass.
+    std::function<bool(std::string& error)> scan;
     // Called after each step of a restore: steps done, steps in all.
     std::function<void(int, int)> progress;
+    // True once the caller wants the restore to stop; no key change starts after that.
+    std::function<bool()> cancelled;
 };
 
 enum class MacroReads {
@@ -58,5 +61,18 @@ struct RestoreOutcome {
 // Writes what differs between `want` and the keyboard, modes first, and checks the result.
 // With `dryRun` only the plan is made.
 RestoreOutcome RestoreKeyboard(BackupTarget& kb, const KeyboardState& want, bool dryRun);
+
+// Backup and restore as jobs on the keyboard's session (device/job_runner.h), so that a
+// window can offer them with progress. `out` is filled in before the job ends; the job's
+// result is 0 when it ended Done (and, for a restore, everything was placed).
+struct BackupJobOutcome {
+    BackupEnd end = BackupEnd::KeyboardUnread;
+    KeyboardState state;
+    std::string error;
+};
+uint32_t SubmitBackupJob(CCCDev& dev, std::string product, std::string serial,
+                         std::filesystem::path file, std::shared_ptr<BackupJobOutcome> out);
+uint32_t SubmitRestoreJob(CCCDev& dev, std::string product, std::string serial, KeyboardState want,
+                          bool dryRun, std::shared_ptr<RestoreOutcome> out);
 
 }  // namespace tavrik::backup

@@ -2,11 +2,14 @@
 // in a file, put back module by module wherever the modules sit by then. The work is done
 // in src/backup; this is the command line around it.
 #include <algorithm>
+#include <chrono>
+#include <memory>
 
 #include <nlohmann/json.hpp>
 
 #include "backup/backup_device.h"
 #include "backup/backup_file.h"
+#include "cli/job_wait.h"
 #include "cli/keyboards.h"
 
 namespace tavrik::cli {
@@ -16,14 +19,17 @@ namespace {
 using nlohmann::json;
 using namespace tavrik::backup;
 
-BackupTarget TargetOf(SelectedKeyboard& selected, Context& ctx) {
-    Keyboards& keyboards = *selected.keyboards;
-    const int i = selected.index;
-    return {selected.Dev(),
-            keyboards.Transport(i).m_szProduct,
-            keyboards.Transport(i).m_szSerial,
-            [&keyboards, &ctx, i] { return keyboards.ScanOnce(ctx, i); },
-            {}};
+// A backup of 90 macro keys reads about 6000 macro entries.
+constexpr auto kJobLimit = std::chrono::minutes(30);
+
+// A job cancelled before it ran, or still running, has no outcome.
+bool Ran(const JobStatus& job) {
+    return job.Finished() && job.state != JobState::Cancelled;
+}
+
+// The job's message when it did not get as far as its outcome.
+std::string JobFailure(const JobStatus& job) {
+    return job.Finished() ? job.message : "the keyboard did not finish in time";
 }
 
 std::string Dump(const json& j) {
@@ -41,21 +47,29 @@ int RunBackup(const Args& args, Context& ctx) {
     if (!selected) {
         return status;
     }
-    BackupTarget target = TargetOf(*selected, ctx);
-    KeyboardState state;
-    std::string error;
-    switch (TakeBackup(target, pos[0], state, error)) {
+    Keyboards& keyboards = *selected->keyboards;
+    const int i = selected->index;
+    auto outcome = std::make_shared<BackupJobOutcome>();
+    const JobStatus job =
+        WaitForJob(ctx, selected->Dev(),
+                   SubmitBackupJob(selected->Dev(), keyboards.Transport(i).m_szProduct,
+                                   keyboards.Transport(i).m_szSerial, pos[0], outcome),
+                   JobProgress::Steps, kJobLimit);
+    if (!Ran(job)) {
+        ctx.err << "tavrikctl: " << JobFailure(job) << "; no backup was written\n";
+        return kExitFailed;
+    }
+    switch (outcome->end) {
         case BackupEnd::Done:
             break;
         case BackupEnd::KeyboardUnread:
-            if (!error.empty()) {
-                ctx.err << "tavrikctl: " << error << "; no backup was written\n";
-            }
+            ctx.err << "tavrikctl: " << outcome->error << "; no backup was written\n";
             return kExitFailed;
         case BackupEnd::NotWritten:
-            ctx.err << "tavrikctl backup: " << error << "\n";
+            ctx.err << "tavrikctl backup: " << outcome->error << "\n";
             return kExitFailed;
     }
+    const KeyboardState& state = outcome->state;
     const auto count = [&](auto pred) {
         return static_cast<int>(std::count_if(state.modules.begin(), state.modules.end(), pred));
     };
@@ -175,9 +189,20 @@ int RunRestore(const Args& args, Context& ctx) {
     if (!selected) {
         return status;
     }
-    BackupTarget target = TargetOf(*selected, ctx);
+    Keyboards& keyboards = *selected->keyboards;
+    const int i = selected->index;
     const bool dryRun = args.Has("dry-run");
-    const RestoreOutcome r = RestoreKeyboard(target, want, dryRun);
+    auto outcome = std::make_shared<RestoreOutcome>();
+    const JobStatus job =
+        WaitForJob(ctx, selected->Dev(),
+                   SubmitRestoreJob(selected->Dev(), keyboards.Transport(i).m_szProduct,
+                                    keyboards.Transport(i).m_szSerial, want, dryRun, outcome),
+                   JobProgress::Steps, kJobLimit);
+    if (!Ran(job)) {
+        ctx.err << "tavrikctl restore: " << JobFailure(job) << "\n";
+        return kExitFailed;
+    }
+    const RestoreOutcome& r = *outcome;
     if (!r.error.empty()) {
         ctx.err << "tavrikctl: " << r.error << "\n";
     }
