@@ -7,8 +7,8 @@
 #include <thread>
 #include <utility>
 
-#include "log/log.h"
 #include "hid/device_table.h"
+#include "log/log.h"
 
 namespace tavrik {
 
@@ -192,6 +192,22 @@ void CCUSB::CloseDevice() {
     ReleaseClaim(false);
 }
 
+bool CCUSB::StillEnumerated() {
+    if (claimedPath_.empty()) {
+        return false;
+    }
+    try {
+        for (const HidDeviceInfo& info : backend_.Enumerate()) {
+            if (info.path == claimedPath_) {
+                return true;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        // Cannot tell: the failed transfer decides.
+    }
+    return false;
+}
+
 int CCUSB::ReadReport(uint8_t* payload, size_t size, int timeoutMs) {
     if (!m_hRead) {
         return -1;
@@ -203,7 +219,12 @@ int CCUSB::ReadReport(uint8_t* payload, size_t size, int timeoutMs) {
     // come back to see its stop flag.
     const int n = m_hRead->Read(m_InReport.data(), m_InReport.size(), std::max(timeoutMs, 0));
     if (n < 0) {
-        m_bGone = true;
+        // One failed read of a keyboard that is still there is not its removal.
+        if (!StillEnumerated()) {
+            m_bGone = true;
+        } else {
+            TV_DEVLOG_V(m_bLogOn, kSrc, m_nDevIdx, "Read file fail, device still present");
+        }
         return -1;
     }
     if (n == 0) {
@@ -238,8 +259,13 @@ int CCUSB::WriteReport(const uint8_t* cmd, int len) {
             TV_DEVLOG(kSrc, m_nDevIdx, "This device doesn't support Write file");
             break;
         case HidWriteError::Gone:
-            m_bGone = true;
-            TV_DEVLOG_V(m_bLogOn, kSrc, m_nDevIdx, "Write file fail, device gone");
+            // A handle that cannot tell says gone; the device list has the last word.
+            if (!StillEnumerated()) {
+                m_bGone = true;
+                TV_DEVLOG_V(m_bLogOn, kSrc, m_nDevIdx, "Write file fail, device gone");
+            } else {
+                TV_DEVLOG_V(m_bLogOn, kSrc, m_nDevIdx, "Write file fail");
+            }
             break;
         case HidWriteError::Other:
             TV_DEVLOG_V(m_bLogOn, kSrc, m_nDevIdx, "Write file fail");

@@ -37,15 +37,19 @@ public:
     void CloseDevice();
 
     // Receive thread only. Payload bytes delivered (at most `size`), 0 when nothing came
-    // within `timeoutMs`, -1 when the device is gone or the transport is closed. The
-    // caller's buffer is untouched unless bytes are delivered.
+    // within `timeoutMs`, -1 when the read failed or the transport is closed (IsGone
+    // tells whether the device went with it). The caller's buffer is untouched unless
+    // bytes are delivered.
     int ReadReport(uint8_t* payload, size_t size = kPayloadSize, int timeoutMs = 100);
     // Sending thread only. Sends report ID 0, the `len` command bytes and zeros up to 65
     // bytes. 1 written, 0 failed or refused (len outside 0..64).
     int WriteReport(const uint8_t* cmd, int len);
 
-    // A read or write found the device gone; callers stop waiting for it.
+    // A read or write failed and the device no longer enumerates, or the hot-plug
+    // monitor said it left; callers stop waiting for it. A failed transfer of a device
+    // that is still listed is not its removal.
     bool IsGone() const { return m_bGone.load(); }
+    void MarkGone() { m_bGone = true; }
     // Table interfaces the last FindDevice could not open for lack of permission.
     std::vector<std::string> DeniedPaths() const { return m_deniedPaths; }
 
@@ -63,6 +67,8 @@ private:
     static constexpr int kStrLen = 256;  // size the strings were asked with, for the log
 
     void ReleaseClaim(bool log);
+    // The claimed interface is still among the backend's devices.
+    bool StillEnumerated();
 
     HidBackend& backend_;
     KnownDevices& known_;

@@ -69,6 +69,7 @@ struct Device {
     std::condition_variable cv;
     SimKeyboard keyboard;
     bool attached = true;
+    int failReads = 0;  // reads still to fail although attached
     std::vector<std::shared_ptr<Inbox>> inboxes;
 
     const SimUsbIds ids;
@@ -241,6 +242,10 @@ public:
         const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
         for (;;) {
             if (!device_->attached) {
+                return -1;
+            }
+            if (device_->failReads > 0) {
+                --device_->failReads;
                 return -1;
             }
             const auto now = Clock::now();
@@ -513,6 +518,19 @@ bool SimBackend::BusShort(int index) {
 
 bool SimBackend::BusShortGone(int index) {
     return Inject(index, [](SimKeyboard& k) { return std::optional(k.BusShortGone()); });
+}
+
+bool SimBackend::FailNextReads(int index, int count) {
+    const auto device = core_->DeviceAt(index);
+    if (!device) {
+        return false;
+    }
+    {
+        std::lock_guard lock(device->mu);
+        device->failReads = std::max(count, 0);
+    }
+    device->cv.notify_all();
+    return true;
 }
 
 bool SimBackend::KeyRequest(int index, uint32_t uid, uint8_t shortMac) {

@@ -66,6 +66,9 @@ public:
     bool BusShortGone(int index);
     bool KeyRequest(int index, uint32_t uid, uint8_t shortMac);
     bool Inject(int index, const std::function<std::optional<SimPayload>(SimKeyboard&)>& event);
+    // The next `count` reads from the keyboard fail (-1) while it stays plugged in: a
+    // transient transfer error. False when nothing is attached at `index`.
+    bool FailNextReads(int index, int count);
 
     // Replacing or clearing the listener waits (at most 5 s) for a call in progress on
     // another thread, so the old listener may be destroyed afterwards.

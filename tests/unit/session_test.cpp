@@ -9,6 +9,7 @@
 #include "device/session.h"
 #include "hid/ccusb.h"
 #include "hid/known_devices.h"
+#include "keys/keycodes.h"
 #include "log_capture.h"
 #include "notify_recorder.h"
 #include "protocol/commands.h"
@@ -189,11 +190,11 @@ TEST(SessionScan, KindsAndViewFlags) {
         Rig rig(Keyboard(5, 3, 1, 60));
         rig.Attach();
         ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
-        EXPECT_EQ(rig.dev.m_nKbdKind, 4);
-        EXPECT_EQ(rig.dev.m_nMarcoMax, 64);
-        EXPECT_EQ(rig.dev.m_bAutoLoop, 0);
-        EXPECT_EQ(rig.dev.m_bKbmcUpdatable, 0);
-        EXPECT_EQ(rig.dev.m_bHidePageBtn, 1);
+        EXPECT_EQ(rig.dev.Snapshot().kind, 4);
+        EXPECT_EQ(rig.dev.Snapshot().marcoMax, 64);
+        EXPECT_FALSE(rig.dev.Snapshot().autoLoop);
+        EXPECT_FALSE(rig.dev.Snapshot().kbmcUpdatable);
+        EXPECT_TRUE(rig.dev.Snapshot().hidePageBtn);
         EXPECT_GE(rig.rec.Count(UM_KBD_KIND_CHANGE), 1u);
         std::optional<bool> enabled;
         rig.backend.WithKeyboard(0, [&](sim::SimKeyboard& k) { enabled = k.Enabled(); });
@@ -204,8 +205,8 @@ TEST(SessionScan, KindsAndViewFlags) {
         Rig rig(Keyboard(5, 1, 1, 10));
         rig.Attach();
         ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
-        EXPECT_EQ(rig.dev.m_nKbdKind, 2);
-        EXPECT_EQ(rig.dev.m_bAutoLoop, 0);
+        EXPECT_EQ(rig.dev.Snapshot().kind, 2);
+        EXPECT_FALSE(rig.dev.Snapshot().autoLoop);
     }
     {
         // An old controller keeps its kind unknown and reads its USB rate instead.
@@ -282,6 +283,135 @@ TEST(SessionLifecycle, PullingTheKeyboardOutMidScanNeitherHangsNorBreaksTheSlot)
     rig.Attach();
     ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
     EXPECT_EQ(rig.dev.Snapshot().counts.total, 90);
+}
+
+TEST(SessionLifecycle, AReadErrorOfAKeyboardStillThereDoesNotLoseIt) {
+    Rig rig(Keyboard(12));
+    test::LogCapture log;
+    rig.usb.m_bLogOn = 1;
+    rig.Attach();
+    ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
+    ASSERT_TRUE(rig.WaitIdle());
+    ASSERT_TRUE(rig.backend.FailNextReads(0, 1));
+    rig.dev.RequestScan();
+    ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 2));
+    EXPECT_EQ(log.Count("Read file fail, device still present"), 1u);
+    EXPECT_FALSE(rig.usb.IsGone());
+    EXPECT_EQ(rig.dev.Snapshot().counts.total, 12);
+
+    // Gone for good once the keyboard no longer enumerates.
+    rig.backend.Detach(0);
+    ASSERT_TRUE(rig.WaitIdle());
+    for (int i = 0; i < 3000 && !rig.usb.IsGone(); ++i) {
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_TRUE(rig.usb.IsGone());
+}
+
+// A rewrite refused because the key's macro could not be read back leaves the key
+// table as the keyboard still has it.
+TEST(SessionProgramSim, ARefusedRewriteKeepsTheTableAsTheKeyboardHasIt) {
+    Rig rig(Keyboard(8, 0, 1, 60));
+    rig.Attach();
+    ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
+    ASSERT_TRUE(rig.WaitIdle());
+    int slot = -1;
+    for (int s = 0; s < 8 && slot < 0; ++s) {
+        if (rig.dev.SetKeyColor(s, 0x00F000) == 0) {
+            slot = s;
+        }
+    }
+    ASSERT_GE(slot, 0);
+    MarcoRecord record{};
+    record.entries[0] = {1, 4, 10};
+    record.entries[1] = {2, 4, 10};
+    ASSERT_EQ(rig.dev.WriteMacro(slot, 2, record), 0);
+    EXPECT_EQ(rig.dev.WriteMacro(slot, 1, record), kErrMacroOnOtherLayer);
+    const CCCDev::MarcoReadResult read = rig.dev.ReadMacro(slot);
+    ASSERT_EQ(read.error, 0);
+    EXPECT_EQ(read.record.entries[1].flag, 2);
+
+    const SlotSnapshot before = rig.dev.Snapshot().slots[static_cast<size_t>(slot)];
+    rig.backend.WithKeyboard(0, [](sim::SimKeyboard& k) {
+        sim::SimFaults f = k.State().faults;
+        f.wrongMarcoEntry = true;
+        k.SetFaults(f);
+    });
+    EXPECT_EQ(rig.dev.AssignKey(slot, 0, 'Q'), kErrMacroWrongAnswer);
+    // Layer 2 still plays the macro, so it must be read back first.
+    EXPECT_EQ(rig.dev.WriteKeyLayers(slot, {0x14, 0x14, HID_MARCO, 0x14}, 1), kErrMacroWrongAnswer);
+    EXPECT_EQ(rig.dev.ReadMacro(slot).error, kErrMacroWrongAnswer);
+    const SlotSnapshot after = rig.dev.Snapshot().slots[static_cast<size_t>(slot)];
+    EXPECT_EQ(after.hid, before.hid);
+    EXPECT_EQ(after.vk, before.vk);
+    EXPECT_EQ(after.flag, before.flag);
+    const auto& m = *rig.backend.StateOf(0)->modules[static_cast<size_t>(slot)];
+    EXPECT_EQ(after.hid, m.hid);
+    EXPECT_EQ(after.flag, m.flag);
+}
+
+// Scans, colours and key assignments from several threads on one keyboard: no operation
+// shares a reply mailbox with a scan pass, so no stale scan reply overwrites what an
+// operation just wrote, and the table ends as the keyboard is.
+TEST(SessionConcurrency, ScansAndOperationsLeaveTheTableAsTheKeyboardIs) {
+    Rig rig(Keyboard(24));
+    rig.Attach();
+    ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
+    ASSERT_TRUE(rig.WaitIdle());
+    std::vector<int> usable;
+    for (int s = 0; s < 24; ++s) {
+        const SlotSnapshot k = rig.dev.Snapshot().slots[static_cast<size_t>(s)];
+        if (k.Present() && k.stage == 'A') {
+            usable.push_back(s);
+        }
+    }
+    ASSERT_GE(usable.size(), 8u);
+
+    std::atomic<bool> done{false};
+    std::atomic<int> refused{0};
+    std::thread scanner([&] {
+        for (int n = 1; !done; ++n) {
+            rig.dev.RequestScan();
+            std::this_thread::sleep_for(3ms);
+            if (n % 4 == 0) {
+                rig.dev.PauseScan();
+            }
+        }
+    });
+    const auto worker = [&](size_t first, bool colours) {
+        const uint8_t codes[] = {'A', 'B', 'C', 'D'};
+        for (int round = 0; round < 6; ++round) {
+            for (size_t i = first; i < usable.size(); i += 2) {
+                const int s = usable[i];
+                const int r = colours ? rig.dev.SetKeyColor(s, 0x101010u * (round + 1))
+                                      : rig.dev.AssignKey(s, round % 4, codes[round % 4]);
+                if (r != 0 && r != kErrKeyUnassigned) {
+                    ++refused;
+                }
+            }
+        }
+    };
+    std::thread colourer(worker, 0, true);
+    std::thread assigner(worker, 1, false);
+    colourer.join();
+    assigner.join();
+    done = true;
+    scanner.join();
+    rig.dev.PauseScan();
+    EXPECT_EQ(refused, 0);
+
+    const SessionSnapshot snap = rig.dev.Snapshot();
+    EXPECT_FALSE(snap.scanPassRunning);
+    const auto state = rig.backend.StateOf(0);
+    for (int s : usable) {
+        const auto& m = *state->modules[static_cast<size_t>(s)];
+        const SlotSnapshot& k = snap.slots[static_cast<size_t>(s)];
+        EXPECT_EQ(k.hid, m.hid) << s;
+        EXPECT_EQ(k.flag, m.flag) << s;
+        if (k.vk[0] != VK_WAIT_SET) {
+            EXPECT_EQ(k.colour & 0xF0F0F0, m.colour & 0xF0F0F0) << s;
+        }
+    }
 }
 
 // A window thread that waits for a reply while the receive thread waits for that same
