@@ -100,26 +100,26 @@ void ApplyToKey(CCCDev& dev, Change& c) {
 // One scan pass of the session's scan thread. A pass over 90 silent slots takes about
 // 14 s; a keyboard that does not answer its version query makes the scan idle at once.
 bool SessionScanPass(CCCDev& dev, std::string& error) {
-    const int before = dev.m_nScanPasses;
+    const int before = dev.Snapshot().scanPasses;
     dev.RequestScan();
     dev.StartScanThread();
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     bool done = false;
     while (!done && std::chrono::steady_clock::now() < until) {
-        if (dev.TransportGone() || (dev.m_bVerFail != 0 && !dev.IsScanBusy())) {
+        if (dev.TransportGone() || (dev.Snapshot().verFail && !dev.IsScanBusy())) {
             break;
         }
         if (!dev.Pause(20)) {
             break;  // the session is closing
         }
-        done = dev.m_nScanPasses != before;
+        done = dev.Snapshot().scanPasses != before;
     }
     dev.PauseScan();
     if (dev.TransportGone()) {
-        error = "keyboard " + std::to_string(dev.m_nDevIdx) + " was unplugged during the scan";
+        error = "keyboard " + std::to_string(dev.DevIdx()) + " was unplugged during the scan";
     } else if (!done) {
-        error = "keyboard " + std::to_string(dev.m_nDevIdx) +
-                (dev.m_bVerFail != 0 ? " does not answer" : " did not finish its scan");
+        error = "keyboard " + std::to_string(dev.DevIdx()) +
+                (dev.Snapshot().verFail ? " does not answer" : " did not finish its scan");
     }
     return done && !dev.TransportGone();
 }

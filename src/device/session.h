@@ -168,6 +168,10 @@ public:
     // The keyboard is not there (any more): no reply can come.
     bool TransportGone() const;
 
+    // A fixed pause through the session clock. Returns early, false, when `stop` rises or
+    // the session closes under a job.
+    bool Pause(int ms, const std::atomic<bool>* stop = nullptr);
+
 private:
     friend struct SessionTestAccess;
     // Jobs wait with the session's own waits.
@@ -301,8 +305,6 @@ private:
     // ---- Waiting ----
     // Waits until `flag` is 1, at most count x intervalMs, returning as soon as it rises.
     bool WaitFlag(const std::atomic<int>& flag, int count, int intervalMs);
-    // A fixed pause through the session clock. Returns early, false, when `stop` rises.
-    bool Pause(int ms, const std::atomic<bool>* stop = nullptr);
     // An idle worker's sleep: real time, never shortened by the clock, so a worker on a
     // fast test clock does not spin.
     void IdleWait(int ms, const std::atomic<bool>& stop);
