@@ -427,6 +427,28 @@ TEST(SessionLifecycle, OwnerThreadWaitingForAReplyDeliversNotifications) {
     EXPECT_EQ(rig.rec.Count(UM_KEY_PRESSED), 1u);
 }
 
+// The window pausing the scan while the pass waits for the window to take one of its
+// notifications: the pause delivers it, and returns only once that pass has ended.
+TEST(SessionLifecycle, PauseScanOnTheOwnerThreadReturnsAfterThePassHasEnded) {
+    Rig rig(Keyboard(30));
+    rig.dev.Channel().SetOwnerThread({});
+    rig.Attach();
+    for (int i = 0; i < 30000 && rig.rec.Count(UM_INFO_DLG_SUMMARY_CHANGE) == 0; ++i) {
+        rig.dev.Channel().DeliverPending();
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_GE(rig.rec.Count(UM_INFO_DLG_SUMMARY_CHANGE), 1u);
+    rig.dev.PauseScan();
+    EXPECT_FALSE(rig.dev.Snapshot().scanPassRunning);
+    EXPECT_FALSE(rig.dev.IsScanBusy());
+    // Every pass that started has sent its end.
+    size_t started = 0;
+    for (const auto& n : rig.rec.Of(UM_INFO_DLG_SUMMARY_CHANGE)) {
+        started += UnpackSummaryState(n.wParam).state == kSummaryScanning ? 1 : 0;
+    }
+    EXPECT_EQ(rig.rec.Count(UM_INFO_DLG_UPDATE_ALL_KEY_DISPLAY), started);
+}
+
 TEST(SessionLifecycle, CloseReleasesAWorkerBlockedOnTheOwnerThread) {
     Rig rig(Keyboard(5));
     rig.dev.Channel().SetOwnerThread({});
