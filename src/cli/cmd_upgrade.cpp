@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 
 #include "cli/job_wait.h"
 #include "cli/keyboards.h"
@@ -79,7 +80,8 @@ int RunUpgrade(const Args& args, Context& ctx) {
         ctx.err << Lines(kInvalidFileText);
         return kExitBadData;
     }
-    FirmwareBuffer& image = FirmwareImageBuffer();
+    auto loaded = std::make_shared<FirmwareImage>();
+    FirmwareBuffer& image = *loaded;
     switch (LoadFirmwareFile(path, image)) {
         case FirmwareLoadResult::Ok:
             break;
@@ -104,9 +106,11 @@ int RunUpgrade(const Args& args, Context& ctx) {
         return kExitFailed;
     }
 
-    const JobStatus job =
-        WaitForJob(ctx, dev, controller ? SubmitKbmcUpgradeJob(dev) : SubmitKeyUpgradeJob(dev),
-                   JobProgress::Percent, std::chrono::hours(3));
+    FirmwareImagePtr checked = std::move(loaded);
+    const JobStatus job = WaitForJob(
+        ctx, dev,
+        controller ? SubmitKbmcUpgradeJob(dev, checked) : SubmitKeyUpgradeJob(dev, checked),
+        JobProgress::Percent, std::chrono::hours(3));
     if (job.result == kJobUpgradeNotStarted) {
         ctx.err << "tavrikctl upgrade: the upgrade could not start\n";
         return kExitFailed;

@@ -21,6 +21,7 @@
 #include "device/session_result.h"
 #include "device/snapshot.h"
 #include "macro/marco.h"
+#include "protocol/fwimage.h"
 #include "protocol/protocol.h"
 
 namespace tavrik {
@@ -116,10 +117,11 @@ public:
     bool HasMarcoLayer(int slot) const;
 
     // ---- Firmware upgrade ----
-    // Starts the controller or the key-module upgrade on a thread of its own: 1 started,
-    // -1 not started (an upgrade runs already, or no thread). One upgrade at a time.
-    int StartKbmcUpgrade();
-    int StartKeyUpgrade();
+    // Starts the controller or the key-module upgrade on a thread of its own, sending
+    // `image` (checked beforehand): 1 started, -1 not started (no image, an upgrade runs
+    // already, or no thread). One upgrade at a time per session.
+    int StartKbmcUpgrade(FirmwareImagePtr image);
+    int StartKeyUpgrade(FirmwareImagePtr image);
     // Polled by the window: percent (reported as the keyboard's progress word gives it)
     // and error code, 0 while none occurred.
     int GetKbmcUpgradePercent() const;
@@ -321,7 +323,7 @@ private:
     void RxThread(Worker& self);
     void ScanThread(Worker& self);
     // Firmware upgrade (session_upgrade.cpp).
-    int StartUpgrade(Worker& worker, void (CCCDev::*body)(Worker&));
+    int StartUpgrade(Worker& worker, void (CCCDev::*body)(Worker&), FirmwareImagePtr image);
     void KbmcUpgradeThread(Worker& self);
     void KeyUpgradeThread(Worker& self);
     bool UpgradeWait(const std::atomic<int>& flag, int count, int intervalMs, const Worker& self);
@@ -358,6 +360,9 @@ private:
     Worker scan_;
     Worker kbmcUpgrade_;
     Worker keyUpgrade_;
+    // The image of the upgrade thread last started; set before the thread starts and
+    // only read by it.
+    FirmwareImagePtr upgradeImage_;
     std::unique_ptr<JobRunner> jobs_;
 };
 

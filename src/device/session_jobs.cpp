@@ -113,7 +113,7 @@ JobResult Rescan(JobContext& ctx) {
     return JobResult::Ok();
 }
 
-JobResult Upgrade(JobContext& ctx, bool controller) {
+JobResult Upgrade(JobContext& ctx, bool controller, const FirmwareImagePtr& image) {
     CCCDev& dev = ctx.Dev();
     if (ctx.Cancelled()) {
         return JobResult::Cancelled();
@@ -125,7 +125,7 @@ JobResult Upgrade(JobContext& ctx, bool controller) {
         return controller ? dev.GetKbmcUpgradePercent() : dev.GetKeyUpgradePercent();
     };
     dev.PauseScan();
-    if ((controller ? dev.StartKbmcUpgrade() : dev.StartKeyUpgrade()) != 1) {
+    if ((controller ? dev.StartKbmcUpgrade(image) : dev.StartKeyUpgrade(image)) != 1) {
         dev.RequestScan();
         return JobResult::Error(kJobUpgradeNotStarted, "the upgrade could not start");
     }
@@ -231,13 +231,16 @@ uint32_t SubmitRescanJob(CCCDev& dev) {
     return dev.Jobs().Submit("rescan", Rescan);
 }
 
-uint32_t SubmitKbmcUpgradeJob(CCCDev& dev) {
-    return dev.Jobs().Submit("controller upgrade",
-                             [](JobContext& ctx) { return Upgrade(ctx, true); });
+uint32_t SubmitKbmcUpgradeJob(CCCDev& dev, FirmwareImagePtr image) {
+    return dev.Jobs().Submit("controller upgrade", [image = std::move(image)](JobContext& ctx) {
+        return Upgrade(ctx, true, image);
+    });
 }
 
-uint32_t SubmitKeyUpgradeJob(CCCDev& dev) {
-    return dev.Jobs().Submit("key upgrade", [](JobContext& ctx) { return Upgrade(ctx, false); });
+uint32_t SubmitKeyUpgradeJob(CCCDev& dev, FirmwareImagePtr image) {
+    return dev.Jobs().Submit("key upgrade", [image = std::move(image)](JobContext& ctx) {
+        return Upgrade(ctx, false, image);
+    });
 }
 
 }  // namespace tavrik

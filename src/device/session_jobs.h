@@ -8,6 +8,7 @@
 
 #include "device/job_runner.h"
 #include "macro/marco.h"
+#include "protocol/fwimage.h"
 
 namespace tavrik {
 
@@ -39,7 +40,7 @@ uint32_t SubmitRescanJob(CCCDev& dev);
 // Firmware upgrades from the process-wide image buffer; progress is the upgrade percent.
 // A cancel is refused once the upgrade runs, since stopping between firmware blocks
 // would leave the keyboard without a working firmware; the result says so.
-uint32_t SubmitKbmcUpgradeJob(CCCDev& dev);
-uint32_t SubmitKeyUpgradeJob(CCCDev& dev);
+uint32_t SubmitKbmcUpgradeJob(CCCDev& dev, FirmwareImagePtr image);
+uint32_t SubmitKeyUpgradeJob(CCCDev& dev, FirmwareImagePtr image);
 
 }  // namespace tavrik

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <system_error>
+#include <utility>
 
 #include "device/session.h"
 #include "log/log.h"
@@ -90,27 +91,27 @@ int CCCDev::IsUpgrading() const {
     return m_bUpgrading.load() != 0 ? 1 : 0;
 }
 
-int CCCDev::StartKbmcUpgrade() {
-    if (m_bUpgrading != 0) {
+int CCCDev::StartKbmcUpgrade(FirmwareImagePtr image) {
+    if (m_bUpgrading != 0 || !image) {
         return -1;
     }
     // Cleared here, not on the thread: the window polls right after the start and must
     // not take the last upgrade's result for this one's.
     m_nKbmcErr = 0;
     m_nKbmcPercent = 0;
-    return StartUpgrade(kbmcUpgrade_, &CCCDev::KbmcUpgradeThread);
+    return StartUpgrade(kbmcUpgrade_, &CCCDev::KbmcUpgradeThread, std::move(image));
 }
 
-int CCCDev::StartKeyUpgrade() {
-    if (m_bUpgrading != 0) {
+int CCCDev::StartKeyUpgrade(FirmwareImagePtr image) {
+    if (m_bUpgrading != 0 || !image) {
         return -1;
     }
     m_nKeyErr = 0;
     m_nKeyPercent = 0;
-    return StartUpgrade(keyUpgrade_, &CCCDev::KeyUpgradeThread);
+    return StartUpgrade(keyUpgrade_, &CCCDev::KeyUpgradeThread, std::move(image));
 }
 
-int CCCDev::StartUpgrade(Worker& worker, void (CCCDev::*body)(Worker&)) {
+int CCCDev::StartUpgrade(Worker& worker, void (CCCDev::*body)(Worker&), FirmwareImagePtr image) {
     // A thread that has cleared m_bUpgrading is on its way out; join it so that its
     // worker can start again.
     for (Worker* w : {&kbmcUpgrade_, &keyUpgrade_}) {
@@ -123,6 +124,7 @@ int CCCDev::StartUpgrade(Worker& worker, void (CCCDev::*body)(Worker&)) {
         }
     }
     m_bUpgrading = 1;
+    upgradeImage_ = std::move(image);
     try {
         Start(worker, body);
     } catch (const std::system_error&) {
@@ -213,7 +215,8 @@ void CCCDev::KbmcUpgradeThread(Worker& self) {
 
     const bool variant = m_nHwVariant == 1 && ReportsFlashLayout(version);
     const size_t base = variant ? kFwKbmcVariantOffset : kFwKbmcOffset;
-    const FirmwareBuffer& image = FirmwareImageBuffer();
+    const FirmwareImagePtr held = upgradeImage_;
+    const FirmwareImage& image = *held;
 
     int percent = 0;
     for (int block = 0; block < kKbmcBlocks; ++block) {
@@ -307,7 +310,8 @@ void CCCDev::KeyUpgradeThread(Worker& self) {
     m_bRspReady = 0;
     m_nIdleMs = kUpgradeIdleMs;
 
-    const FirmwareBuffer& image = FirmwareImageBuffer();
+    const FirmwareImagePtr held = upgradeImage_;
+    const FirmwareImage& image = *held;
     // Unlike the controller's, the address runs on through the whole image.
     m_nBlockAddr = 0;
     for (int offset = 0; offset < kKeyImageSize; offset += kChunk) {

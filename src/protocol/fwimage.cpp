@@ -32,11 +32,6 @@ int CheckKeyImage(const FirmwareBuffer& buf) {
 
 }  // namespace
 
-FirmwareBuffer& FirmwareImageBuffer() {
-    static FirmwareBuffer buffer{};
-    return buffer;
-}
-
 bool HasFirmwareWrapper(const FirmwareBuffer& buf) {
     return std::equal(std::begin(kWrapperHead), std::end(kWrapperHead), buf.begin());
 }

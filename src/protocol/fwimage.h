@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -29,8 +30,10 @@ inline constexpr int kFwImageOk = 1;
 inline constexpr int kFwImageBadKbmcSum = -1;
 inline constexpr int kFwImageBadKeySum = -3;
 
-// The one buffer the upgrade workflow fills and the upgrade engine reads.
-FirmwareBuffer& FirmwareImageBuffer();
+// A checked image as an upgrade sends it. Shared and never changed once made, so each
+// upgrade keeps the image it was started with, whatever else is loaded meanwhile.
+using FirmwareImage = FirmwareBuffer;
+using FirmwareImagePtr = std::shared_ptr<const FirmwareImage>;
 
 bool HasFirmwareWrapper(const FirmwareBuffer& buf);
 // Moves the image proper to the front and clears the bytes it leaves behind.

@@ -193,16 +193,17 @@ TEST(SessionJobs, MacroWrittenByOneJobIsReadBackByAnother) {
 
 TEST(SessionJobs, UpgradeReportsItsPercentAndRefusesACancelOnceRunning) {
     std::mt19937 rng(3);
-    for (auto& b : FirmwareImageBuffer()) {
+    auto image = std::make_shared<FirmwareImage>();
+    for (auto& b : *image) {
         b = static_cast<uint8_t>(rng());
     }
     auto state = Keyboard(12);
     state.restartMs = 2;
     state.keyUpgradeToVersion = sim::SimVersion{1, 9};
     Rig rig(state);
-    const uint32_t id = SubmitKeyUpgradeJob(rig.dev);
+    const uint32_t id = SubmitKeyUpgradeJob(rig.dev, image);
     // Queued behind it, and cancelled there: never starts.
-    const uint32_t second = SubmitKbmcUpgradeJob(rig.dev);
+    const uint32_t second = SubmitKbmcUpgradeJob(rig.dev, image);
     ASSERT_TRUE(rig.dev.Jobs().Cancel(second));
     // Once it reports a percent, the upgrade thread runs.
     for (int i = 0; i < 12000 && rig.dev.Jobs().Status(id)->state != JobState::Progress &&

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -30,15 +32,16 @@ constexpr int kStageA = 'A' << 16;
 constexpr int kStageB = 'B' << 16;
 
 // A different random byte everywhere, so a chunk taken from the wrong place shows.
-void FillImages() {
-    std::mt19937 rng(11);
-    for (auto& b : FirmwareImageBuffer()) {
+FirmwareImagePtr RandomImage(uint32_t seed = 11) {
+    auto image = std::make_shared<FirmwareImage>();
+    std::mt19937 rng(seed);
+    for (auto& b : *image) {
         b = static_cast<uint8_t>(rng());
     }
+    return image;
 }
 
-std::vector<uint8_t> Image(size_t offset, size_t size) {
-    const auto& buf = FirmwareImageBuffer();
+std::vector<uint8_t> Part(const FirmwareImage& buf, size_t offset, size_t size) {
     return {buf.begin() + static_cast<long>(offset),
             buf.begin() + static_cast<long>(offset + size)};
 }
@@ -59,8 +62,9 @@ struct Rig {
     test::NotifyRecorder rec;
     CCCDev dev{0, &rec};
 
+    FirmwareImagePtr image = RandomImage();
+
     explicit Rig(const sim::SimKeyboardState& state, bool scan = true) {
-        FillImages();
         backend.Attach(0, state);
         dev.Clock().SetPauseScale(0.01);
         Attach(scan);
@@ -96,6 +100,10 @@ struct Rig {
         backend.WithKeyboard(0, [&](sim::SimKeyboard& k) { out = get(k); });
         return out;
     }
+    std::vector<uint8_t> Image(size_t offset, size_t size) const {
+        return Part(*image, offset, size);
+    }
+    int Start(bool kbmc) { return kbmc ? dev.StartKbmcUpgrade(image) : dev.StartKeyUpgrade(image); }
     std::vector<uint8_t> Flash() {
         return Sim(+[](const sim::SimKeyboard& k) { return k.KbmcFlash(); });
     }
@@ -124,7 +132,7 @@ Outcome Follow(CCCDev& dev, bool kbmc) {
 }
 
 Outcome Upgrade(Rig& rig, bool kbmc) {
-    EXPECT_EQ(kbmc ? rig.dev.StartKbmcUpgrade() : rig.dev.StartKeyUpgrade(), 1);
+    EXPECT_EQ(rig.Start(kbmc), 1);
     return Follow(rig.dev, kbmc);
 }
 
@@ -134,10 +142,10 @@ TEST(SessionUpgradeKbmc, SendsTheImageBlockByBlockAndComesBackWithTheNewVersion)
     Rig rig(state);
     test::LogCapture log;
     const int idleMs = SessionTestAccess::IdleMs(rig.dev);
-    ASSERT_EQ(rig.dev.StartKbmcUpgrade(), 1);
+    ASSERT_EQ(rig.Start(true), 1);
     EXPECT_EQ(rig.dev.IsUpgrading(), 1);
-    EXPECT_EQ(rig.dev.StartKbmcUpgrade(), -1);  // one upgrade at a time
-    EXPECT_EQ(rig.dev.StartKeyUpgrade(), -1);
+    EXPECT_EQ(rig.Start(true), -1);  // one upgrade at a time
+    EXPECT_EQ(rig.Start(false), -1);
     const Outcome run = Follow(rig.dev, true);
 
     ASSERT_TRUE(run.ended);
@@ -145,7 +153,7 @@ TEST(SessionUpgradeKbmc, SendsTheImageBlockByBlockAndComesBackWithTheNewVersion)
     EXPECT_TRUE(std::is_sorted(run.percents.begin(), run.percents.end()));
     EXPECT_EQ(run.percents.back(), 100);
     EXPECT_EQ(SessionTestAccess::IdleMs(rig.dev), idleMs);
-    EXPECT_EQ(rig.Flash(), Image(kFwKbmcOffset, kFwKbmcSize));
+    EXPECT_EQ(rig.Flash(), rig.Image(kFwKbmcOffset, kFwKbmcSize));
     const auto texts = log.Texts();
     EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
                             [](const std::string& t) { return t.ends_with('%'); }),
@@ -165,7 +173,7 @@ TEST(SessionUpgradeKbmc, VariantImageOnlyForVariantOneFromVersion276) {
         Rig rig(state);
         ASSERT_EQ(Upgrade(rig, true).error, 0);
         const size_t from = verLo == 20 ? kFwKbmcVariantOffset : kFwKbmcOffset;
-        EXPECT_EQ(rig.Flash(), Image(from, kFwKbmcSize)) << verLo;
+        EXPECT_EQ(rig.Flash(), rig.Image(from, kFwKbmcSize)) << verLo;
     }
 }
 
@@ -193,7 +201,7 @@ TEST(SessionUpgradeKbmc, FailuresLeaveTheirCodeAndReleaseTheSession) {
         EXPECT_EQ(run.error, c.error);
         EXPECT_EQ(run.percents.back(), c.percent) << c.error;  // where the last block left it
         EXPECT_EQ(rig.dev.IsScanBusy(), 1) << c.error;         // so the keyboard is shown as it is
-        EXPECT_EQ(rig.Flash()[2047], c.error == 1 ? 0xFF : FirmwareImageBuffer()[2047]);
+        EXPECT_EQ(rig.Flash()[2047], c.error == 1 ? 0xFF : (*rig.image)[2047]);
     }
 }
 
@@ -208,7 +216,7 @@ TEST(SessionUpgradeKbmc, StalledBlockIsReportedAndTheUpgradeGoesOn) {
     EXPECT_EQ(log.Count("Dev 0: 7e0  3%"), 90u);
     EXPECT_TRUE(log.HasLine("Dev 0: Upgrade time too long"));
     EXPECT_EQ(run.percents.back(), 100);
-    EXPECT_EQ(rig.Flash(), Image(kFwKbmcOffset, kFwKbmcSize));
+    EXPECT_EQ(rig.Flash(), rig.Image(kFwKbmcOffset, kFwKbmcSize));
 }
 
 TEST(SessionUpgradeKey, ProgressWordsGiveZeroFiftyHundredAndEveryModuleTheNewFirmware) {
@@ -224,7 +232,7 @@ TEST(SessionUpgradeKey, ProgressWordsGiveZeroFiftyHundredAndEveryModuleTheNewFir
         EXPECT_TRUE(log.HasLine(std::string("Dev 0: ") + line)) << line;
     }
     EXPECT_EQ(rig.Sim(+[](const sim::SimKeyboard& k) { return k.KeyImage(); }),
-              Image(kFwKeyOffset, kFwKeySize));
+              rig.Image(kFwKeyOffset, kFwKeySize));
     const auto after = rig.backend.StateOf(0);
     for (const auto& m : after->modules) {
         if (m) {
@@ -237,7 +245,7 @@ TEST(SessionUpgradeKey, ProgressWordsGiveZeroFiftyHundredAndEveryModuleTheNewFir
     EXPECT_EQ(rig.dev.Snapshot().counts.boot, 0);
 
     // A second upgrade does not start out showing the first one's 100 %.
-    ASSERT_EQ(rig.dev.StartKeyUpgrade(), 1);
+    ASSERT_EQ(rig.Start(false), 1);
     EXPECT_EQ(rig.dev.GetKeyUpgradePercent(), 0);
     EXPECT_EQ(Follow(rig.dev, false).percents.back(), 100);
 }
@@ -264,7 +272,7 @@ TEST(SessionUpgradeKey, FailuresLeaveTheirCode) {
         EXPECT_EQ(run.percents.back(), c.percent) << c.error;
         // Started again, it does not report the last failure as its own.
         if (c.error == 1) {
-            ASSERT_EQ(rig.dev.StartKeyUpgrade(), 1);
+            ASSERT_EQ(rig.Start(false), 1);
             EXPECT_EQ(rig.dev.GetKeyUpgradeError(), 0);
             EXPECT_EQ(Follow(rig.dev, false).error, 1);
         }
@@ -299,10 +307,63 @@ TEST(SessionUpgrade, KeyboardPulledOutMidUpgradeEndsItAndTheSlotWorksAgain) {
     }
 }
 
+// Two keyboards on one bus, each upgraded at the same time from an image of its own;
+// the caller lets go of both images as soon as the upgrades have started.
+TEST(SessionUpgrade, TwoKeyboardsAtOnceEachFromItsOwnImage) {
+    sim::SimBackend backend;
+    KnownDevices known;
+    test::NotifyRecorder rec;
+    struct Board {
+        std::unique_ptr<CCUSB> usb;
+        std::unique_ptr<CCCDev> dev;
+    };
+    std::array<Board, 2> boards;
+    std::array<std::vector<uint8_t>, 2> want;
+    for (int i = 0; i < 2; ++i) {
+        auto state = Keyboard();
+        state.serial = "SIM-TWO-" + std::to_string(i);
+        backend.Attach(i, state);
+        auto& b = boards[static_cast<size_t>(i)];
+        b.usb = std::make_unique<CCUSB>(backend, known);
+        b.dev = std::make_unique<CCCDev>(i, &rec);
+        ASSERT_EQ(b.usb->FindDevice(), 1);
+        ASSERT_EQ(b.usb->OpenReadWrite(), 1);
+        b.dev->SetTransport(b.usb.get());
+        b.dev->Clock().SetPauseScale(0.01);
+        b.dev->StartRx();
+        b.dev->StartTx();
+        ASSERT_EQ(b.dev->GetKbmcStageVer(), kStageA | 1 << 8 | 50);
+    }
+    {
+        auto first = RandomImage(21);
+        auto second = RandomImage(22);
+        ASSERT_NE(*first, *second);
+        want = {Part(*first, kFwKbmcOffset, kFwKbmcSize),
+                Part(*second, kFwKbmcOffset, kFwKbmcSize)};
+        EXPECT_EQ(boards[0].dev->StartKbmcUpgrade(nullptr), -1);  // nothing to send
+        ASSERT_EQ(boards[0].dev->StartKbmcUpgrade(first), 1);
+        ASSERT_EQ(boards[1].dev->StartKbmcUpgrade(second), 1);
+    }
+    for (int i = 0; i < 2; ++i) {
+        auto& dev = *boards[static_cast<size_t>(i)].dev;
+        const Outcome run = Follow(dev, true);
+        ASSERT_TRUE(run.ended) << i;
+        EXPECT_EQ(run.error, 0) << i;
+        EXPECT_EQ(run.percents.back(), 100) << i;
+        std::vector<uint8_t> flash;
+        backend.WithKeyboard(i, [&](sim::SimKeyboard& k) { flash = k.KbmcFlash(); });
+        EXPECT_EQ(flash, want[static_cast<size_t>(i)]) << i;
+    }
+    for (auto& b : boards) {
+        b.dev->Close();
+        b.usb->CloseDevice();
+    }
+}
+
 TEST(SessionUpgrade, CloseStopsARunningUpgrade) {
     Rig rig(Keyboard());
     rig.dev.Clock().SetPauseScale(1.0);  // about a minute to run, if nothing stops it
-    ASSERT_EQ(rig.dev.StartKbmcUpgrade(), 1);
+    ASSERT_EQ(rig.Start(true), 1);
     std::this_thread::sleep_for(50ms);
     auto closed = std::async(std::launch::async, [&] { rig.dev.Close(); });
     ASSERT_EQ(closed.wait_for(10s), std::future_status::ready);
