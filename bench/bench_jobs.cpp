@@ -53,9 +53,20 @@ void BM_CallerThreadDuringAllKeysColour(benchmark::State& state) {
     dev.Channel().SetOwnerThread({});
     dev.StartRx();
     dev.StartTx();
+    // The key table must be filled, or there is nothing to colour.
+    dev.Clock().SetPauseScale(0.01);
+    dev.RequestScan();
+    dev.StartScanThread();
+    while (dev.IsScanBusy() != 0) {
+        dev.Channel().DeliverPending();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    dev.Clock().SetPauseScale(1.0);
+    target.count = 0;
 
     Longest submit, status, read, deliver;
     int polls = 0;
+    int keysColoured = 0;
     for (auto _ : state) {
         const uint32_t id = SubmitAllKeyColorJob(dev, 0x00F0F0F0);
         while (true) {
@@ -65,6 +76,7 @@ void BM_CallerThreadDuringAllKeysColour(benchmark::State& state) {
             deliver.Time([&] { dev.Channel().DeliverPending(); });
             ++polls;
             if (!s || s->Finished()) {
+                keysColoured = s ? s->done : 0;
                 break;
             }
             if (polls % 50 == 0) {
@@ -77,6 +89,7 @@ void BM_CallerThreadDuringAllKeysColour(benchmark::State& state) {
     }
     dev.Close();
     usb.CloseDevice();
+    state.counters["keys_coloured"] = keysColoured;
     state.counters["submit_max_us"] = submit.us;
     state.counters["status_max_us"] = status.us;
     state.counters["key_read_max_us"] = read.us;

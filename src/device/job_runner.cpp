@@ -17,6 +17,8 @@ constexpr auto kOwnerSlice = std::chrono::milliseconds(5);
 // The idle worker looks at its stop flag at least this often.
 constexpr auto kIdleSlice = std::chrono::milliseconds(200);
 
+constexpr const char* kClosingText = "cancelled: the keyboard is being closed";
+
 thread_local const std::atomic<bool>* t_stop = nullptr;
 
 int PercentOf(int done, int total) {
@@ -74,37 +76,40 @@ JobRunner::~JobRunner() {
 uint32_t JobRunner::Submit(std::string name, JobFn fn) {
     auto job = std::make_shared<Job>();
     job->fn = std::move(fn);
-    JobStatus announced;
-    bool startWorker = false;
+    JobStatus queued;
     {
         std::lock_guard lock(mutex_);
         while (jobs_.count(nextId_) != 0 || nextId_ == 0) {
             nextId_ = (nextId_ & kJobIdMask) + 1;
         }
-        const uint32_t id = nextId_;
-        nextId_ = (nextId_ & kJobIdMask) + 1;
-        job->status.id = id;
+        job->status.id = nextId_;
         job->status.name = std::move(name);
-        if (shuttingDown_) {
-            job->status.state = JobState::Cancelled;
-            job->status.result = kJobCancelled;
-            job->status.message = "cancelled: the keyboard is being closed";
-            finished_.push_back(id);
-            Forget();
+        nextId_ = (nextId_ & kJobIdMask) + 1;
+        jobs_[job->status.id] = job;
+        queued = job->status;
+    }
+    // Announced before the worker can take it, so a window never hears of a start first.
+    Announce(queued);
+    std::optional<JobStatus> dropped;
+    {
+        std::lock_guard lock(mutex_);
+        if (job->status.state != JobState::Queued) {
+            // Cancelled meanwhile.
+        } else if (shuttingDown_) {
+            dropped = CancelLocked(*job, kClosingText);
         } else {
-            queue_.push_back(id);
-            startWorker = !worker_.joinable();
-        }
-        jobs_[id] = job;
-        announced = job->status;
-        if (startWorker) {
-            worker_ = std::thread([this] { WorkerLoop(); });
-            workerId_ = worker_.get_id();
+            queue_.push_back(queued.id);
+            if (!worker_.joinable()) {
+                worker_ = std::thread([this] { WorkerLoop(); });
+                workerId_ = worker_.get_id();
+            }
         }
     }
     changed_.notify_all();
-    Announce(announced);
-    return announced.id;
+    if (dropped) {
+        Announce(*dropped);
+    }
+    return queued.id;
 }
 
 std::optional<JobStatus> JobRunner::Status(uint32_t id) const {
@@ -136,12 +141,7 @@ bool JobRunner::Cancel(uint32_t id) {
             return true;  // the job stops at its next safe point, or says why it cannot
         }
         queue_.erase(std::remove(queue_.begin(), queue_.end(), id), queue_.end());
-        job.status.state = JobState::Cancelled;
-        job.status.result = kJobCancelled;
-        job.status.message = "cancelled before it started";
-        finished_.push_back(id);
-        Forget();
-        dropped = job.status;
+        dropped = CancelLocked(job, "cancelled before it started");
     }
     changed_.notify_all();
     Announce(dropped);
@@ -189,15 +189,9 @@ void JobRunner::Shutdown() {
         std::lock_guard lock(mutex_);
         shuttingDown_ = !fromJob;
         for (const uint32_t id : queue_) {
-            Job& job = *jobs_[id];
-            job.status.state = JobState::Cancelled;
-            job.status.result = kJobCancelled;
-            job.status.message = "cancelled: the keyboard is being closed";
-            finished_.push_back(id);
-            dropped.push_back(job.status);
+            dropped.push_back(CancelLocked(*jobs_[id], kClosingText));
         }
         queue_.clear();
-        Forget();
         stop_ = !fromJob && worker_.joinable();
     }
     changed_.notify_all();
@@ -305,6 +299,16 @@ void JobRunner::ReportProgress(uint32_t id, int done, int total, int percent) {
 void JobRunner::Announce(const JobStatus& s) {
     dev_.Notify(UM_JOB_STATE, PackJobWParam(s.id, dev_.DevIdx()),
                 PackJobLParam(s.state, s.percent, s.done));
+}
+
+JobStatus JobRunner::CancelLocked(Job& job, const char* message) {
+    job.status.state = JobState::Cancelled;
+    job.status.result = kJobCancelled;
+    job.status.message = message;
+    finished_.push_back(job.status.id);
+    JobStatus copy = job.status;
+    Forget();
+    return copy;
 }
 
 void JobRunner::Forget() {

@@ -176,6 +176,8 @@ private:
     void Run(const std::shared_ptr<Job>& job);
     void ReportProgress(uint32_t id, int done, int total, int percent);
     void Announce(const JobStatus& s);
+    // Marks a job that never ran as cancelled and returns its status; mutex_ held.
+    JobStatus CancelLocked(Job& job, const char* message);
     void Forget();  // drops the oldest finished records; mutex_ held
 
     CCCDev& dev_;
