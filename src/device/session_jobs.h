@@ -1,6 +1,8 @@
 // The session's long operations as jobs (see device/job_runner.h). Each call queues the
 // job on the session's runner and returns its id at once; the outcome is the job's
-// status: result 0 on success, the operation's negative error code otherwise.
+// status: result 0 on success, the operation's negative error code otherwise. Every job
+// can be cancelled while it is queued; once running, only where it says so below (the
+// others are short, or must not stop halfway).
 #pragma once
 
 #include <cstdint>
@@ -36,6 +38,7 @@ uint32_t SubmitMarcoReadJob(CCCDev& dev, int slot, std::shared_ptr<MarcoRecord> 
 // Stores `record` as the macro of `slot` and makes `layer` of the key play it.
 uint32_t SubmitMarcoWriteJob(CCCDev& dev, int slot, int layer, const MarcoRecord& record);
 // Asks for a scan and waits until it has gone idle again; needs the scan thread running.
+// Cancelling pauses the scan.
 uint32_t SubmitRescanJob(CCCDev& dev);
 // Firmware upgrades from the process-wide image buffer; progress is the upgrade percent.
 // A cancel is refused once the upgrade runs, since stopping between firmware blocks
