@@ -40,7 +40,7 @@ uint32_t SubmitMarcoWriteJob(CCCDev& dev, int slot, int layer, const MarcoRecord
 // Asks for a scan and waits until it has gone idle again; needs the scan thread running.
 // Cancelling pauses the scan.
 uint32_t SubmitRescanJob(CCCDev& dev);
-// Firmware upgrades from the process-wide image buffer; progress is the upgrade percent.
+// Firmware upgrades from `image`; progress is the upgrade percent.
 // A cancel is refused once the upgrade runs, since stopping between firmware blocks
 // would leave the keyboard without a working firmware; the result says so.
 uint32_t SubmitKbmcUpgradeJob(CCCDev& dev, FirmwareImagePtr image);
