@@ -97,31 +97,30 @@ void ApplyToKey(CCCDev& dev, Change& c) {
     c.done = true;
 }
 
-// One scan pass of the session's scan thread. A pass over 90 silent slots takes about
-// 14 s; a keyboard that does not answer its version query makes the scan idle at once.
-bool SessionScanPass(CCCDev& dev, std::string& error) {
+// One scan pass of the session's scan thread, waited for by the job. A pass over 90
+// silent slots takes about 14 s; a keyboard that does not answer its version query makes
+// the scan idle at once.
+bool JobScanPass(JobContext& ctx, std::string& error) {
+    CCCDev& dev = ctx.Dev();
     const int before = dev.Snapshot().scanPasses;
     dev.RequestScan();
     dev.StartScanThread();
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    bool done = false;
-    while (!done && std::chrono::steady_clock::now() < until) {
-        if (dev.TransportGone() || (dev.Snapshot().verFail && !dev.IsScanBusy())) {
-            break;
-        }
-        if (!dev.Pause(20)) {
-            break;  // the session is closing
-        }
-        done = dev.Snapshot().scanPasses != before;
-    }
+    const auto passed = [&] { return dev.Snapshot().scanPasses != before; };
+    ctx.WaitFor(
+        [&] {
+            return passed() || dev.TransportGone() || (dev.Snapshot().verFail && !dev.IsScanBusy());
+        },
+        std::chrono::seconds(30), 20);
     dev.PauseScan();
+    const std::string name = "keyboard " + std::to_string(dev.DevIdx());
     if (dev.TransportGone()) {
-        error = "keyboard " + std::to_string(dev.DevIdx()) + " was unplugged during the scan";
-    } else if (!done) {
-        error = "keyboard " + std::to_string(dev.DevIdx()) +
-                (dev.Snapshot().verFail ? " does not answer" : " did not finish its scan");
+        error = name + " was unplugged during the scan";
+    } else if (!passed()) {
+        error = name + (dev.Snapshot().verFail ? " does not answer" : " did not finish its scan");
+    } else {
+        return true;
     }
-    return done && !dev.TransportGone();
+    return false;
 }
 
 // ---- Reading and restoring, on top of those ----
@@ -141,7 +140,7 @@ void Progress(BackupTarget& kb, int done, int total) {
 bool ReadKeyboardState(BackupTarget& kb, MacroReads macros, KeyboardState& out,
                        std::string& error) {
     error.clear();
-    if (!(kb.scan ? kb.scan(error) : SessionScanPass(kb.dev, error))) {
+    if (!kb.scan(error)) {
         return false;
     }
     CCCDev& dev = kb.dev;
@@ -280,7 +279,7 @@ BackupTarget JobTarget(JobContext& ctx, std::string product, std::string serial)
     return {ctx.Dev(),
             std::move(product),
             std::move(serial),
-            {},
+            [&ctx](std::string& error) { return JobScanPass(ctx, error); },
             [&ctx](int done, int total) { ctx.Progress(done, total); },
             [&ctx] { return ctx.Cancelled(); }};
 }

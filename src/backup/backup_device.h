@@ -20,7 +20,7 @@ struct BackupTarget {
     std::string product;
     std::string serial;
     // One scan pass over every slot; false, with the reason, when the keyboard did not
-    // finish it. Empty: the session's own pass.
+    // finish it.
     std::function<bool(std::string& error)> scan;
     // Called after each step of a restore: steps done, steps in all.
     std::function<void(int, int)> progress;
