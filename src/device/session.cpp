@@ -256,21 +256,37 @@ bool CCCDev::WaitUntil(const std::function<bool()>& pred, std::chrono::microseco
 }
 
 CCCDev::OpLock CCCDev::LockOps() {
-    OpLock lock(opLock_, std::defer_lock);
     const bool owner = channel_.IsOwnerThread();
     // Holders keep the lock for a few seconds at most (a mode change, a long macro).
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!lock.try_lock_for(std::chrono::milliseconds(owner ? 5 : 50))) {
+    std::unique_lock lock(opMutex_);
+    while (opBusy_) {
         if (owner) {
             // A scan step may wait for a reply that the receive thread can only raise
             // once we have taken its notification.
+            lock.unlock();
             channel_.DeliverPending();
+            lock.lock();
+            if (!opBusy_) {
+                break;
+            }
         }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            break;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            return OpLock();
         }
+        opCv_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(owner ? 5 : 50)));
     }
-    return lock;
+    opBusy_ = true;
+    return OpLock(this);
+}
+
+void CCCDev::ReleaseOps() {
+    {
+        std::lock_guard lock(opMutex_);
+        opBusy_ = false;
+    }
+    opCv_.notify_all();
 }
 
 bool CCCDev::WaitFlag(const std::atomic<int>& flag, int count, int intervalMs) {

@@ -14,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <thread>
+#include <utility>
 
 #include "device/clock.h"
 #include "device/notify_channel.h"
@@ -189,7 +190,25 @@ private:
         std::atomic<std::thread::id> id{};
         bool IsCurrent() const { return id.load() == std::this_thread::get_id(); }
     };
-    using OpLock = std::unique_lock<std::timed_mutex>;
+    // Holds the operation lock (see LockOps) until it goes out of scope.
+    class OpLock {
+    public:
+        OpLock() = default;
+        explicit OpLock(CCCDev* dev) : dev_(dev) {}
+        OpLock(OpLock&& other) noexcept : dev_(std::exchange(other.dev_, nullptr)) {}
+        OpLock(const OpLock&) = delete;
+        OpLock& operator=(const OpLock&) = delete;
+        OpLock& operator=(OpLock&&) = delete;
+        ~OpLock() {
+            if (dev_ != nullptr) {
+                dev_->ReleaseOps();
+            }
+        }
+        bool owns_lock() const { return dev_ != nullptr; }
+
+    private:
+        CCCDev* dev_ = nullptr;
+    };
 
     // ---- Links and identity ----
     const int m_nDevIdx;
@@ -316,6 +335,7 @@ private:
     // The operation lock: a scan step or a user operation that uses a mailbox. Empty
     // (not owned) when it could not be had within the limit.
     OpLock LockOps();
+    void ReleaseOps();
 
     void Start(Worker& worker, void (CCCDev::*body)(Worker&));
     void Stop(Worker& worker);
@@ -345,7 +365,11 @@ private:
     SessionClock clock_;
     NotifyChannel channel_;
 
-    std::timed_mutex opLock_;
+    // The operation lock: a flag under a mutex, so that a waiting owner thread can
+    // deliver notifications between its looks.
+    std::mutex opMutex_;
+    std::condition_variable opCv_;
+    bool opBusy_ = false;
 
     std::mutex ringLock_;
     std::array<std::array<uint8_t, kReportSize>, kTxRingSlots> m_TxRing{};
