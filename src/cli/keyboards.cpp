@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "app/paths.h"
 #include "hid/hidapi_backend.h"
@@ -48,10 +49,26 @@ std::string Keyboards::DefaultSimFile() {
     return (DataFolder() / "simulated-keyboards.json").string();
 }
 
+namespace {
+
+// Simulated keyboards and their sessions share one faster clock: the controller's
+// restarts shrink with the session's pauses.
+std::optional<double> SimPauseScale() {
+    if (const char* scale = std::getenv("TAVRIK_SIM_PAUSE_SCALE")) {
+        return std::clamp(std::atof(scale), 0.0, 1.0);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::unique_ptr<Keyboards> Keyboards::Open(Context& ctx, int& status) {
     std::unique_ptr<Keyboards> kb(new Keyboards());
     if (ctx.global.simulate) {
         auto sim = std::make_unique<sim::SimBackend>();
+        if (const auto scale = SimPauseScale()) {
+            sim->SetPauseScale(*scale);
+        }
         const std::string path = ctx.global.simFile.empty() ? DefaultSimFile() : ctx.global.simFile;
         std::string error;
         std::error_code ec;
@@ -111,8 +128,8 @@ std::unique_ptr<Keyboards> Keyboards::Open(Context& ctx, int& status) {
         slot->dev->SetTransport(slot->usb.get());
         if (kb->sim_ != nullptr) {
             // Simulated keyboards may run on a faster clock (tests, demos).
-            if (const char* scale = std::getenv("TAVRIK_SIM_PAUSE_SCALE")) {
-                slot->dev->Clock().SetPauseScale(std::clamp(std::atof(scale), 0.0, 1.0));
+            if (const auto scale = SimPauseScale()) {
+                slot->dev->Clock().SetPauseScale(*scale);
             }
         }
         slot->dev->StartRx();

@@ -29,6 +29,7 @@ constexpr int kKeyProgressFirst = 2560;  // the modules' application area, 0 %
 constexpr int kKeyProgressSpan = 4608;   // up to 7168, 100 %
 constexpr int kStateQueries = 90;
 constexpr int kUpgradeIdleMs = 10;
+constexpr int kReadyWaitSeconds = 8;  // for the controller's bootloader
 // Nobody wakes a mailbox wait when the keyboard is pulled out; look this often.
 constexpr int kGoneCheckMs = 10;
 
@@ -194,7 +195,19 @@ void CCCDev::KbmcUpgradeThread(Worker& self) {
     m_bRspReady = 0;
     SendCmd(CmdQueryReady(UpgradeTarget::Kbmc));
     SendCmd(CmdQueryReady(UpgradeTarget::Kbmc));
-    if (!UpgradeWait(m_bRspReady, 80, 100, self)) {
+    // A controller still restarting hears nothing, and the fixed wait above leaves its
+    // restart little room: ask again every second of the wait, not just at its start.
+    bool ready = false;
+    for (int second = 0; second < kReadyWaitSeconds && !ready; ++second) {
+        if (second > 0) {
+            SendCmd(CmdQueryReady(UpgradeTarget::Kbmc));
+        }
+        ready = UpgradeWait(m_bRspReady, 10, 100, self);
+        if (self.stop || TransportGone()) {
+            break;
+        }
+    }
+    if (!ready) {
         if (!self.stop) {
             fail(1, "Wait Ready fail");
         }

@@ -132,6 +132,7 @@ struct SimBackend::Core {
             n = next++;
         }
         slot.device = std::make_shared<Device>(std::move(state), nodes[0], nodes[1]);
+        slot.device->keyboard.SetPauseScale(pauseScale);
         slot.kept.reset();
         hotplug.emplace_back(SimHotplug::Arrived, NodePath(nodes[0]));
         hotplug.emplace_back(SimHotplug::Arrived, NodePath(nodes[1]));
@@ -219,6 +220,7 @@ struct SimBackend::Core {
     std::condition_variable delivered;
     std::filesystem::path boundPath;
     std::mutex fileMu;
+    double pauseScale = 1.0;  // guarded by mu
 };
 
 namespace {
@@ -273,8 +275,9 @@ public:
     }
 
     int Write(const uint8_t* report, size_t size) override {
-        // The vendor interface has no numbered reports; the plain one takes none at all.
-        if (!inbox_ || report == nullptr || size < 2 || size > kReportSize || report[0] != 0) {
+        // As hidraw: fewer than two bytes are refused, and a report ID the interface does
+        // not have is stalled by the device. The plain interface takes no report at all.
+        if (!inbox_ || report == nullptr || size < 2 || report[0] != 0) {
             return -1;
         }
         bool changed = false;
@@ -284,7 +287,8 @@ public:
             if (!device_->attached) {
                 return -1;
             }
-            device_->Deliver(device_->keyboard.Handle({report + 1, size - 1}));
+            // A report of the wrong length goes out, but the controller drops it.
+            device_->Deliver(device_->keyboard.HandleReport({report, size}));
             changed = device_->keyboard.TakeChanged();
             vanished = device_->keyboard.TakeVanished();
         }
@@ -391,6 +395,17 @@ bool SimBackend::Attach(int index, SimKeyboardState state) {
     core_->DeliverHotplug();
     core_->SaveBound();
     return true;
+}
+
+void SimBackend::SetPauseScale(double scale) {
+    std::lock_guard lock(core_->mu);
+    core_->pauseScale = scale;
+    for (auto& slot : core_->slots) {
+        if (slot.device) {
+            std::lock_guard deviceLock(slot.device->mu);
+            slot.device->keyboard.SetPauseScale(scale);
+        }
+    }
 }
 
 bool SimBackend::Attach(int index) {

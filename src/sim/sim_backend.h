@@ -70,6 +70,10 @@ public:
     // transient transfer error. False when nothing is attached at `index`.
     bool FailNextReads(int index, int count);
 
+    // Shortens the keyboards' restart time, now and for those attached later, like the
+    // session clock's pause scale (0..1; 1 is real time).
+    void SetPauseScale(double scale);
+
     // Replacing or clearing the listener waits (at most 5 s) for a call in progress on
     // another thread, so the old listener may be destroyed afterwards.
     void SetHotplugListener(SimHotplugListener listener);

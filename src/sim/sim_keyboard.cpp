@@ -59,6 +59,10 @@ void SimKeyboard::SetFaults(const SimFaults& faults) {
     changed_ = true;
 }
 
+void SimKeyboard::SetPauseScale(double scale) {
+    pauseScale_ = std::clamp(scale, 0.0, 1.0);
+}
+
 void SimKeyboard::SetLatencyMs(int ms) {
     state_.latencyMs = std::clamp(ms, 0, kMaxLatencyMs);
     changed_ = true;
@@ -104,6 +108,14 @@ std::vector<SimPayload> SimKeyboard::Handle(std::span<const uint8_t> payload) {
         return {};
     }
     return ApplyFaults(cmd[0], *reply);
+}
+
+std::vector<SimPayload> SimKeyboard::HandleReport(std::span<const uint8_t> report) {
+    if (report.size() != kReportSize || report[0] != 0) {
+        ++ignoredReports_;
+        return {};
+    }
+    return Handle(report.subspan(1));
 }
 
 std::optional<SimPayload> SimKeyboard::Answer(const SimPayload& cmd) {

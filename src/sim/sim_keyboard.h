@@ -43,6 +43,11 @@ public:
     // One output report's payload (without the report ID); bytes past 64 are ignored,
     // missing ones read as 0. Returns the reports the controller sends back.
     std::vector<SimPayload> Handle(std::span<const uint8_t> payload);
+    // One output report as the USB host sends it, report ID first. The controller takes
+    // only full reports of its one output report (65 bytes, ID 0); anything else never
+    // reaches its command handler and is counted in IgnoredReports.
+    std::vector<SimPayload> HandleReport(std::span<const uint8_t> report);
+    uint64_t IgnoredReports() const { return ignoredReports_; }
 
     // Unrequested reports. Each changes the keyboard as the event says and returns the
     // report the controller sends, or nothing when the event cannot happen.
@@ -63,6 +68,9 @@ public:
     const SimKeyboardState& State() const { return state_; }
     void SetFaults(const SimFaults& faults);
     void SetLatencyMs(int ms);
+    // Multiplies the controller's restart time (restartMs), so tests and demos on a fast
+    // session clock need not wait two real seconds; 1 is real time.
+    void SetPauseScale(double scale);
 
     // True once after the stored state changed (by the host or by an event).
     bool TakeChanged();
@@ -119,6 +127,8 @@ private:
     bool busShort_ = false;
     bool changed_ = false;
     uint64_t repliesSent_ = 0;
+    uint64_t ignoredReports_ = 0;
+    double pauseScale_ = 1.0;
 
     // Firmware upgrade (sim_upgrade.cpp).
     struct Upgrade {
@@ -129,7 +139,9 @@ private:
         int received = 0;          // controller image bytes received
         int busyQueries = 0;       // state queries the last full block still programs for
         bool stalled = false;      // the last full block never finishes
-        bool keyUpgrading = false;
+        bool keyTransfer = false;  // 0x0A seen in the application: key chunks are taken
+        std::vector<bool> keyChunks = std::vector<bool>(7168 / 32, false);  // received
+        bool keyUpgrading = false;  // 0x10 seen: the modules are being programmed
         int keyStep = 0;
         uint16_t keyProgress = 0;
         int chunks = 0;  // every 0x0C, for the faults
@@ -138,7 +150,9 @@ private:
     };
     bool Restarting() const;
     void Restart(char stage);
+    std::optional<SimPayload> ReadyReply();
     std::optional<SimPayload> Chunk(const SimPayload& cmd);
+    int KeyAppBytesReceived() const;
     bool StoreKbmcChunk(unsigned address, const uint8_t* data);
     bool StoreKeyChunk(unsigned address, const uint8_t* data);
     SimPayload KbmcStateReply();

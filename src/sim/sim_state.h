@@ -21,8 +21,8 @@ namespace tavrik::sim {
 inline constexpr int kSimRowCount = static_cast<int>(kDeviceTable.size());
 inline constexpr int kDefaultLatencyMs = 1;
 inline constexpr int kMaxLatencyMs = 10000;
-inline constexpr int kDefaultRestartMs = 20;
-inline constexpr int kSimKbmcBlocks = 28;  // of 2048 bytes, the controller image
+inline constexpr int kDefaultRestartMs = 2000;  // a controller restart takes about 2 s
+inline constexpr int kSimKbmcBlocks = 28;       // of 2048 bytes, the controller image
 
 // How a keyboard of a device-table row shows itself on USB.
 struct SimUsbIds {

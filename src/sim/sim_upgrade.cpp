@@ -15,7 +15,8 @@ constexpr unsigned kChunk = 32;
 constexpr unsigned kBlockSize = 2048;
 constexpr int kKeyProgressFirst = 2560;  // the modules' application area starts here
 constexpr int kKeyProgressLast = 7168;
-constexpr int kKeySteps = 2;  // state queries from the first word to the last
+constexpr int kKeySteps = 2;  // state queries from the first word to the last, at best
+constexpr int kKeyStepBytes = (kKeyProgressLast - kKeyProgressFirst) / kKeySteps;
 
 SimPayload Report(ReportCode code) {
     SimPayload p{};
@@ -45,8 +46,11 @@ void SimKeyboard::Restart(char stage) {
     }
     PowerCycle();
     upgrade_.programming = false;
+    upgrade_.keyTransfer = false;
     upgrade_.keyUpgrading = false;
-    upgrade_.deafUntil = Clock::now() + std::chrono::milliseconds(state_.restartMs);
+    upgrade_.deafUntil =
+        Clock::now() +
+        std::chrono::microseconds(static_cast<long long>(state_.restartMs * 1000.0 * pauseScale_));
 }
 
 std::optional<SimPayload> SimKeyboard::AnswerUpgrade(const SimPayload& cmd) {
@@ -55,12 +59,8 @@ std::optional<SimPayload> SimKeyboard::AnswerUpgrade(const SimPayload& cmd) {
         case ReportCode::CmdEnterBootloader:
             Restart('B');
             return std::nullopt;
-        case ReportCode::CmdQueryReady: {
-            // The bootloader for its own image, the application for the modules'.
-            auto r = Report(ReportCode::RspReady);
-            r[1] = 1;
-            return r;
-        }
+        case ReportCode::CmdQueryReady:
+            return ReadyReply();
         case ReportCode::CmdWriteChunk:
             return Chunk(cmd);
         case ReportCode::CmdErase:
@@ -86,9 +86,12 @@ std::optional<SimPayload> SimKeyboard::AnswerUpgrade(const SimPayload& cmd) {
             }
             return std::nullopt;
         case ReportCode::CmdKeyUpgradeStart:
-            if (!bootloader) {
+            // Programs the modules with what the transfer brought; without one, nothing.
+            if (!bootloader && upgrade_.keyTransfer) {
+                upgrade_.keyTransfer = false;
                 upgrade_.keyUpgrading = true;
                 upgrade_.keyStep = 0;
+                upgrade_.keyProgress = static_cast<uint16_t>(kKeyProgressFirst);
             }
             return std::nullopt;
         case ReportCode::CmdKeyUpgradeState:
@@ -98,8 +101,34 @@ std::optional<SimPayload> SimKeyboard::AnswerUpgrade(const SimPayload& cmd) {
     }
 }
 
+// The bootloader is ready for its own image until programming starts; the application
+// opens a transfer of a key module image, unless its modules are being programmed.
+std::optional<SimPayload> SimKeyboard::ReadyReply() {
+    auto& u = upgrade_;
+    if (state_.stage != 'A') {
+        if (u.programming) {
+            return std::nullopt;
+        }
+    } else {
+        if (u.keyUpgrading) {
+            return std::nullopt;
+        }
+        u.keyTransfer = true;
+        std::fill(u.keyChunks.begin(), u.keyChunks.end(), false);
+    }
+    auto r = Report(ReportCode::RspReady);
+    r[1] = 1;
+    return r;
+}
+
+// Chunks are heard only in the stage that takes them: by the bootloader once
+// programming started, by the application while a key image transfer is open.
 std::optional<SimPayload> SimKeyboard::Chunk(const SimPayload& cmd) {
     auto& f = state_.faults;
+    const bool taken = state_.stage != 'A' ? upgrade_.programming : upgrade_.keyTransfer;
+    if (!taken) {
+        return std::nullopt;
+    }
     ++upgrade_.chunks;
     const unsigned address = cmd[2] | cmd[3] << 8;
     bool accepted = upgrade_.chunks != f.refuseChunk && cmd[1] == 0 && address % kChunk == 0;
@@ -143,7 +172,15 @@ bool SimKeyboard::StoreKeyChunk(unsigned address, const uint8_t* data) {
         return false;
     }
     std::copy_n(data, kChunk, upgrade_.keyImage.begin() + address);
+    upgrade_.keyChunks[address / kChunk] = true;
     return true;
+}
+
+// Bytes of the modules' application area that arrived, each chunk counted once.
+int SimKeyboard::KeyAppBytesReceived() const {
+    const auto& got = upgrade_.keyChunks;
+    const auto first = got.begin() + kKeyProgressFirst / static_cast<int>(kChunk);
+    return static_cast<int>(std::count(first, got.end(), true)) * static_cast<int>(kChunk);
 }
 
 // The progress word counts the bytes programmed: a full block's last chunk counts once
@@ -170,8 +207,9 @@ SimPayload SimKeyboard::KeyStateReply() {
         if (state_.faults.stallKeyUpgrade) {
             step = std::min(step, kKeySteps - 1);
         }
+        // The modules get only what arrived: a transfer with gaps never reaches the end.
         u.keyProgress = static_cast<uint16_t>(
-            kKeyProgressFirst + step * (kKeyProgressLast - kKeyProgressFirst) / kKeySteps);
+            kKeyProgressFirst + std::min(step * kKeyStepBytes, KeyAppBytesReceived()));
         if (u.keyProgress == kKeyProgressLast) {
             u.keyUpgrading = false;
             // Every module now runs the new firmware, bootloader ones included.

@@ -12,11 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include "hid/device_table.h"
 #include "protocol/commands.h"
 #include "protocol/enable_report.h"
 #include "protocol/protocol.h"
 #include "protocol/reports.h"
-#include "hid/device_table.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_file.h"
 #include "sim/sim_init.h"
@@ -409,6 +409,34 @@ TEST(SimBackendTest, EnumeratesTwoInterfacesPerKeyboard) {
     SimPayload p{};
     EXPECT_EQ(h->Read(p.data(), p.size(), 0), 0);
     EXPECT_EQ(h->ProductString(), s.product);
+}
+
+// Only full reports with ID 0 reach the controller. A foreign report ID fails the write,
+// as the device stalls it; a report of another length goes out but is dropped.
+TEST(SimBackendTest, ControllerTakesOnlyFullReportsWithIdZero) {
+    SimBackend backend;
+    ASSERT_TRUE(backend.Attach(0, SmallKeyboard()));
+    auto h = backend.Open(backend.VendorPath(0), nullptr);
+    ASSERT_NE(h, nullptr);
+    auto report = ToOutputReport(CmdGetKbmcVer());
+    SimPayload p{};
+
+    report[0] = 1;
+    EXPECT_EQ(h->Write(report.data(), report.size()), -1);
+    report[0] = 0;
+    EXPECT_EQ(h->Write(report.data(), 1), -1);
+    EXPECT_EQ(h->Write(report.data(), 7), 7);
+    std::vector<uint8_t> longer(report.begin(), report.end());
+    longer.push_back(0);
+    EXPECT_EQ(h->Write(longer.data(), longer.size()), static_cast<int>(longer.size()));
+    EXPECT_EQ(h->Read(p.data(), p.size(), 50), 0);  // no reply to any of them
+    uint64_t ignored = 0;
+    backend.WithKeyboard(0, [&](SimKeyboard& k) { ignored = k.IgnoredReports(); });
+    EXPECT_EQ(ignored, 2u);
+
+    ASSERT_EQ(h->Write(report.data(), report.size()), static_cast<int>(kReportSize));
+    ASSERT_EQ(h->Read(p.data(), p.size(), 10000), static_cast<int>(kPayloadSize));
+    EXPECT_EQ(p[0], 0x31);
 }
 
 TEST(SimBackendTest, RepliesAreNotReadableBeforeTheLatency) {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -28,6 +29,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
+constexpr double kScale = 0.01;
 constexpr int kStageA = 'A' << 16;
 constexpr int kStageB = 'B' << 16;
 
@@ -49,7 +51,6 @@ std::vector<uint8_t> Part(const FirmwareImage& buf, size_t offset, size_t size) 
 sim::SimKeyboardState Keyboard(int verLo = 50) {
     auto s = *sim::MakeInitialState(12, 0, 1, verLo, 5);  // one module in its bootloader
     s.latencyMs = 0;
-    s.restartMs = 2;
     s.upgradeToVersion = sim::SimVersion{1, 60};
     s.keyUpgradeToVersion = sim::SimVersion{1, 9};
     return s;
@@ -65,8 +66,10 @@ struct Rig {
     FirmwareImagePtr image = RandomImage();
 
     explicit Rig(const sim::SimKeyboardState& state, bool scan = true) {
+        // The controller restarts in 2 s, the session waits 2.2 s: both on one fast clock.
+        backend.SetPauseScale(kScale);
         backend.Attach(0, state);
-        dev.Clock().SetPauseScale(0.01);
+        dev.Clock().SetPauseScale(kScale);
         Attach(scan);
     }
     ~Rig() {
@@ -311,6 +314,7 @@ TEST(SessionUpgrade, KeyboardPulledOutMidUpgradeEndsItAndTheSlotWorksAgain) {
 // the caller lets go of both images as soon as the upgrades have started.
 TEST(SessionUpgrade, TwoKeyboardsAtOnceEachFromItsOwnImage) {
     sim::SimBackend backend;
+    backend.SetPauseScale(kScale);
     KnownDevices known;
     test::NotifyRecorder rec;
     struct Board {
@@ -329,7 +333,7 @@ TEST(SessionUpgrade, TwoKeyboardsAtOnceEachFromItsOwnImage) {
         ASSERT_EQ(b.usb->FindDevice(), 1);
         ASSERT_EQ(b.usb->OpenReadWrite(), 1);
         b.dev->SetTransport(b.usb.get());
-        b.dev->Clock().SetPauseScale(0.01);
+        b.dev->Clock().SetPauseScale(kScale);
         b.dev->StartRx();
         b.dev->StartTx();
         ASSERT_EQ(b.dev->GetKbmcStageVer(), kStageA | 1 << 8 | 50);
@@ -370,30 +374,96 @@ TEST(SessionUpgrade, CloseStopsARunningUpgrade) {
     EXPECT_EQ(rig.dev.IsUpgrading(), 0);
 }
 
-// What the session tests do not reach: the bootloader's own refusals and its restart.
-TEST(SimUpgrade, BootloaderRefusesStrayChunksAndIsDeafWhileRestarting) {
+// What the session tests do not reach: each upgrade command is heard only in the stage
+// that takes it, and a restart leaves the controller deaf.
+struct SimUpgradeProbe {
+    sim::SimKeyboard kb;
+    explicit SimUpgradeProbe(sim::SimKeyboardState state) : kb(std::move(state), 1) {}
+    // Empty: no reply; else byte 1 of the reply.
+    std::optional<uint8_t> Ask(const Command& c) {
+        const auto r = kb.Handle(c.Payload());
+        return r.empty() ? std::nullopt : std::optional(r.back()[1]);
+    }
+    std::optional<uint8_t> Chunk(uint16_t address) {
+        return Ask(CmdWriteChunk(address, std::array<uint8_t, 32>{}));
+    }
+    uint16_t KeyProgress() {
+        const auto r = kb.Handle(CmdKeyUpgradeState().Payload());
+        return r.empty() ? 0 : static_cast<uint16_t>(r.back()[2] | r.back()[3] << 8);
+    }
+};
+
+TEST(SimUpgrade, BootloaderHearsReadyUntilProgrammingAndChunksOnlyAfterIt) {
     auto state = Keyboard();
     state.restartMs = 0;
-    sim::SimKeyboard kb(state, 1);
-    const std::array<uint8_t, 32> data{};
-    const auto chunk = [&](uint16_t address) {
-        const auto r = kb.Handle(CmdWriteChunk(address, data).Payload());
-        return r.size() == 1 && r[0][1] != 0;
-    };
-    kb.Handle(CmdEnterBootloader().Payload());
-    EXPECT_EQ(kb.State().stage, 'B');
-    EXPECT_FALSE(chunk(0));  // before 0x20
-    kb.Handle(CmdProgramStart().Payload());
-    EXPECT_FALSE(chunk(2048));  // beyond the block
-    EXPECT_FALSE(chunk(16));
-    EXPECT_TRUE(chunk(0));
-    kb.Handle(CmdUpgradeEnd().Payload());  // nothing to start: the bootloader comes back
-    EXPECT_EQ(kb.State().stage, 'B');
+    SimUpgradeProbe p(state);
+    p.Ask(CmdEnterBootloader());
+    EXPECT_EQ(p.kb.State().stage, 'B');
+    EXPECT_EQ(p.Chunk(0), std::nullopt);  // before 0x20
+    EXPECT_EQ(p.Ask(CmdQueryReady(UpgradeTarget::Kbmc)), 1);
+    p.Ask(CmdProgramStart());
+    EXPECT_EQ(p.Ask(CmdQueryReady(UpgradeTarget::Kbmc)), std::nullopt);
+    EXPECT_EQ(p.Chunk(2048), 0);  // beyond the block
+    EXPECT_EQ(p.Chunk(16), 0);
+    EXPECT_EQ(p.Chunk(0), 1);
+    p.Ask(CmdUpgradeEnd());  // nothing to start: the bootloader comes back
+    EXPECT_EQ(p.kb.State().stage, 'B');
+}
 
-    state.restartMs = 60000;
-    sim::SimKeyboard slow(state, 1);
-    slow.Handle(CmdEnterBootloader().Payload());
-    EXPECT_TRUE(slow.Handle(CmdQueryReady(UpgradeTarget::Kbmc).Payload()).empty());
+TEST(SimUpgrade, RestartIsDeafForTwoSecondsUnlessThePauseScaleShortensIt) {
+    auto state = Keyboard();
+    EXPECT_EQ(state.restartMs, 2000);
+    SimUpgradeProbe real(state);
+    real.Ask(CmdEnterBootloader());
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(real.Ask(CmdQueryReady(UpgradeTarget::Kbmc)), std::nullopt);
+    EXPECT_EQ(real.Ask(CmdGetKbmcVer()), std::nullopt);
+
+    SimUpgradeProbe fast(state);
+    fast.kb.SetPauseScale(0.001);  // 2 ms
+    fast.Ask(CmdEnterBootloader());
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(fast.Ask(CmdQueryReady(UpgradeTarget::Kbmc)), 1);
+}
+
+TEST(SimUpgrade, KeyChunksNeedAnOpenTransferAndProgressCountsOnlyWhatArrived) {
+    auto state = Keyboard();
+    SimUpgradeProbe p(state);
+    EXPECT_EQ(p.Chunk(0), std::nullopt);  // no transfer open
+    EXPECT_EQ(p.Ask(CmdQueryReady(UpgradeTarget::KeyModule)), 1);
+    // The whole image but one chunk of the application area, another one sent twice.
+    for (uint16_t a = 0; a < kFwKeySize; a += 32) {
+        if (a != 4096) {
+            EXPECT_EQ(p.Chunk(a), 1) << a;
+        }
+    }
+    EXPECT_EQ(p.Chunk(4128), 1);
+    p.Ask(CmdKeyUpgradeStart());
+    EXPECT_EQ(p.Chunk(4096), std::nullopt);  // the transfer closed with 0x10
+    EXPECT_EQ(p.Ask(CmdQueryReady(UpgradeTarget::KeyModule)), std::nullopt);  // busy
+    std::vector<uint16_t> words;
+    for (int q = 0; q < 5; ++q) {
+        words.push_back(p.KeyProgress());
+    }
+    EXPECT_EQ(words, (std::vector<uint16_t>{2560, 4864, 7136, 7136, 7136}));
+    for (const auto& m : p.kb.State().modules) {
+        if (m) {
+            EXPECT_NE(m->verHi << 8 | m->verLo, 1 << 8 | 9);  // never programmed
+        }
+    }
+}
+
+// The session side of the deaf restart: a controller that takes longer than the
+// session's fixed wait is asked again until it is ready.
+TEST(SessionUpgradeKbmc, ControllerSlowerToRestartThanTheFixedWaitIsAskedAgain) {
+    auto state = Keyboard();
+    state.restartMs = 9000;  // 90 ms on the test clock, against the session's 22 ms
+    Rig rig(state);
+    test::LogCapture log;
+    const Outcome run = Upgrade(rig, true);
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.error, 0);
+    EXPECT_EQ(rig.Flash(), rig.Image(kFwKbmcOffset, kFwKbmcSize));
 }
 
 TEST(SimUpgrade, UpgradeFieldsRoundTripThroughJson) {
