@@ -404,21 +404,39 @@ void CCCDev::TxThread(Worker& self) {
     }
 }
 
+// Lets the sending thread write what is queued before it is stopped; a keyboard that is
+// gone or a loaded machine gets a bounded wait.
+void CCCDev::DrainTx() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    while (tx_.Running() && !TransportGone() && std::chrono::steady_clock::now() < until) {
+        {
+            std::lock_guard lock(ringLock_);
+            if (m_nTxHead == m_nTxTail) {
+                return;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 int CCCDev::Close() {
     channel_.Release();
     jobs_->Shutdown();
     // An upgrade must not go on talking to a keyboard that is being let go.
     Stop(kbmcUpgrade_);
     Stop(keyUpgrade_);
+    // The scan goes first: a pass ending later would tell the keyboard again that the
+    // host shows it, after the goodbye below.
+    PauseScan();
+    Pause(30);
+    StopScanThread();
     SendCmd(CmdHostActive(false));
     Pause(50);
     if (const DeviceTableRow* row = RowOfKind(m_nKbdKind); row && row->needsEnableReport) {
         EnableKbmc(0);
         Pause(50);
     }
-    PauseScan();
-    Pause(30);
-    StopScanThread();
+    DrainTx();
     StopRx();
     StopTx();
     Reset();

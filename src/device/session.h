@@ -339,6 +339,7 @@ private:
 
     void Start(Worker& worker, void (CCCDev::*body)(Worker&));
     void Stop(Worker& worker);
+    void DrainTx();
     void TxThread(Worker& self);
     void RxThread(Worker& self);
     void ScanThread(Worker& self);

@@ -103,6 +103,10 @@ std::vector<SimPayload> SimKeyboard::Handle(std::span<const uint8_t> payload) {
     }
     SimPayload cmd{};
     std::copy_n(payload.begin(), std::min(payload.size(), cmd.size()), cmd.begin());
+    if (heard_.size() == kHeardCommands) {
+        heard_.pop_front();
+    }
+    heard_.push_back(cmd);
     const auto reply = Answer(cmd);
     if (!reply) {
         return {};

@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <random>
 #include <span>
@@ -48,6 +49,9 @@ public:
     // reaches its command handler and is counted in IgnoredReports.
     std::vector<SimPayload> HandleReport(std::span<const uint8_t> report);
     uint64_t IgnoredReports() const { return ignoredReports_; }
+    // The last commands the controller heard, oldest first (at most kHeardCommands).
+    static constexpr size_t kHeardCommands = 32;
+    std::vector<SimPayload> Heard() const { return {heard_.begin(), heard_.end()}; }
 
     // Unrequested reports. Each changes the keyboard as the event says and returns the
     // report the controller sends, or nothing when the event cannot happen.
@@ -128,6 +132,7 @@ private:
     bool changed_ = false;
     uint64_t repliesSent_ = 0;
     uint64_t ignoredReports_ = 0;
+    std::deque<SimPayload> heard_;
     double pauseScale_ = 1.0;
 
     // Firmware upgrade (sim_upgrade.cpp).

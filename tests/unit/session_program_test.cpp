@@ -226,6 +226,48 @@ TEST_F(SessionProgramTest, LayerRelayRepacksTheEvent) {
     EXPECT_EQ(s[1], (std::vector<uint8_t>{0x46, 1, 3, 2, 5, 0xD2, 0x00, 0}));
 }
 
+// Blinking shows the user which key is meant; keys that cannot show it are left alone.
+// Stopping puts back the key's colour, or the steady red of a key waiting for a value.
+TEST_F(SessionProgramTest, BlinkAndStopBlinkByTheKeyState) {
+    const auto info = [&](int slot, uint8_t mac, uint8_t hid0) {
+        std::array<uint8_t, 64> r{0x05, static_cast<uint8_t>(slot),     1,   2,
+                                  3,    static_cast<uint8_t>(slot + 1), mac, hid0};
+        dev.Dispatch(r);
+    };
+    info(1, 0x11, 0x04);                 // assigned
+    info(2, 0x12, 0x00);                 // waiting for its value
+    info(3, 0x13 | 0x80, 0x04);          // module in its bootloader
+    const uint32_t colour = 0x00306090;  // blue 0x30, green 0x60, red 0x90
+    for (const int slot : {0, 1, 2, 3, 90, -1}) {
+        dev.BlinkKey(slot, colour);
+        dev.StopBlinkKey(slot, colour);
+    }
+    EXPECT_EQ(Taken(), (Sent{{0x2A, 1, 3, 0x9, 0x6, 0x3},
+                             {0x2A, 1, 2, 0x9, 0x6, 0x3},
+                             {0x2A, 2, 3, 0x9, 0x6, 0x3},
+                             {0x2A, 2, 1, 0xF, 0x0, 0x0}}));
+}
+
+// The window asks for the summary again: the counts of the last pass while the scan is
+// idle, "scanning" while it is not.
+TEST_F(SessionProgramTest, RefreshSummaryTellsTheScanStateAndTheLastCounts) {
+    SessionTestAccess::SetScanState(dev, kScanIdle);
+    dev.RefreshSummary();
+    SessionTestAccess::SetKeyTotal(dev, 7);
+    dev.RefreshSummary();
+    SessionTestAccess::SetScanState(dev, kScanOnePassDone);
+    dev.RefreshSummary();
+    const auto notes = rec.Of(UM_INFO_DLG_SUMMARY_CHANGE);
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(UnpackSummaryState(notes[0].wParam).state, kSummaryNoKeys);
+    EXPECT_EQ(notes[0].lParam, 0u);
+    EXPECT_EQ(UnpackSummaryState(notes[1].wParam).state, kSummaryKeysFound);
+    EXPECT_EQ(UnpackCounts(notes[1].lParam).total, 7);
+    EXPECT_EQ(UnpackSummaryState(notes[2].wParam).state, kSummaryScanning);
+    EXPECT_EQ(notes[2].lParam, 0u);
+    EXPECT_TRUE(Taken().empty());  // nothing goes to the keyboard
+}
+
 TEST(KeyAssign, FlagByteFollowsTheValue) {
     EXPECT_EQ(UpdatedKeyFlag(0x00, 0x04, 0), 0x01);  // a key on layer 0
     EXPECT_EQ(UpdatedKeyFlag(0x00, 0x04, 2), 0x04);

@@ -13,6 +13,7 @@
 #include "log_capture.h"
 #include "notify_recorder.h"
 #include "protocol/commands.h"
+#include "protocol/enable_report.h"
 #include "session_test_access.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_init.h"
@@ -447,6 +448,44 @@ TEST(SessionLifecycle, PauseScanOnTheOwnerThreadReturnsAfterThePassHasEnded) {
         started += UnpackSummaryState(n.wParam).state == kSummaryScanning ? 1 : 0;
     }
     EXPECT_EQ(rig.rec.Count(UM_INFO_DLG_UPDATE_ALL_KEY_DISPLAY), started);
+}
+
+// Close says goodbye last: the host no longer shows the keyboard (0x3A 0), and a kind
+// that needs the enable report is disabled again. A scan pass that was running when
+// Close came does not tell the keyboard afterwards that the host shows it.
+TEST(SessionLifecycle, CloseEndsWithHostInactiveAndTheDisableReport) {
+    for (const int row : {0, 2}) {
+        Rig rig(Keyboard(30, row));
+        rig.Attach();
+        ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
+        rig.dev.SetHostView(true);
+        rig.dev.RequestScan();
+        ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_DLG_SUMMARY_CHANGE, 5));  // a third pass runs
+        rig.dev.Close();
+
+        std::vector<sim::SimPayload> heard;
+        std::array<uint8_t, 8> key{};
+        std::optional<bool> enabled;
+        rig.backend.WithKeyboard(0, [&](sim::SimKeyboard& k) {
+            heard = k.Heard();
+            key = k.CipherKey();
+            enabled = k.Enabled();
+        });
+        const auto hostActive =
+            std::find_if(heard.rbegin(), heard.rend(), [](const auto& c) { return c[0] == 0x3A; });
+        ASSERT_NE(hostActive, heard.rend()) << row;
+        EXPECT_EQ((*hostActive)[1], 0) << row;
+        if (row == 2) {
+            // Kind 3: the disable report follows, under the key the keyboard handed out.
+            ASSERT_EQ(hostActive, heard.rbegin() + 1) << row;
+            EXPECT_EQ(heard.back()[0], 0x48);
+            EXPECT_EQ(CheckEnableKbmc(heard.back(), key), false);
+            EXPECT_EQ(enabled, false);
+        } else {
+            EXPECT_EQ(hostActive, heard.rbegin()) << row;
+            EXPECT_FALSE(enabled.has_value());
+        }
+    }
 }
 
 TEST(SessionLifecycle, CloseReleasesAWorkerBlockedOnTheOwnerThread) {
