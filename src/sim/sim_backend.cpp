@@ -1,5 +1,7 @@
 #include "sim/sim_backend.h"
 
+#include "sim/sim_merge.h"
+
 #include <glog/logging.h>
 
 #include <algorithm>
@@ -18,6 +20,8 @@ using Clock = std::chrono::steady_clock;
 // What the kernel buffers per open hidraw node before it drops the oldest report.
 constexpr size_t kInboxCapacity = 64;
 constexpr auto kListenerWaitLimit = std::chrono::seconds(5);
+// Changes that come close together reach the file in one write.
+constexpr auto kSaveDelay = std::chrono::milliseconds(50);
 
 std::string NodePath(int number) {
     return "/dev/sim/hidraw" + std::to_string(number);
@@ -173,7 +177,7 @@ struct SimBackend::Core {
             }
         }
         DeliverHotplug();
-        SaveBound();
+        MarkDirty();
     }
 
     std::vector<SimFileKeyboard> Snapshot() const {
@@ -183,9 +187,9 @@ struct SimBackend::Core {
             const auto& slot = slots[static_cast<size_t>(i)];
             if (slot.device) {
                 std::lock_guard deviceLock(slot.device->mu);
-                out.push_back({i, true, slot.device->keyboard.State()});
+                out.push_back({i, true, slot.device->keyboard.State(), {}});
             } else if (slot.kept) {
-                out.push_back({i, false, *slot.kept});
+                out.push_back({i, false, *slot.kept, {}});
             }
         }
         return out;
@@ -193,22 +197,185 @@ struct SimBackend::Core {
 
     SimFileError Save(const std::filesystem::path& path, std::string* error) {
         std::lock_guard fileLock(fileMu);
-        return WriteSimFile(path, Snapshot(), error);
+        SimFileLock lock(path);
+        if (!lock.Locked()) {
+            if (error) {
+                *error = lock.Error();
+            }
+            return SimFileError::Busy;
+        }
+        const auto keyboards = Snapshot();
+        const auto result = WriteSimFile(path, keyboards, error);
+        if (result == SimFileError::None) {
+            base = ToSlots(keyboards);
+        }
+        return result;
     }
 
-    void SaveBound() {
-        std::filesystem::path path;
+    // A change to keep: the writer saves it shortly.
+    void MarkDirty() {
         {
             std::lock_guard lock(mu);
-            path = boundPath;
+            if (boundPath.empty()) {
+                return;
+            }
         }
-        if (path.empty()) {
-            return;
+        {
+            std::lock_guard lock(writerMu);
+            dirty = true;
         }
-        std::string error;
-        if (Save(path, &error) != SimFileError::None) {
-            LOG(WARNING) << "Simulated keyboards not saved: " << error;
+        writerCv.notify_all();
+    }
+
+    // Merges this program's keyboards with the file (read under its lock): what another
+    // program changed comes in (plugging, modules inserted or removed, key presses as the
+    // keyboard's own reports, everything else quietly), what this one changed goes out.
+    SimFileError Sync(std::string* error) {
+        SimFileError result = SimFileError::None;
+        {
+            std::lock_guard fileLock(fileMu);
+            std::filesystem::path path;
+            {
+                std::lock_guard lock(mu);
+                path = boundPath;
+            }
+            if (path.empty()) {
+                return SimFileError::None;
+            }
+            SimFileLock lock(path);
+            if (!lock.Locked()) {
+                if (error) {
+                    *error = lock.Error();
+                }
+                return SimFileError::Busy;
+            }
+            std::vector<SimFileKeyboard> read;
+            SimFileSlots theirs = base;
+            result = ReadSimFile(path, read, error);
+            if (result == SimFileError::None) {
+                theirs = ToSlots(read);
+            } else if (result != SimFileError::NotFound) {
+                // Never overwrite a file that someone is editing by hand.
+                return result;
+            }
+            SimFileSlots merged;
+            {
+                std::lock_guard lock(mu);
+                for (size_t i = 0; i < slots.size(); ++i) {
+                    merged[i] = MergeInto(slots[i], static_cast<int>(i), theirs[i]);
+                }
+            }
+            result = SimFileError::None;
+            if (merged != theirs) {
+                result = WriteSimFile(path, FromSlots(merged), error);
+            }
+            base = result == SimFileError::None ? merged : theirs;
         }
+        DeliverHotplug();
+        return result;
+    }
+
+    // Caller holds fileMu and mu. Merges one index and makes the live keyboard what the
+    // merge says.
+    SimFileSlot MergeInto(Slot& slot, int index, const SimFileSlot& theirs) {
+        const SimFileSlot& was = base[static_cast<size_t>(index)];
+        const std::vector<SimKeyPress> presses = was ? was->presses : std::vector<SimKeyPress>{};
+        if (slot.device) {
+            std::unique_lock deviceLock(slot.device->mu);
+            const SimFileSlot ours =
+                SimFileKeyboard{index, true, slot.device->keyboard.State(), presses};
+            SimFileSlot merged = MergeSimKeyboard(was, ours, theirs);
+            if (merged && merged->attached) {
+                Apply(*slot.device, ours->state, *merged, was ? LastPressSeq(*was) : 0);
+                return merged;
+            }
+            deviceLock.unlock();
+            Unplug(slot);
+            slot.kept.reset();
+            if (merged) {
+                slot.kept = merged->state;
+            }
+            return merged;
+        }
+        SimFileSlot ours;
+        if (slot.kept) {
+            ours = SimFileKeyboard{index, false, *slot.kept, presses};
+        }
+        SimFileSlot merged = MergeSimKeyboard(was, ours, theirs);
+        slot.kept.reset();
+        if (merged && merged->attached) {
+            Plug(slot, merged->state);
+        } else if (merged) {
+            slot.kept = merged->state;
+        }
+        return merged;
+    }
+
+    // Caller holds the device's mu.
+    static void Apply(Device& device, const SimKeyboardState& ours, const SimFileKeyboard& merged,
+                      uint32_t seenSeq) {
+        SimKeyboard& k = device.keyboard;
+        std::vector<SimPayload> reports;
+        const auto& want = merged.state.modules;
+        for (uint8_t s = 0; s < kKeySlots; ++s) {
+            if (ours.modules[s] && (!want[s] || want[s]->uid != ours.modules[s]->uid)) {
+                if (auto r = k.RemoveModule(s)) {
+                    reports.push_back(*r);
+                }
+            }
+        }
+        for (uint8_t s = 0; s < kKeySlots; ++s) {
+            if (want[s] && (!ours.modules[s] || want[s]->uid != ours.modules[s]->uid)) {
+                if (auto r = k.InsertModule(s, *want[s])) {
+                    reports.push_back(*r);
+                }
+            }
+        }
+        k.Restore(merged.state);
+        for (const SimKeyPress& p : merged.presses) {
+            if (p.seq <= seenSeq) {
+                continue;
+            }
+            // A layer key on the layer the keyboard is on reports as one.
+            const auto& m = want[p.slot];
+            const uint8_t hid = m ? m->hid[p.layer & 3] : 0;
+            const uint8_t layerKey = hid >= 0xD0 && hid <= 0xDF ? hid : 0;
+            if (auto down = k.KeyDown(p.slot, layerKey, false)) {
+                reports.push_back(*down);
+            }
+            if (auto up = k.KeyUp(p.slot, layerKey, p.layer)) {
+                reports.push_back(*up);
+            }
+        }
+        k.TakeChanged();
+        device.Deliver(reports);
+    }
+
+    // Saves a little after the last change, until told to stop.
+    void WriterLoop() {
+        std::unique_lock lock(writerMu);
+        for (;;) {
+            writerCv.wait(lock, [this] { return dirty || stopWriter; });
+            if (stopWriter) {
+                return;
+            }
+            writerCv.wait_for(lock, kSaveDelay, [this] { return stopWriter; });
+            if (stopWriter) {
+                return;
+            }
+            dirty = false;
+            lock.unlock();
+            std::string error;
+            if (Sync(&error) != SimFileError::None) {
+                LOG(WARNING) << "Simulated keyboards not saved: " << error;
+            }
+            lock.lock();
+        }
+    }
+
+    bool TakeDirty() {
+        std::lock_guard lock(writerMu);
+        return std::exchange(dirty, false);
     }
 
     mutable std::mutex mu;
@@ -219,8 +386,16 @@ struct SimBackend::Core {
     std::thread::id deliveringThread;
     std::condition_variable delivered;
     std::filesystem::path boundPath;
+
     std::mutex fileMu;
     double pauseScale = 1.0;  // guarded by mu
+
+    SimFileSlots base;  // the file as this program last read or wrote it; under fileMu
+
+    std::mutex writerMu;
+    std::condition_variable writerCv;
+    bool dirty = false;
+    bool stopWriter = false;
 };
 
 namespace {
@@ -296,7 +471,7 @@ public:
             // Unplugging takes the backend's lock before the device's, so not in there.
             core_->Vanish(device_);
         } else if (changed) {
-            core_->SaveBound();
+            core_->MarkDirty();
         }
         return static_cast<int>(size);
     }
@@ -312,10 +487,19 @@ private:
 
 }  // namespace
 
-SimBackend::SimBackend() : core_(std::make_shared<Core>()) {}
+SimBackend::SimBackend() : core_(std::make_shared<Core>()) {
+    writer_ = std::thread([core = core_] { core->WriterLoop(); });
+}
 
 SimBackend::~SimBackend() {
     SetHotplugListener(nullptr);
+    {
+        std::lock_guard lock(core_->writerMu);
+        core_->stopWriter = true;
+    }
+    core_->writerCv.notify_all();
+    writer_.join();
+    Flush();
     std::lock_guard lock(core_->mu);
     for (auto& slot : core_->slots) {
         core_->Unplug(slot);
@@ -393,7 +577,7 @@ bool SimBackend::Attach(int index, SimKeyboardState state) {
         core_->Plug(slot, std::move(state));
     }
     core_->DeliverHotplug();
-    core_->SaveBound();
+    core_->MarkDirty();
     return true;
 }
 
@@ -421,7 +605,7 @@ bool SimBackend::Attach(int index) {
         core_->Plug(slot, std::move(*slot.kept));
     }
     core_->DeliverHotplug();
-    core_->SaveBound();
+    core_->MarkDirty();
     return true;
 }
 
@@ -438,7 +622,7 @@ bool SimBackend::Detach(int index) {
         core_->Unplug(slot);
     }
     core_->DeliverHotplug();
-    core_->SaveBound();
+    core_->MarkDirty();
     return true;
 }
 
@@ -479,7 +663,7 @@ bool SimBackend::WithKeyboard(int index, const std::function<void(SimKeyboard&)>
         changed = device->keyboard.TakeChanged();
     }
     if (changed) {
-        core_->SaveBound();
+        core_->MarkDirty();
     }
     return true;
 }
@@ -504,7 +688,7 @@ bool SimBackend::Inject(int index,
         changed = device->keyboard.TakeChanged();
     }
     if (changed) {
-        core_->SaveBound();
+        core_->MarkDirty();
     }
     return sent;
 }
@@ -583,6 +767,11 @@ SimFileError SimBackend::LoadSimFile(const std::filesystem::path& path, std::str
         }
         core_->boundPath = path;
     }
+    {
+        std::lock_guard fileLock(core_->fileMu);
+        core_->base = ToSlots(keyboards);
+    }
+    core_->TakeDirty();
     core_->DeliverHotplug();
     return SimFileError::None;
 }
@@ -592,8 +781,26 @@ SimFileError SimBackend::SaveSimFile(const std::filesystem::path& path, std::str
 }
 
 void SimBackend::BindSimFile(std::filesystem::path path) {
+    {
+        std::lock_guard fileLock(core_->fileMu);
+        core_->base = {};
+    }
     std::lock_guard lock(core_->mu);
     core_->boundPath = std::move(path);
+}
+
+SimFileError SimBackend::SyncFile(std::string* error) {
+    core_->TakeDirty();
+    return core_->Sync(error);
+}
+
+SimFileError SimBackend::Flush(std::string* error) {
+    return core_->TakeDirty() ? core_->Sync(error) : SimFileError::None;
+}
+
+std::filesystem::path SimBackend::BoundFile() const {
+    std::lock_guard lock(core_->mu);
+    return core_->boundPath;
 }
 
 }  // namespace tavrik::sim

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hid/hid_backend.h"
@@ -78,17 +79,27 @@ public:
     // another thread, so the old listener may be destroyed afterwards.
     void SetHotplugListener(SimHotplugListener listener);
 
-    // Replaces every keyboard with those of the file and saves back to it after each
-    // change from then on.
+    // Replaces every keyboard with those of the file and keeps the file from then on:
+    // a change is saved within about 50 ms by a thread of the backend, merged with what
+    // other programs wrote meanwhile (see sim_merge.h), under the file's lock.
     SimFileError LoadSimFile(const std::filesystem::path& path, std::string* error = nullptr);
+    // Writes every keyboard to `path` as it is now.
     SimFileError SaveSimFile(const std::filesystem::path& path, std::string* error = nullptr);
-    // Saves to `path` after each change; an empty path stops that.
+    // Keeps `path` from now on as LoadSimFile does, without reading it first; an empty
+    // path stops that.
     void BindSimFile(std::filesystem::path path);
+    std::filesystem::path BoundFile() const;
+    // Takes in what another program changed in the kept file now (hot-plug, module and
+    // key reports follow on this thread) and saves what this one changed.
+    SimFileError SyncFile(std::string* error = nullptr);
+    // Saves a pending change now rather than shortly. The destructor does so as well.
+    SimFileError Flush(std::string* error = nullptr);
 
     struct Core;
 
 private:
     std::shared_ptr<Core> core_;
+    std::thread writer_;
 };
 
 }  // namespace tavrik::sim

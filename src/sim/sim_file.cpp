@@ -1,10 +1,18 @@
 #include "sim/sim_file.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <system_error>
+#include <thread>
 
 #include "platform/atomic_file.h"
 
@@ -20,6 +28,32 @@ void SetError(std::string* error, std::string text) {
     if (error) {
         *error = std::move(text);
     }
+}
+
+bool ParsePresses(const json& list, std::vector<SimKeyPress>& out) {
+    if (!list.is_array() || list.size() > kSimMaxPresses) {
+        return false;
+    }
+    for (const json& p : list) {
+        if (!p.is_object()) {
+            return false;
+        }
+        const auto seq = p.find("seq");
+        const auto slot = p.find("slot");
+        const auto layer = p.find("layer");
+        if (seq == p.end() || !seq->is_number_unsigned() || *seq > 0xFFFFFFFFu || slot == p.end() ||
+            !slot->is_number_unsigned() || *slot >= kKeySlots ||
+            (layer != p.end() && (!layer->is_number_unsigned() || *layer > 3))) {
+            return false;
+        }
+        SimKeyPress press{seq->get<uint32_t>(), slot->get<uint8_t>(),
+                          layer == p.end() ? uint8_t{0} : layer->get<uint8_t>()};
+        if (!out.empty() && press.seq <= out.back().seq) {
+            return false;
+        }
+        out.push_back(press);
+    }
+    return true;
 }
 
 std::optional<std::vector<SimFileKeyboard>> ParseKeyboards(const json& root, std::string* error) {
@@ -69,6 +103,14 @@ std::optional<std::vector<SimFileKeyboard>> ParseKeyboards(const json& root, std
             }
             k.attached = it->get<bool>();
         }
+        if (const auto it = entry.find("presses"); it != entry.end()) {
+            if (!ParsePresses(*it, k.presses)) {
+                SetError(error, where +
+                                    ".presses: expected at most 16 {seq, slot 0..89, layer 0..3}, "
+                                    "seq rising");
+                return std::nullopt;
+            }
+        }
         if (taken[static_cast<size_t>(k.index)]) {
             SetError(error, where + ".index: " + std::to_string(k.index) + " is used twice");
             return std::nullopt;
@@ -97,6 +139,13 @@ std::string FormatSimFile(const std::vector<SimFileKeyboard>& keyboards) {
         json entry = SimKeyboardStateToJson(k.state);
         entry["index"] = k.index;
         entry["attached"] = k.attached;
+        if (!k.presses.empty()) {
+            json presses = json::array();
+            for (const auto& p : k.presses) {
+                presses.push_back({{"seq", p.seq}, {"slot", p.slot}, {"layer", p.layer}});
+            }
+            entry["presses"] = std::move(presses);
+        }
         list.push_back(std::move(entry));
     }
     const json root = {{"format", kSimFileFormat}, {"keyboards", std::move(list)}};
@@ -106,9 +155,14 @@ std::string FormatSimFile(const std::vector<SimFileKeyboard>& keyboards) {
 SimFileError ReadSimFile(const std::filesystem::path& path, std::vector<SimFileKeyboard>& out,
                          std::string* error) {
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
+    const auto status = std::filesystem::status(path, ec);
+    if (!std::filesystem::exists(status)) {
         SetError(error, path.string() + ": no such file");
         return SimFileError::NotFound;
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        SetError(error, path.string() + ": not a regular file");
+        return SimFileError::Unreadable;
     }
     const auto size = std::filesystem::file_size(path, ec);
     if (ec || size > kMaxFileSize) {
@@ -134,10 +188,71 @@ SimFileError ReadSimFile(const std::filesystem::path& path, std::vector<SimFileK
 
 SimFileError WriteSimFile(const std::filesystem::path& path,
                           const std::vector<SimFileKeyboard>& keyboards, std::string* error) {
-    if (!WriteFileAtomically(path, FormatSimFile(keyboards), error)) {
+    std::string why;
+    FileWriteFailure failure = FileWriteFailure::None;
+    // Programs read the file back, so a stream in its place is refused, not written into.
+    auto file = AtomicFile::Open(path, &why, &failure, StreamTargets::Refuse);
+    if (!file || !file->Write(FormatSimFile(keyboards), &why) || !file->Commit(&why)) {
+        SetError(error, why);
         return SimFileError::WriteFailed;
     }
     return SimFileError::None;
+}
+
+uint32_t LastPressSeq(const SimFileKeyboard& keyboard) {
+    return keyboard.presses.empty() ? 0 : keyboard.presses.back().seq;
+}
+
+SimFileLock::SimFileLock(const std::filesystem::path& file, int limitMs) {
+    std::filesystem::path lockPath = file;
+    lockPath += ".lock";
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error_ = lockPath.string() + ": " + (fd < 0 ? std::strerror(errno) : "not a regular file");
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return;
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= until) {
+            error_ = lockPath.string() + (errno == EWOULDBLOCK
+                                              ? ": held by another program for too long"
+                                              : std::string(": ") + std::strerror(errno));
+            ::close(fd);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    fd_ = fd;
+}
+
+SimFileLock::~SimFileLock() {
+    if (fd_ >= 0) {
+        ::flock(fd_, LOCK_UN);
+        ::close(fd_);
+    }
+}
+
+SimFileError EditSimFile(
+    const std::filesystem::path& path,
+    const std::function<bool(std::vector<SimFileKeyboard>&, std::string*)>& change,
+    std::string* error) {
+    SimFileLock lock(path);
+    if (!lock.Locked()) {
+        SetError(error, lock.Error());
+        return SimFileError::Busy;
+    }
+    std::vector<SimFileKeyboard> keyboards;
+    if (const auto read = ReadSimFile(path, keyboards, error); read != SimFileError::None) {
+        return read;
+    }
+    if (!change(keyboards, error)) {
+        return SimFileError::Refused;
+    }
+    return WriteSimFile(path, keyboards, error);
 }
 
 }  // namespace tavrik::sim

@@ -10,6 +10,7 @@
 #include <optional>
 #include <random>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "protocol/protocol.h"
@@ -70,6 +71,9 @@ public:
     void PowerCycle();
 
     const SimKeyboardState& State() const { return state_; }
+    // Takes what another program stored in the keyboard, quietly: no report, no change
+    // to save. What lives only while powered (key, blinking, upgrade) stays.
+    void Restore(SimKeyboardState state) { state_ = std::move(state); }
     void SetFaults(const SimFaults& faults);
     void SetLatencyMs(int ms);
     // Multiplies the controller's restart time (restartMs), so tests and demos on a fast

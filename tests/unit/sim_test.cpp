@@ -617,8 +617,11 @@ TEST(SimBackendTest, FileIsSavedAfterHostChangesAndLoadsBack) {
     EXPECT_EQ(third.StateOf(1)->modules[0]->colour, FromRgb4(Rgb4{2, 4, 6}));
     EXPECT_FALSE(third.IsAttached(3));
     EXPECT_EQ(third.StateOf(3)->serial, "UNPLUGGED");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1)
-        << "no temporary file left behind";
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const auto name = entry.path().filename().string();
+        EXPECT_TRUE(name == "keyboards.json" || name == "keyboards.json.lock")
+            << name << ": no temporary file left behind";
+    }
 
     std::ofstream(dir / "bad.json") << "{\"keyboards\": [{\"row\": 9}]}";
     EXPECT_EQ(third.LoadSimFile(dir / "bad.json", &error), SimFileError::Malformed);
