@@ -6,9 +6,8 @@
 #include <ctime>
 #include <thread>
 
+#include "device/keyboard_hub.h"
 #include "device/session.h"
-#include "hid/ccusb.h"
-#include "hid/known_devices.h"
 #include "keys/keycodes.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_init.h"
@@ -21,37 +20,43 @@ public:
     void Notify(uint32_t, uint32_t, uint32_t) override {}
 };
 
+// A keyboard of `keys` modules attached through the hub, pauses cut to nothing.
+std::unique_ptr<KeyboardHub> AttachedHub(NotifyTarget& target, const sim::SimKeyboardState& kb) {
+    auto backend = std::make_unique<sim::SimBackend>();
+    backend->Attach(0, kb);
+    HubOptions options;
+    options.scanOnAttach = false;
+    options.simPauseScale = 0.0;
+    auto hub = std::make_unique<KeyboardHub>(std::move(backend), target, options);
+    hub->AttachPresent();
+    return hub;
+}
+
 struct Attached {
-    sim::SimBackend backend;
-    KnownDevices known;
-    CCUSB usb{backend, known};
     NullTarget target;
-    CCCDev dev{0, &target};
+    sim::SimKeyboardState keyboard;
+    std::unique_ptr<KeyboardHub> hub;
+    CCCDev& dev;
     int roundTrips = 0;
 
-    Attached(int keys, int latencyMs) {
-        auto state = *sim::MakeInitialState(keys, 0, 1, 50, 3);
-        state.latencyMs = latencyMs;
+    Attached(int keys, int latencyMs)
+        : keyboard(Keyboard(keys, latencyMs)),
+          hub(AttachedHub(target, keyboard)),
+          dev(hub->Session(0)) {
         // Round trips of one pass: the version query, one scan per slot, and colour and
         // version for assigned modules, version for waiting ones.
         roundTrips = 1 + static_cast<int>(kKeySlots);
-        for (const auto& m : state.modules) {
+        for (const auto& m : keyboard.modules) {
             if (m && m->stage == 'A') {
                 roundTrips += (m->hid[0] == 0 || m->hid[0] == 0xFF) ? 1 : 2;
             }
         }
-        backend.Attach(0, state);
-        usb.FindDevice();
-        usb.OpenReadWrite();
-        dev.SetTransport(&usb);
-        dev.Clock().SetPauseScale(0.0);
-        dev.StartRx();
-        dev.StartTx();
         dev.StartScanThread();
     }
-    ~Attached() {
-        dev.Close();
-        usb.CloseDevice();
+    static sim::SimKeyboardState Keyboard(int keys, int latencyMs) {
+        auto state = *sim::MakeInitialState(keys, 0, 1, 50, 3);
+        state.latencyMs = latencyMs;
+        return state;
     }
     void WaitPasses(int passes) {
         while (dev.Snapshot().scanPasses < passes) {

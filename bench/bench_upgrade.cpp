@@ -6,9 +6,8 @@
 #include <thread>
 
 #include "../tests/unit/session_test_access.h"
+#include "device/keyboard_hub.h"
 #include "device/session.h"
-#include "hid/ccusb.h"
-#include "hid/known_devices.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_init.h"
 
@@ -33,18 +32,15 @@ void BM_KeyUpgradeTransfer(benchmark::State& state) {
     const int latencyMs = static_cast<int>(state.range(0));
     auto keyboard = *sim::MakeInitialState(44, 0, 1, 50, 3);
     keyboard.latencyMs = latencyMs;
-    sim::SimBackend backend;
-    backend.Attach(0, keyboard);
-    KnownDevices known;
-    CCUSB usb(backend, known);
+    auto backend = std::make_unique<sim::SimBackend>();
+    backend->Attach(0, keyboard);
     NullTarget target;
-    CCCDev dev(0, &target);
-    usb.FindDevice();
-    usb.OpenReadWrite();
-    dev.SetTransport(&usb);
-    dev.Clock().SetPauseScale(0.0);  // only the round trips are left
-    dev.StartRx();
-    dev.StartTx();
+    HubOptions options;
+    options.scanOnAttach = false;
+    options.simPauseScale = 0.0;  // only the round trips are left
+    KeyboardHub hub(std::move(backend), target, options);
+    hub.AttachPresent();
+    CCCDev& dev = hub.Session(0);
 
     // Any bytes will do: the simulated modules take whatever they are sent.
     const FirmwareImagePtr image = std::make_shared<const FirmwareImage>();
@@ -72,8 +68,6 @@ void BM_KeyUpgradeTransfer(benchmark::State& state) {
     const double boundMs = kKeyChunks * static_cast<double>(latencyMs);
     state.counters["bound_ms"] = boundMs;
     state.counters["ratio"] = total * 1000.0 / static_cast<double>(state.iterations()) / boundMs;
-    dev.Close();
-    usb.CloseDevice();
 }
 BENCHMARK(BM_KeyUpgradeTransfer)
     ->Arg(1)

@@ -13,6 +13,8 @@ std::filesystem::path DataFolder();
 // Files in the data folder.
 inline constexpr const char* kSettingsFileName = "ccsetup.ini";
 inline constexpr const char* kLogFileName = "TavrikDebug.log";
+// The simulated keyboards of `--simulate` without a FILE.
+inline constexpr const char* kSimFileName = "simulated-keyboards.json";
 
 // The running executable's full path; empty if the system cannot tell.
 std::filesystem::path ExePath();

@@ -4,12 +4,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 
-#include "app/paths.h"
-#include "hid/hidapi_backend.h"
 #include "sim/sim_backend.h"
-#include "sim/sim_init.h"
 
 namespace tavrik::cli {
 
@@ -45,110 +41,64 @@ bool CliNotifyTarget::WaitFor(uint32_t code, int count, int limitMs,
     return true;
 }
 
-std::string Keyboards::DefaultSimFile() {
-    return (DataFolder() / "simulated-keyboards.json").string();
+std::string Keyboards::SimFile(const Context& ctx) {
+    return ctx.global.simFile.empty() ? KeyboardHub::DefaultSimFile().string() : ctx.global.simFile;
 }
-
-namespace {
-
-// Simulated keyboards and their sessions share one faster clock: the controller's
-// restarts shrink with the session's pauses.
-std::optional<double> SimPauseScale() {
-    if (const char* scale = std::getenv("TAVRIK_SIM_PAUSE_SCALE")) {
-        return std::clamp(std::atof(scale), 0.0, 1.0);
-    }
-    return std::nullopt;
-}
-
-}  // namespace
 
 std::unique_ptr<Keyboards> Keyboards::Open(Context& ctx, int& status) {
-    std::unique_ptr<Keyboards> kb(new Keyboards());
+    std::unique_ptr<HidBackend> backend;
     if (ctx.global.simulate) {
-        auto sim = std::make_unique<sim::SimBackend>();
-        if (const auto scale = SimPauseScale()) {
-            sim->SetPauseScale(*scale);
-        }
-        const std::string path = ctx.global.simFile.empty() ? DefaultSimFile() : ctx.global.simFile;
+        const std::string path = SimFile(ctx);
         std::string error;
-        std::error_code ec;
-        if (ctx.global.simFile.empty() && !std::filesystem::exists(path, ec)) {
-            // First use: a keyboard to try things on.
-            std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-            sim->Attach(0, *sim::MakeInitialState(60, 2, 1, 40, 1));
-            if (sim->SaveSimFile(path, &error) != sim::SimFileError::None) {
-                ctx.err << "tavrikctl: cannot create the simulator file '" << path << "': " << error
-                        << "\n";
-                status = kExitFailed;
-                return nullptr;
-            }
-        }
-        if (sim->LoadSimFile(path, &error) != sim::SimFileError::None) {
+        backend = KeyboardHub::SimulatedBackend(path, ctx.global.simFile.empty(), &error);
+        if (!backend) {
             ctx.err << "tavrikctl: cannot load the simulator file '" << path << "': " << error
                     << "\n";
             status = kExitFailed;
             return nullptr;
         }
-        kb->sim_ = sim.get();
-        kb->backend_ = std::move(sim);
     } else {
-        kb->backend_ = std::make_unique<HidapiBackend>();
+        backend = KeyboardHub::RealBackend();
     }
-
-    for (int i = 0; i < 4; ++i) {
-        auto slot = std::make_unique<Slot>();
-        slot->usb = std::make_unique<CCUSB>(*kb->backend_, kb->known_);
-        slot->usb->m_nDevIdx = i;
-        slot->usb->m_bLogOn = ctx.global.verbose ? 1 : 0;
-        if (slot->usb->FindDevice() != 1) {
-            if (i == 0) {
-                for (const auto& node : slot->usb->DeniedPaths()) {
-                    ctx.err << "tavrikctl: " << node
-                            << " is a keyboard, but this user may not open it (permission "
-                               "denied).\nInstall the udev rule: sudo cp "
-                               "packaging/udev/70-tavrik.rules /etc/udev/rules.d/ && sudo "
-                               "udevadm control --reload && sudo udevadm trigger; then plug "
-                               "the keyboard in again.\n";
-                }
-                if (!slot->usb->DeniedPaths().empty()) {
-                    status = kExitFailed;
-                    return nullptr;
-                }
-            }
-            break;
+    std::unique_ptr<Keyboards> kb(new Keyboards());
+    HubOptions options;
+    options.verbose = ctx.global.verbose;
+    options.scanOnAttach = false;
+    options.simPauseScale = KeyboardHub::SimPauseScaleFromEnv();
+    std::array<NotifyTarget*, kHubSlots> targets{};
+    for (size_t i = 0; i < targets.size(); ++i) {
+        targets[i] = &kb->events_[i];
+    }
+    kb->hub_ = std::make_unique<KeyboardHub>(std::move(backend), targets, options);
+    KeyboardHub& hub = *kb->hub_;
+    hub.AttachPresent();
+    if (hub.Count() == 0 && !hub.DeniedPaths().empty()) {
+        for (const auto& node : hub.DeniedPaths()) {
+            ctx.err << "tavrikctl: " << node
+                    << " is a keyboard, but this user may not open it (permission "
+                       "denied).\nInstall the udev rule: sudo cp "
+                       "packaging/udev/70-tavrik.rules /etc/udev/rules.d/ && sudo "
+                       "udevadm control --reload && sudo udevadm trigger; then plug "
+                       "the keyboard in again.\n";
         }
-        if (slot->usb->OpenReadWrite() != 1) {
-            ctx.err << "tavrikctl: cannot open keyboard " << i << " at " << slot->usb->m_strPath
-                    << "\n";
-            status = kExitFailed;
-            return nullptr;
-        }
-        slot->dev = std::make_unique<CCCDev>(i, &slot->events);
-        slot->dev->SetVerbose(ctx.global.verbose);
-        slot->dev->SetTransport(slot->usb.get());
-        if (kb->sim_ != nullptr) {
-            // Simulated keyboards may run on a faster clock (tests, demos).
-            if (const auto scale = SimPauseScale()) {
-                slot->dev->Clock().SetPauseScale(*scale);
-            }
-        }
-        slot->dev->StartRx();
-        slot->dev->StartTx();
-        kb->slots_.push_back(std::move(slot));
+        status = kExitFailed;
+        return nullptr;
+    }
+    if (!hub.OpenFailures().empty()) {
+        const auto& failure = hub.OpenFailures().front();
+        ctx.err << "tavrikctl: cannot open keyboard " << failure.slot << " at " << failure.path
+                << "\n";
+        status = kExitFailed;
+        return nullptr;
     }
     status = kExitOk;
     return kb;
 }
 
-Keyboards::~Keyboards() {
-    for (auto& slot : slots_) {
-        slot->dev->Close();
-        slot->usb->CloseDevice();
-    }
-}
+Keyboards::~Keyboards() = default;
 
 std::optional<int> Keyboards::Selected(Context& ctx) const {
-    if (slots_.empty()) {
+    if (Count() == 0) {
         ctx.err << "tavrikctl: no keyboard found"
                 << (ctx.global.simulate ? " in the simulator file" : "") << "\n";
         return std::nullopt;

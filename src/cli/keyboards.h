@@ -1,6 +1,7 @@
 // The keyboards a tavrikctl command works on: real ones through hidapi, or simulated
-// ones kept in a file. Each attached keyboard gets a transport and a running session,
-// as the window gives it; everything is closed again when this object goes away.
+// ones kept in a file, attached by the keyboard hub as the window attaches them (without
+// the scan, which commands start when they need it); everything is closed again when
+// this object goes away.
 #pragma once
 
 #include <array>
@@ -13,13 +14,9 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "device/keyboard_hub.h"
 #include "device/session.h"
 #include "hid/ccusb.h"
-#include "hid/known_devices.h"
-
-namespace tavrik::sim {
-class SimBackend;
-}
 
 namespace tavrik::cli {
 
@@ -47,30 +44,26 @@ public:
     // nothing, with the exit status in `status`. No keyboard at all is not a failure.
     static std::unique_ptr<Keyboards> Open(Context& ctx, int& status);
 
-    int Count() const { return static_cast<int>(slots_.size()); }
-    CCUSB& Transport(int i) { return *slots_[i]->usb; }
-    CCCDev& Session(int i) { return *slots_[i]->dev; }
-    CliNotifyTarget& Events(int i) { return slots_[i]->events; }
+    // Keyboards 0..Count()-1 are attached.
+    int Count() const { return hub_->Count(); }
+    CCUSB& Transport(int i) { return hub_->Transport(i); }
+    CCCDev& Session(int i) { return hub_->Session(i); }
+    CliNotifyTarget& Events(int i) { return events_[static_cast<size_t>(i)]; }
+    KeyboardHub& Hub() { return *hub_; }
     // The keyboard --device chose, or nothing (after telling the user) when it is absent.
     std::optional<int> Selected(Context& ctx) const;
     // Runs one scan pass on keyboard i; false (after telling the user) when the keyboard
     // did not answer or went away.
     bool ScanOnce(Context& ctx, int i);
 
-    static std::string DefaultSimFile();
+    // The simulator file of this command line: --simulate's FILE or the default one.
+    static std::string SimFile(const Context& ctx);
 
 private:
-    struct Slot {
-        CliNotifyTarget events;
-        std::unique_ptr<CCUSB> usb;
-        std::unique_ptr<CCCDev> dev;
-    };
     Keyboards() = default;
 
-    std::unique_ptr<HidBackend> backend_;
-    sim::SimBackend* sim_ = nullptr;  // backend_ when simulating
-    KnownDevices known_;
-    std::vector<std::unique_ptr<Slot>> slots_;
+    std::array<CliNotifyTarget, kHubSlots> events_;
+    std::unique_ptr<KeyboardHub> hub_;  // after events_: its sessions notify them
 };
 
 // The keyboard a command works on: every keyboard attached, the one --device chose

@@ -7,15 +7,12 @@
 #include <thread>
 
 #include "device/session.h"
-#include "hid/ccusb.h"
-#include "hid/known_devices.h"
+#include "keyboard_rig.h"
 #include "keys/keycodes.h"
 #include "log_capture.h"
-#include "notify_recorder.h"
 #include "protocol/commands.h"
 #include "protocol/enable_report.h"
 #include "session_test_access.h"
-#include "sim/sim_backend.h"
 #include "sim/sim_init.h"
 
 namespace tavrik {
@@ -23,41 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// One attached simulated keyboard with its transport and session.
-struct Rig {
-    sim::SimBackend backend;
-    KnownDevices known;
-    CCUSB usb{backend, known};
-    test::NotifyRecorder rec;
-    CCCDev dev{0, &rec};
-
-    explicit Rig(const sim::SimKeyboardState& state) {
-        backend.Attach(0, state);
-        dev.Clock().SetPauseScale(0.01);  // 2.5 s between passes becomes 25 ms
-    }
-    ~Rig() {
-        dev.Close();
-        usb.CloseDevice();
-    }
-    void Attach(bool scan = true) {
-        ASSERT_EQ(usb.FindDevice(), 1);
-        ASSERT_EQ(usb.OpenReadWrite(), 1);
-        dev.SetTransport(&usb);
-        dev.StartRx();
-        dev.StartTx();
-        if (scan) {
-            dev.RequestScan();
-            dev.StartScanThread();
-        }
-    }
-    bool WaitIdle(std::chrono::milliseconds limit = 30s) {
-        const auto until = std::chrono::steady_clock::now() + limit;
-        while (dev.IsScanBusy() && std::chrono::steady_clock::now() < until) {
-            std::this_thread::sleep_for(5ms);
-        }
-        return !dev.IsScanBusy();
-    }
-};
+using Rig = test::KeyboardRig;
 
 sim::SimKeyboardState Keyboard(int keys, int row = 0, int verHi = 1, int verLo = 50) {
     return *sim::MakeInitialState(keys, row, verHi, verLo, 7);
@@ -271,10 +234,7 @@ TEST(SessionLifecycle, PullingTheKeyboardOutMidScanNeitherHangsNorBreaksTheSlot)
     std::this_thread::sleep_for(20ms);
     rig.backend.Detach(0);
     ASSERT_TRUE(rig.WaitIdle(10s));
-    auto closed = std::async(std::launch::async, [&] {
-        rig.dev.Close();
-        rig.usb.CloseDevice();
-    });
+    auto closed = std::async(std::launch::async, [&] { rig.Detach(); });
     ASSERT_EQ(closed.wait_for(20s), std::future_status::ready);
 
     // Plugged in again, the same slot scans it in full.

@@ -14,14 +14,11 @@
 #include <vector>
 
 #include "device/session.h"
-#include "hid/ccusb.h"
-#include "hid/known_devices.h"
+#include "keyboard_rig.h"
 #include "log_capture.h"
-#include "notify_recorder.h"
 #include "protocol/commands.h"
 #include "protocol/fwimage.h"
 #include "session_test_access.h"
-#include "sim/sim_backend.h"
 #include "sim/sim_init.h"
 
 namespace tavrik {
@@ -56,46 +53,22 @@ sim::SimKeyboardState Keyboard(int verLo = 50) {
     return s;
 }
 
-struct Rig {
-    sim::SimBackend backend;
-    KnownDevices known;
-    CCUSB usb{backend, known};
-    test::NotifyRecorder rec;
-    CCCDev dev{0, &rec};
-
+struct Rig : test::KeyboardRig {
     FirmwareImagePtr image = RandomImage();
 
-    explicit Rig(const sim::SimKeyboardState& state, bool scan = true) {
-        // The controller restarts in 2 s, the session waits 2.2 s: both on one fast clock.
-        backend.SetPauseScale(kScale);
-        backend.Attach(0, state);
-        dev.Clock().SetPauseScale(kScale);
+    // The controller restarts in 2 s, the session waits 2.2 s: the hub puts both on one
+    // fast clock.
+    explicit Rig(const sim::SimKeyboardState& state, bool scan = true)
+        : KeyboardRig(state, kScale) {
         Attach(scan);
-    }
-    ~Rig() {
-        dev.Close();
-        usb.CloseDevice();
     }
     // As the upgrade window leaves it: scanned once, then the scan paused.
     void Attach(bool scan) {
-        ASSERT_EQ(usb.FindDevice(), 1);
-        ASSERT_EQ(usb.OpenReadWrite(), 1);
-        dev.SetTransport(&usb);
-        dev.StartRx();
-        dev.StartTx();
+        KeyboardRig::Attach(scan);
         if (scan) {
-            dev.RequestScan();
-            dev.StartScanThread();
             ASSERT_TRUE(rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
             dev.PauseScan();
         }
-    }
-    bool WaitIdle() {
-        const auto until = std::chrono::steady_clock::now() + 30s;
-        while (dev.IsScanBusy() && std::chrono::steady_clock::now() < until) {
-            std::this_thread::sleep_for(5ms);
-        }
-        return !dev.IsScanBusy();
     }
     template <typename T>
     T Sim(T (*get)(const sim::SimKeyboard&)) {
@@ -293,10 +266,7 @@ TEST(SessionUpgrade, KeyboardPulledOutMidUpgradeEndsItAndTheSlotWorksAgain) {
         EXPECT_EQ(run.error, 2) << kbmc;
         EXPECT_TRUE(log.HasLine("Dev 0: Keyboard gone during the upgrade"));
         EXPECT_FALSE(rig.backend.IsAttached(0));
-        auto closed = std::async(std::launch::async, [&] {
-            rig.dev.Close();
-            rig.usb.CloseDevice();
-        });
+        auto closed = std::async(std::launch::async, [&] { rig.Detach(); });
         ASSERT_EQ(closed.wait_for(20s), std::future_status::ready);
 
         // Plugged in again: a controller left in its bootloader takes the upgrade anew.

@@ -1,0 +1,265 @@
+#include "device/keyboard_hub.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+
+#include "app/paths.h"
+#include "hid/device_table.h"
+#include "hid/hidapi_backend.h"
+#include "log/log.h"
+#include "sim/sim_backend.h"
+#include "sim/sim_init.h"
+
+// The main window's log lines: attach and detach are its business.
+#define TV_HUBLOG(...) ::tavrik::LogLinef("TavrikDlg", __LINE__, __VA_ARGS__)
+
+namespace tavrik {
+
+namespace {
+
+std::array<NotifyTarget*, kHubSlots> Same(NotifyTarget& target) {
+    return {&target, &target, &target, &target};
+}
+
+}  // namespace
+
+KeyboardHub::KeyboardHub(std::unique_ptr<HidBackend> backend,
+                         std::array<NotifyTarget*, kHubSlots> targets, HubOptions options)
+    : backend_(std::move(backend)), options_(options) {
+    sim_ = dynamic_cast<sim::SimBackend*>(backend_.get());
+    const double scale = std::clamp(options_.simPauseScale, 0.0, 1.0);
+    if (sim_ != nullptr) {
+        // The simulated controller's restarts shrink with the sessions' pauses.
+        sim_->SetPauseScale(scale);
+    }
+    for (int i = 0; i < kHubSlots; ++i) {
+        const size_t at = Index(i);
+        usb_[at] = std::make_unique<CCUSB>(*backend_, known_);
+        usb_[at]->m_nDevIdx = i;
+        usb_[at]->m_bLogOn = options_.verbose ? 1 : 0;
+        dev_[at] = std::make_unique<CCCDev>(i, targets[at]);
+        dev_[at]->SetVerbose(options_.verbose);
+        if (sim_ != nullptr) {
+            // Simulated keyboards may run on a faster clock (tests, demos).
+            dev_[at]->Clock().SetPauseScale(scale);
+        }
+    }
+}
+
+KeyboardHub::KeyboardHub(std::unique_ptr<HidBackend> backend, NotifyTarget& target,
+                         HubOptions options)
+    : KeyboardHub(std::move(backend), Same(target), options) {}
+
+KeyboardHub::~KeyboardHub() {
+    DetachAll();
+}
+
+size_t KeyboardHub::Index(int slot) {
+    if (slot < 0 || slot >= kHubSlots) {
+        throw std::out_of_range("keyboard slot outside 0..3");
+    }
+    return static_cast<size_t>(slot);
+}
+
+std::unique_ptr<HidBackend> KeyboardHub::RealBackend() {
+    return std::make_unique<HidapiBackend>();
+}
+
+std::unique_ptr<sim::SimBackend> KeyboardHub::SimulatedBackend(const std::filesystem::path& file,
+                                                               bool create, std::string* error) {
+    auto backend = std::make_unique<sim::SimBackend>();
+    std::error_code ec;
+    if (create && !std::filesystem::exists(file, ec)) {
+        // First use: a keyboard to try things on.
+        if (file.has_parent_path()) {
+            std::filesystem::create_directories(file.parent_path(), ec);
+        }
+        backend->Attach(0, *sim::MakeInitialState(60, 2, 1, 40, 1));
+        if (backend->SaveSimFile(file, error) != sim::SimFileError::None) {
+            return nullptr;
+        }
+    }
+    if (backend->LoadSimFile(file, error) != sim::SimFileError::None) {
+        return nullptr;
+    }
+    return backend;
+}
+
+std::filesystem::path KeyboardHub::DefaultSimFile() {
+    return DataFolder() / kSimFileName;
+}
+
+double KeyboardHub::SimPauseScaleFromEnv() {
+    const char* text = std::getenv("TAVRIK_SIM_PAUSE_SCALE");
+    if (text == nullptr || *text == '\0') {
+        return 1.0;
+    }
+    char* end = nullptr;
+    const double scale = std::strtod(text, &end);
+    if (*end != '\0' || !(scale >= 0.0)) {
+        return 1.0;
+    }
+    return std::min(scale, 1.0);
+}
+
+std::unique_ptr<DeviceMonitor> KeyboardHub::MakeMonitor(std::string* error) {
+    return sim_ != nullptr ? MakeSimMonitor(*sim_, error) : MakeUdevMonitor(error);
+}
+
+bool KeyboardHub::IsAttached(int slot) const {
+    return slot >= 0 && slot < kHubSlots && m_bSlotUsed[static_cast<size_t>(slot)] != 0;
+}
+
+bool KeyboardHub::Select(int slot) {
+    if (!IsAttached(slot)) {
+        return false;
+    }
+    m_nSelDev = slot;
+    return true;
+}
+
+bool KeyboardHub::FindAndAttach(int slot) {
+    CCUSB& usb = Transport(slot);
+    const int found = usb.FindDevice();
+    for (const auto& path : usb.DeniedPaths()) {
+        if (std::find(denied_.begin(), denied_.end(), path) == denied_.end()) {
+            denied_.push_back(path);
+        }
+    }
+    if (found != 1) {
+        return false;
+    }
+    if (usb.OpenReadWrite() != 1) {
+        // A session without traffic would look attached and do nothing: leave the slot
+        // free, so the keyboard's next arrival tries again.
+        openFailures_.push_back({slot, usb.m_strPath});
+        usb.CloseDevice();
+        return false;
+    }
+    StartSession(slot);
+    return true;
+}
+
+void KeyboardHub::StartSession(int slot) {
+    const size_t at = Index(slot);
+    m_bSlotUsed[at] = 1;
+    CCCDev& dev = Session(slot);
+    dev.SetTransport(&Transport(slot));
+    dev.StartRx();
+    dev.StartTx();
+    if (options_.scanOnAttach) {
+        std::this_thread::sleep_for(dev.Clock().Pause(50));
+        dev.RequestScan();
+        dev.StartScanThread();
+    }
+    if (m_nDevCount == 0) {
+        m_nSelDev = slot;
+    }
+    ++m_nDevCount;
+}
+
+int KeyboardHub::AttachPresent() {
+    denied_.clear();
+    openFailures_.clear();
+    for (int i = 0; i < kHubSlots; ++i) {
+        if (IsAttached(i)) {
+            continue;
+        }
+        if (!FindAndAttach(i)) {
+            break;
+        }
+        TV_HUBLOG("Start Read/write thread");
+    }
+    return m_nDevCount;
+}
+
+int KeyboardHub::OnArrival(const std::string& path) {
+    if (m_nDevCount >= kHubSlots) {
+        return -1;
+    }
+    TV_HUBLOG("DBT_DEVICEARRIVAL, arrival dev =%s", path.c_str());
+    if (!IsOwnDevicePath(*backend_, path)) {
+        TV_HUBLOG("Not Tavrik Dev, skip, %s", path.c_str());
+        return -1;
+    }
+    // Its old slot when it comes back, else the first free one.
+    int slot = -1;
+    for (int i = 0; i < kHubSlots && slot < 0; ++i) {
+        if (!IsAttached(i) && Transport(i).m_strPath == path) {
+            slot = i;
+        }
+    }
+    for (int i = 0; i < kHubSlots && slot < 0; ++i) {
+        if (!IsAttached(i)) {
+            slot = i;
+        }
+    }
+    denied_.clear();
+    openFailures_.clear();
+    if (!FindAndAttach(slot)) {
+        return -1;
+    }
+    TV_HUBLOG("Tavrik Dev Found");
+    return slot;
+}
+
+int KeyboardHub::OnRemoval(const std::string& path) {
+    TV_HUBLOG("DBT_DEVICEREMOVECOMPLETE, dev =%s", path.c_str());
+    for (int i = 0; i < kHubSlots; ++i) {
+        if (IsAttached(i) && Transport(i).m_strPath == path) {
+            TV_HUBLOG("USB device change, Remove device %s", path.c_str());
+            Detach(i);
+            return i;
+        }
+    }
+    return -1;
+}
+
+void KeyboardHub::Handle(const std::vector<DeviceEvent>& events) {
+    for (const auto& e : events) {
+        if (e.change == DeviceChange::Arrived) {
+            OnArrival(e.path);
+        } else {
+            OnRemoval(e.path);
+        }
+    }
+}
+
+void KeyboardHub::Detach(int slot) {
+    if (!IsAttached(slot)) {
+        return;
+    }
+    Session(slot).Close();
+    Transport(slot).CloseDevice();
+    m_bSlotUsed[Index(slot)] = 0;
+    --m_nDevCount;
+    if (slot != m_nSelDev) {
+        return;
+    }
+    m_nSelDev = 0;
+    for (int i = 0; i < kHubSlots; ++i) {
+        if (IsAttached(i)) {
+            // The keyboard shown now: its summary again, and it learns the host shows it.
+            m_nSelDev = i;
+            Session(i).RefreshSummary();
+            Session(i).SetHostActive(1);
+            break;
+        }
+    }
+}
+
+void KeyboardHub::DetachAll() {
+    for (int i = 0; i < kHubSlots; ++i) {
+        if (IsAttached(i)) {
+            Session(i).Close();
+            Transport(i).CloseDevice();
+            m_bSlotUsed[Index(i)] = 0;
+        }
+    }
+    m_nDevCount = 0;
+    m_nSelDev = 0;
+}
+
+}  // namespace tavrik

@@ -1,0 +1,121 @@
+// The four keyboard slots of the program: one transport and one session each, created
+// together and kept for the hub's life. The hub chooses the backend (hidapi or the
+// simulated keyboards of a file), attaches the keyboards present at start in slot order,
+// follows arrival and removal, and keeps which keyboard is selected. Front ends (window,
+// command line, tests, benchmarks) build on it and only add their reactions.
+//
+// Threads: every call comes from the owner thread (the window's, the command's, the
+// test's). Device events from a DeviceMonitor are handed in on that thread.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/device_monitor.h"
+#include "device/notify.h"
+#include "device/session.h"
+#include "hid/ccusb.h"
+#include "hid/hid_backend.h"
+#include "hid/known_devices.h"
+
+namespace tavrik {
+
+namespace sim {
+class SimBackend;
+}
+
+inline constexpr int kHubSlots = 4;
+
+struct HubOptions {
+    bool verbose = false;        // verbose log lines of the transports and sessions
+    bool scanOnAttach = true;    // the window scans at once; tavrikctl when a command asks
+    double simPauseScale = 1.0;  // fixed pauses of sessions on simulated keyboards
+};
+
+// A keyboard that was found but could not be opened.
+struct HubOpenFailure {
+    int slot = 0;
+    std::string path;
+};
+
+class KeyboardHub {
+public:
+    // `targets` receive the notifications of the sessions of slots 0..3 (one may serve all).
+    KeyboardHub(std::unique_ptr<HidBackend> backend, std::array<NotifyTarget*, kHubSlots> targets,
+                HubOptions options = {});
+    KeyboardHub(std::unique_ptr<HidBackend> backend, NotifyTarget& target, HubOptions options = {});
+    // Closes every attached slot.
+    ~KeyboardHub();
+    KeyboardHub(const KeyboardHub&) = delete;
+    KeyboardHub& operator=(const KeyboardHub&) = delete;
+
+    // ---- Choosing the backend ----
+    static std::unique_ptr<HidBackend> RealBackend();
+    // Simulated keyboards kept in `file`. When `create` and the file does not exist, it
+    // is made first with one keyboard to try things on. Null, with `error`, on failure.
+    static std::unique_ptr<sim::SimBackend> SimulatedBackend(const std::filesystem::path& file,
+                                                             bool create, std::string* error);
+    // The file `--simulate` uses when none is named: in the data folder.
+    static std::filesystem::path DefaultSimFile();
+    // TAVRIK_SIM_PAUSE_SCALE as a number 0..1; 1 when unset or not a number.
+    static double SimPauseScaleFromEnv();
+
+    HidBackend& Backend() { return *backend_; }
+    sim::SimBackend* Sim() { return sim_; }  // null on real hardware
+    // The monitor that fits the backend: udev, or the sim file's.
+    std::unique_ptr<DeviceMonitor> MakeMonitor(std::string* error = nullptr);
+
+    // ---- Attach and detach ----
+    // Attaches the keyboards present now, slot 0 upwards, until a search finds none.
+    // Returns how many are attached. DeniedPaths and OpenFailures tell what was left out.
+    int AttachPresent();
+    // A device arrived: attaches a table keyboard into its old slot or the first free
+    // one. Returns the slot, or -1 when nothing was attached.
+    int OnArrival(const std::string& path);
+    // A device went: closes the slot that held it. Returns the slot, or -1.
+    int OnRemoval(const std::string& path);
+    // Both, for a monitor's events.
+    void Handle(const std::vector<DeviceEvent>& events);
+    // Closes slot `slot` if attached (as at removal).
+    void Detach(int slot);
+    void DetachAll();
+
+    bool IsAttached(int slot) const;
+    int Count() const { return m_nDevCount; }
+    // The selected keyboard's slot; meaningful while Count() > 0.
+    int Selected() const { return m_nSelDev; }
+    bool Select(int slot);
+
+    CCUSB& Transport(int slot) { return *usb_[Index(slot)]; }
+    CCCDev& Session(int slot) { return *dev_[Index(slot)]; }
+
+    // Table interfaces the last search could not open for lack of permission, for the
+    // front end to explain (udev rule).
+    const std::vector<std::string>& DeniedPaths() const { return denied_; }
+    // Keyboards of the last AttachPresent or arrival that were found but not opened.
+    const std::vector<HubOpenFailure>& OpenFailures() const { return openFailures_; }
+
+private:
+    static size_t Index(int slot);
+    // FindDevice and OpenReadWrite on slot's transport, then the session's start.
+    bool FindAndAttach(int slot);
+    void StartSession(int slot);
+
+    std::unique_ptr<HidBackend> backend_;
+    sim::SimBackend* sim_ = nullptr;
+    HubOptions options_;
+    KnownDevices known_;
+    std::array<std::unique_ptr<CCUSB>, kHubSlots> usb_;
+    std::array<std::unique_ptr<CCCDev>, kHubSlots> dev_;
+
+    std::array<int, kHubSlots> m_bSlotUsed{};
+    int m_nDevCount = 0;
+    int m_nSelDev = 0;
+    std::vector<std::string> denied_;
+    std::vector<HubOpenFailure> openFailures_;
+};
+
+}  // namespace tavrik
