@@ -9,10 +9,9 @@
 #include <thread>
 
 #include "device/job_runner.h"
+#include "device/keyboard_hub.h"
 #include "device/session.h"
 #include "device/session_jobs.h"
-#include "hid/ccusb.h"
-#include "hid/known_devices.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_init.h"
 
@@ -38,21 +37,18 @@ struct Longest {
 };
 
 void BM_CallerThreadDuringAllKeysColour(benchmark::State& state) {
-    sim::SimBackend backend;
-    KnownDevices known;
-    CCUSB usb{backend, known};
-    CountingTarget target;
-    CCCDev dev{0, &target};
+    auto backend = std::make_unique<sim::SimBackend>();
     auto keyboard = *sim::MakeInitialState(90, 0, 1, 50, 3);
     keyboard.latencyMs = 1;
-    backend.Attach(0, keyboard);
-    usb.FindDevice();
-    usb.OpenReadWrite();
-    dev.SetTransport(&usb);
+    backend->Attach(0, keyboard);
+    CountingTarget target;
+    HubOptions options;
+    options.scanOnAttach = false;
+    KeyboardHub hub(std::move(backend), target, options);
+    CCCDev& dev = hub.Session(0);
     // This thread plays the window: workers hand it their notifications.
     dev.Channel().SetOwnerThread({});
-    dev.StartRx();
-    dev.StartTx();
+    hub.AttachPresent();
     // The key table must be filled, or there is nothing to colour.
     dev.Clock().SetPauseScale(0.01);
     dev.RequestScan();
@@ -87,8 +83,7 @@ void BM_CallerThreadDuringAllKeysColour(benchmark::State& state) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
-    dev.Close();
-    usb.CloseDevice();
+    hub.DetachAll();
     state.counters["keys_coloured"] = keysColoured;
     state.counters["submit_max_us"] = submit.us;
     state.counters["status_max_us"] = status.us;

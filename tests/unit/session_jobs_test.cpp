@@ -10,12 +10,9 @@
 
 #include "device/session.h"
 #include "device/session_jobs.h"
-#include "hid/ccusb.h"
-#include "hid/known_devices.h"
+#include "keyboard_rig.h"
 #include "keys/keycodes.h"
-#include "notify_recorder.h"
 #include "protocol/fwimage.h"
-#include "sim/sim_backend.h"
 #include "sim/sim_init.h"
 
 namespace tavrik {
@@ -25,31 +22,11 @@ using namespace std::chrono_literals;
 
 constexpr uint32_t kTeal = 0x00A0B000;  // in no simulated keyboard's palette
 
-struct Rig {
-    sim::SimBackend backend;
-    KnownDevices known;
-    CCUSB usb{backend, known};
-    test::NotifyRecorder rec;
-    CCCDev dev{1, &rec};
-
-    explicit Rig(const sim::SimKeyboardState& state) {
-        backend.Attach(0, state);
-        dev.Clock().SetPauseScale(0.01);
-        EXPECT_EQ(usb.FindDevice(), 1);
-        EXPECT_EQ(usb.OpenReadWrite(), 1);
-        dev.SetTransport(&usb);
-        dev.StartRx();
-        dev.StartTx();
-        dev.RequestScan();
-        dev.StartScanThread();
-        for (int i = 0; i < 6000 && dev.IsScanBusy(); ++i) {
-            std::this_thread::sleep_for(5ms);
-        }
-        EXPECT_FALSE(dev.IsScanBusy());
-    }
-    ~Rig() {
-        dev.Close();
-        usb.CloseDevice();
+// Slot 0 attached and scanned once.
+struct Rig : test::KeyboardRig {
+    explicit Rig(const sim::SimKeyboardState& state) : KeyboardRig(state) {
+        Attach();
+        EXPECT_TRUE(WaitIdle());
     }
     JobStatus Finish(uint32_t id) {
         const auto s = dev.Jobs().Wait(id, 120s);
