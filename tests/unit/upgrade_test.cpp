@@ -283,30 +283,19 @@ TEST(SessionUpgrade, KeyboardPulledOutMidUpgradeEndsItAndTheSlotWorksAgain) {
 // Two keyboards on one bus, each upgraded at the same time from an image of its own;
 // the caller lets go of both images as soon as the upgrades have started.
 TEST(SessionUpgrade, TwoKeyboardsAtOnceEachFromItsOwnImage) {
-    sim::SimBackend backend;
-    backend.SetPauseScale(kScale);
-    KnownDevices known;
     test::NotifyRecorder rec;
-    struct Board {
-        std::unique_ptr<CCUSB> usb;
-        std::unique_ptr<CCCDev> dev;
-    };
-    std::array<Board, 2> boards;
+    KeyboardHub hub(std::make_unique<sim::SimBackend>(), rec, test::FastHub(kScale));
+    sim::SimBackend& backend = *hub.Sim();
     std::array<std::vector<uint8_t>, 2> want;
     for (int i = 0; i < 2; ++i) {
         auto state = Keyboard();
         state.serial = "SIM-TWO-" + std::to_string(i);
         backend.Attach(i, state);
-        auto& b = boards[static_cast<size_t>(i)];
-        b.usb = std::make_unique<CCUSB>(backend, known);
-        b.dev = std::make_unique<CCCDev>(i, &rec);
-        ASSERT_EQ(b.usb->FindDevice(), 1);
-        ASSERT_EQ(b.usb->OpenReadWrite(), 1);
-        b.dev->SetTransport(b.usb.get());
-        b.dev->Clock().SetPauseScale(kScale);
-        b.dev->StartRx();
-        b.dev->StartTx();
-        ASSERT_EQ(b.dev->GetKbmcStageVer(), kStageA | 1 << 8 | 50);
+    }
+    ASSERT_EQ(hub.AttachPresent(), 2);
+    std::array<CCCDev*, 2> boards{&hub.Session(0), &hub.Session(1)};
+    for (CCCDev* dev : boards) {
+        ASSERT_EQ(dev->GetKbmcStageVer(), kStageA | 1 << 8 | 50);
     }
     {
         auto first = RandomImage(21);
@@ -314,12 +303,12 @@ TEST(SessionUpgrade, TwoKeyboardsAtOnceEachFromItsOwnImage) {
         ASSERT_NE(*first, *second);
         want = {Part(*first, kFwKbmcOffset, kFwKbmcSize),
                 Part(*second, kFwKbmcOffset, kFwKbmcSize)};
-        EXPECT_EQ(boards[0].dev->StartKbmcUpgrade(nullptr), -1);  // nothing to send
-        ASSERT_EQ(boards[0].dev->StartKbmcUpgrade(first), 1);
-        ASSERT_EQ(boards[1].dev->StartKbmcUpgrade(second), 1);
+        EXPECT_EQ(boards[0]->StartKbmcUpgrade(nullptr), -1);  // nothing to send
+        ASSERT_EQ(boards[0]->StartKbmcUpgrade(first), 1);
+        ASSERT_EQ(boards[1]->StartKbmcUpgrade(second), 1);
     }
     for (int i = 0; i < 2; ++i) {
-        auto& dev = *boards[static_cast<size_t>(i)].dev;
+        auto& dev = *boards[static_cast<size_t>(i)];
         const Outcome run = Follow(dev, true);
         ASSERT_TRUE(run.ended) << i;
         EXPECT_EQ(run.error, 0) << i;
@@ -327,10 +316,6 @@ TEST(SessionUpgrade, TwoKeyboardsAtOnceEachFromItsOwnImage) {
         std::vector<uint8_t> flash;
         backend.WithKeyboard(i, [&](sim::SimKeyboard& k) { flash = k.KbmcFlash(); });
         EXPECT_EQ(flash, want[static_cast<size_t>(i)]) << i;
-    }
-    for (auto& b : boards) {
-        b.dev->Close();
-        b.usb->CloseDevice();
     }
 }
 
