@@ -21,6 +21,8 @@ struct CCCDev::PassTally {
     KeyCounts counts;
     std::array<bool, kKeySlots> visited{};
     std::array<bool, kKeySlots> answered{};
+    std::array<bool, kKeySlots> asked{};   // a scan query went out for the slot
+    std::array<uint8_t, kKeySlots> vk0{};  // layer 0's key code after the slot's last query
 };
 
 int CCCDev::RequestScan() {
@@ -205,6 +207,7 @@ void CCCDev::ScanSlot(int slot, PassTally& tally) {
     SendCmd(CmdScanKey(static_cast<uint8_t>(slot)));
     // A slot that does not answer keeps what it had.
     tally.visited[slot] = true;
+    tally.asked[slot] = true;
     tally.answered[slot] = WaitFlag(m_bRspScan, 10, 5);
     std::array<uint8_t, 4> vk{};
     {
@@ -213,12 +216,8 @@ void CCCDev::ScanSlot(int slot, PassTally& tally) {
     }
     DEV_LOG_V("Scan idx %d responsed %02x %02x %02x %02x", slot, vk[0], vk[1], vk[2], vk[3]);
     const uint8_t k = vk[0];
-    if (k == VK_WAIT_UPGRADE) {
-        ++tally.counts.boot;
-    } else if (k == VK_WAIT_SET) {
-        ++tally.counts.blank;
-    } else if (k != 0) {
-        ++tally.counts.assigned;
+    tally.vk0[slot] = k;
+    if (k != 0 && k != VK_WAIT_UPGRADE && k != VK_WAIT_SET) {
         m_bRspScan = 0;
         DEV_LOG_V("Scan key color, idx %d", slot);
         SendCmd(CmdGetKeyColor(static_cast<uint8_t>(slot)));
@@ -316,7 +315,36 @@ bool CCCDev::ScanPass(Worker& self) {
         }
         ScanSlot(slot, tally);
     }
+    // A keyboard slower than the reply limit gets one more try at the slots it did not
+    // answer, so a busy moment is not reported as missing modules.
+    for (int slot = 0; slot < static_cast<int>(kKeySlots); ++slot) {
+        if (!tally.asked[slot] || tally.answered[slot]) {
+            continue;
+        }
+        if (m_nScanState >= kScanIdle || self.stop || TransportGone()) {
+            break;
+        }
+        const OpLock op = LockOps();
+        if (!op.owns_lock()) {
+            break;
+        }
+        DEV_LOG("Scan idx %d: no answer, asking again", slot);
+        ScanSlot(slot, tally);
+    }
     KeyCounts& counts = tally.counts;
+    for (size_t s = 0; s < kKeySlots; ++s) {
+        const uint8_t k = tally.vk0[s];
+        if (!tally.asked[s] || k == 0) {
+            continue;
+        }
+        if (k == VK_WAIT_UPGRADE) {
+            ++counts.boot;
+        } else if (k == VK_WAIT_SET) {
+            ++counts.blank;
+        } else {
+            ++counts.assigned;
+        }
+    }
     counts.total = counts.assigned + counts.boot + counts.blank;
     DEV_LOG_V("Compute key version range");
     {
