@@ -213,6 +213,19 @@ TEST(SessionScan, EndOfChainClearsTheRestOfTheTable) {
     EXPECT_EQ(rig.dev.Snapshot().counts.total, 12);
 }
 
+TEST(SessionScan, SlotsWhoseAnswerWasLostAreAskedAgain) {
+    auto state = Keyboard(45);
+    state.faults.dropRate = 0.04;  // a few lost answers in every pass
+    state.faults.seed = 7;
+    Rig rig(state);
+    test::LogCapture log;
+    rig.Attach();
+    ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
+    const SessionSnapshot snap = rig.dev.Snapshot();
+    EXPECT_EQ(snap.counts.total, 45);
+    EXPECT_GE(log.Count("no answer, asking again"), 1u);
+}
+
 TEST(SessionLifecycle, CloseDuringAScanEndsPromptly) {
     for (int i = 0; i < 5; ++i) {
         Rig rig(Keyboard(90));
