@@ -319,7 +319,9 @@ TEST(SessionProgramSim, ARefusedRewriteKeepsTheTableAsTheKeyboardHasIt) {
     EXPECT_EQ(after.hid, before.hid);
     EXPECT_EQ(after.vk, before.vk);
     EXPECT_EQ(after.flag, before.flag);
-    const auto& m = *rig.backend.StateOf(0)->modules[static_cast<size_t>(slot)];
+    const auto state = rig.backend.StateOf(0);  // a copy: keep it while reading from it
+    ASSERT_TRUE(state);
+    const auto& m = *state->modules[static_cast<size_t>(slot)];
     EXPECT_EQ(after.hid, m.hid);
     EXPECT_EQ(after.flag, m.flag);
 }
