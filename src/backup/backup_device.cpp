@@ -7,6 +7,7 @@
 #include "backup/backup_file.h"
 #include "device/job_runner.h"
 #include "device/session.h"
+#include "device/session_jobs.h"
 #include "device/session_result.h"
 #include "keys/keycodes.h"
 #include "platform/atomic_file.h"
@@ -95,32 +96,6 @@ void ApplyToKey(CCCDev& dev, Change& c) {
         return;
     }
     c.done = true;
-}
-
-// One scan pass of the session's scan thread, waited for by the job. A pass over 90
-// silent slots takes about 14 s; a keyboard that does not answer its version query makes
-// the scan idle at once.
-bool JobScanPass(JobContext& ctx, std::string& error) {
-    CCCDev& dev = ctx.Dev();
-    const int before = dev.Snapshot().scanPasses;
-    dev.RequestScan();
-    dev.StartScanThread();
-    const auto passed = [&] { return dev.Snapshot().scanPasses != before; };
-    ctx.WaitFor(
-        [&] {
-            return passed() || dev.TransportGone() || (dev.Snapshot().verFail && !dev.IsScanBusy());
-        },
-        std::chrono::seconds(30), 20);
-    dev.PauseScan();
-    const std::string name = "keyboard " + std::to_string(dev.DevIdx());
-    if (dev.TransportGone()) {
-        error = name + " was unplugged during the scan";
-    } else if (!passed()) {
-        error = name + (dev.Snapshot().verFail ? " does not answer" : " did not finish its scan");
-    } else {
-        return true;
-    }
-    return false;
 }
 
 // ---- Reading and restoring, on top of those ----
@@ -279,7 +254,7 @@ BackupTarget JobTarget(JobContext& ctx, std::string product, std::string serial)
     return {ctx.Dev(),
             std::move(product),
             std::move(serial),
-            [&ctx](std::string& error) { return JobScanPass(ctx, error); },
+            [&ctx](std::string& error) { return ScanOnePass(ctx, error); },
             [&ctx](int done, int total) { ctx.Progress(done, total); },
             [&ctx] { return ctx.Cancelled(); }};
 }

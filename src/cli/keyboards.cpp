@@ -5,41 +5,11 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "cli/job_wait.h"
+#include "device/session_jobs.h"
 #include "sim/sim_backend.h"
 
 namespace tavrik::cli {
-
-void CliNotifyTarget::Notify(uint32_t code, uint32_t, uint32_t) {
-    {
-        std::lock_guard lock(mutex_);
-        codes_.push_back(code);
-    }
-    cv_.notify_all();
-}
-
-int CliNotifyTarget::Count(uint32_t code) const {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(std::count(codes_.begin(), codes_.end(), code));
-}
-
-bool CliNotifyTarget::WaitFor(uint32_t code, int count, int limitMs,
-                              const std::function<bool()>& giveUp) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    std::unique_lock lock(mutex_);
-    while (std::count(codes_.begin(), codes_.end(), code) < count) {
-        if (std::chrono::steady_clock::now() >= until) {
-            return false;
-        }
-        lock.unlock();
-        const bool stop = giveUp && giveUp();
-        lock.lock();
-        if (stop) {
-            return std::count(codes_.begin(), codes_.end(), code) >= count;
-        }
-        cv_.wait_for(lock, std::chrono::milliseconds(20));
-    }
-    return true;
-}
 
 std::string Keyboards::SimFile(const Context& ctx) {
     return ctx.global.simFile.empty() ? KeyboardHub::DefaultSimFile().string() : ctx.global.simFile;
@@ -112,28 +82,18 @@ std::optional<int> Keyboards::Selected(Context& ctx) const {
 }
 
 bool Keyboards::ScanOnce(Context& ctx, int i) {
-    CCCDev& dev = Session(i);
-    CliNotifyTarget& events = Events(i);
-    const int before = events.Count(UM_INFO_DLG_UPDATE_ALL_KEY_DISPLAY);
-    dev.RequestScan();
-    dev.StartScanThread();
-    // A pass over 90 silent slots takes about 14 s; a keyboard that does not answer its
-    // version query makes the scan idle at once.
-    const bool done = events.WaitFor(UM_INFO_DLG_UPDATE_ALL_KEY_DISPLAY, before + 1, 30000, [&] {
-        return (dev.Snapshot().verFail && !dev.IsScanBusy()) || Transport(i).IsGone();
-    });
-    dev.PauseScan();
-    if (Transport(i).IsGone()) {
-        ctx.err << "tavrikctl: keyboard " << i << " was unplugged during the scan\n";
-        return false;
+    // The pass itself gives up after 30 s; the limit only bounds the wait for the job.
+    const JobStatus job = WaitForJob(ctx, Session(i), SubmitScanOnceJob(Session(i)),
+                                     JobProgress::None, std::chrono::minutes(2));
+    if (job.state == JobState::Done) {
+        return true;
     }
-    if (!done) {
-        ctx.err << "tavrikctl: keyboard " << i
-                << (dev.Snapshot().verFail ? " does not answer" : " did not finish its scan")
-                << "\n";
-        return false;
-    }
-    return true;
+    ctx.err << "tavrikctl: "
+            << (job.Finished() && !job.message.empty()
+                    ? job.message
+                    : "keyboard " + std::to_string(i) + " did not finish its scan")
+            << "\n";
+    return false;
 }
 
 std::optional<SelectedKeyboard> OpenSelectedKeyboard(Context& ctx, int& status, bool scan) {

@@ -5,13 +5,9 @@
 #pragma once
 
 #include <array>
-#include <condition_variable>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "cli/command.h"
 #include "device/keyboard_hub.h"
@@ -20,18 +16,11 @@
 
 namespace tavrik::cli {
 
-// Collects what a session reports, so a command can wait for a moment of the scan.
+// The command line shows nothing as it happens: what it reports comes from snapshots and
+// job results, so the sessions' notifications are dropped.
 class CliNotifyTarget : public NotifyTarget {
 public:
-    void Notify(uint32_t code, uint32_t wParam, uint32_t lParam) override;
-    // Waits until `code` was seen `count` times in all, or `give_up()` says stop.
-    bool WaitFor(uint32_t code, int count, int limitMs, const std::function<bool()>& giveUp);
-    int Count(uint32_t code) const;
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable cv_;
-    std::vector<uint32_t> codes_;
+    void Notify(uint32_t, uint32_t, uint32_t) override {}
 };
 
 class Keyboards {
@@ -48,7 +37,6 @@ public:
     int Count() const { return hub_->Count(); }
     CCUSB& Transport(int i) { return hub_->Transport(i); }
     CCCDev& Session(int i) { return hub_->Session(i); }
-    CliNotifyTarget& Events(int i) { return events_[static_cast<size_t>(i)]; }
     KeyboardHub& Hub() { return *hub_; }
     // The keyboard --device chose, or nothing (after telling the user) when it is absent.
     std::optional<int> Selected(Context& ctx) const;

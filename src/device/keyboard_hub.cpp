@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
-#include <thread>
 
 #include "app/paths.h"
 #include "hid/device_table.h"
@@ -150,7 +149,7 @@ void KeyboardHub::StartSession(int slot) {
     dev.StartRx();
     dev.StartTx();
     if (options_.scanOnAttach) {
-        std::this_thread::sleep_for(dev.Clock().Pause(50));
+        dev.Pause(50);
         dev.RequestScan();
         dev.StartScanThread();
     }

@@ -84,6 +84,35 @@ JobResult MarcoWrite(JobContext& ctx, int slot, int layer, const MarcoRecord& re
     return JobResult::Ok();
 }
 
+}  // namespace
+
+// A pass over 90 silent slots takes about 14 s; a keyboard that does not answer its
+// version query makes the scan idle at once.
+bool ScanOnePass(JobContext& ctx, std::string& error) {
+    CCCDev& dev = ctx.Dev();
+    const int before = dev.Snapshot().scanPasses;
+    dev.RequestScan();
+    dev.StartScanThread();
+    const auto passed = [&] { return dev.Snapshot().scanPasses != before; };
+    ctx.WaitFor(
+        [&] {
+            return passed() || dev.TransportGone() || (dev.Snapshot().verFail && !dev.IsScanBusy());
+        },
+        std::chrono::seconds(30), 20);
+    dev.PauseScan();
+    const std::string name = "keyboard " + std::to_string(dev.DevIdx());
+    if (dev.TransportGone()) {
+        error = name + " was unplugged during the scan";
+    } else if (!passed()) {
+        error = name + (dev.Snapshot().verFail ? " does not answer" : " did not finish its scan");
+    } else {
+        return true;
+    }
+    return false;
+}
+
+namespace {
+
 JobResult Rescan(JobContext& ctx) {
     CCCDev& dev = ctx.Dev();
     const int before = dev.Snapshot().scanPasses;
@@ -225,6 +254,13 @@ uint32_t SubmitMarcoWriteJob(CCCDev& dev, int slot, int layer, const MarcoRecord
     return dev.Jobs().Submit(
         "macro write " + std::to_string(slot),
         [slot, layer, record](JobContext& ctx) { return MarcoWrite(ctx, slot, layer, record); });
+}
+
+uint32_t SubmitScanOnceJob(CCCDev& dev) {
+    return dev.Jobs().Submit("scan", [](JobContext& ctx) {
+        std::string error;
+        return ScanOnePass(ctx, error) ? JobResult::Ok() : JobResult::Error(-1, error);
+    });
 }
 
 uint32_t SubmitRescanJob(CCCDev& dev) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "device/job_runner.h"
 #include "macro/marco.h"
@@ -37,6 +38,12 @@ uint32_t SubmitUsbRateJob(CCCDev& dev, int rate);
 uint32_t SubmitMarcoReadJob(CCCDev& dev, int slot, std::shared_ptr<MarcoRecord> out);
 // Stores `record` as the macro of `slot` and makes `layer` of the key play it.
 uint32_t SubmitMarcoWriteJob(CCCDev& dev, int slot, int layer, const MarcoRecord& record);
+// One scan pass on the job's keyboard (the scan thread is started if need be), then the
+// scan paused. False, with `error` saying why ("keyboard N was unplugged during the
+// scan", "... does not answer", "... did not finish its scan"), when no pass completed.
+bool ScanOnePass(JobContext& ctx, std::string& error);
+// ScanOnePass as a job of its own; a failure's message is that error.
+uint32_t SubmitScanOnceJob(CCCDev& dev);
 // Asks for a scan and waits until it has gone idle again; needs the scan thread running.
 // Cancelling pauses the scan.
 uint32_t SubmitRescanJob(CCCDev& dev);
