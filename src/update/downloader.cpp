@@ -15,9 +15,6 @@ namespace tavrik {
 namespace {
 
 constexpr long kMaxRedirects = 5;
-// A server that sends less than this for this long is given up on before the total limit.
-constexpr long kLowSpeedBytes = 16;
-constexpr long kLowSpeedSeconds = 30;
 
 struct Transfer {
     int fd = -1;
@@ -80,14 +77,21 @@ std::optional<AtomicFile> StageDownload(const std::filesystem::path& target) {
     return AtomicFile::Open(target, nullptr, nullptr, StreamTargets::Refuse);
 }
 
-FetchStatus Fetch(const std::string& url, int fd, const FetchLimits& limits, std::string* detail) {
+FetchResult Fetch(const std::string& url, int fd, const FetchLimits& limits) {
+    using Clock = std::chrono::steady_clock;
+    FetchResult result;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(limits.deadline - Clock::now());
+    if (left.count() <= 0) {
+        result.status = FetchStatus::TimeLimit;
+        result.detail = "the time limit ran out";
+        return result;
+    }
     GlobalInit();
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     if (!easy) {
-        if (detail != nullptr) {
-            *detail = "no transfer handle";
-        }
-        return FetchStatus::Failed;
+        result.detail = "no transfer handle";
+        return result;
     }
     std::unique_ptr<curl_slist, ListDeleter> headers(
         curl_slist_append(nullptr, "Cache-Control: no-cache"));
@@ -100,6 +104,7 @@ FetchStatus Fetch(const std::string& url, int fd, const FetchLimits& limits, std
     t.cancel = limits.cancel;
     static const std::string agent =
         "Tavrik/" + std::to_string(kToolVersionMajor) + "." + std::to_string(kToolVersionMinor);
+    char error[CURL_ERROR_SIZE] = {};
 
     CURL* c = easy.get();
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
@@ -112,10 +117,13 @@ FetchStatus Fetch(const std::string& url, int fd, const FetchLimits& limits, std
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(c, CURLOPT_USERAGENT, agent.c_str());
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutS);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT, limits.totalTimeoutS);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytes);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()));
+    if (limits.lowSpeedBytes > 0 && limits.lowSpeedSeconds > 0) {
+        curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);
+        curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
+    }
     curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBytes));
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnData);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
@@ -124,19 +132,36 @@ FetchStatus Fetch(const std::string& url, int fd, const FetchLimits& limits, std
     curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
 
     const CURLcode rc = curl_easy_perform(c);
-    if (detail != nullptr) {
-        *detail = curl_easy_strerror(rc);
-    }
+    result.bytes = t.received;
+    result.detail = error[0] != '\0' ? error : curl_easy_strerror(rc);
     if (rc == CURLE_OK) {
-        return FetchStatus::Ok;
+        result.status = FetchStatus::Ok;
+        result.detail.clear();
+    } else if (t.tooBig || rc == CURLE_FILESIZE_EXCEEDED) {
+        result.status = FetchStatus::TooBig;
+        result.detail = "larger than " + std::to_string(limits.maxBytes) + " bytes";
+    } else if (rc == CURLE_ABORTED_BY_CALLBACK) {
+        result.status = FetchStatus::Cancelled;
+        result.detail = "stopped";
+    } else if (rc == CURLE_OPERATION_TIMEDOUT &&
+               Clock::now() + std::chrono::milliseconds(50) >= limits.deadline) {
+        // The low-speed and the connect limits time out too; only the deadline is this (the
+        // margin covers the rounding of the limit to milliseconds).
+        result.status = FetchStatus::TimeLimit;
+        result.detail = "the time limit ran out";
+    } else if (rc == CURLE_HTTP_RETURNED_ERROR) {
+        long code = 0;
+        curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
+        result.detail = "the server answered HTTP " + std::to_string(code);
+    } else if (t.writeFailed) {
+        result.detail = "cannot write the downloaded file";
     }
-    if (t.tooBig || rc == CURLE_FILESIZE_EXCEEDED) {
-        return FetchStatus::TooBig;
+    // A line from the transfer library may end in a newline.
+    while (!result.detail.empty() &&
+           (result.detail.back() == '\n' || result.detail.back() == '\r')) {
+        result.detail.pop_back();
     }
-    if (rc == CURLE_ABORTED_BY_CALLBACK) {
-        return FetchStatus::Cancelled;
-    }
-    return FetchStatus::Failed;
+    return result;
 }
 
 }  // namespace tavrik

@@ -47,44 +47,62 @@ const char* FwOutcomeName(FwOutcome outcome) {
             return "digest differs";
         case FwOutcome::NoLink:
             return "no link";
+        case FwOutcome::TimeLimit:
+            return "time limit";
     }
     return "?";
 }
 
-FwOutcome DownloadFirmware(FwKind kind, const std::string& link, const std::string& md5,
-                           const UpdateConfig& config, const std::atomic<bool>* cancel) {
+FwDownload DownloadFirmware(FwKind kind, const std::string& link, const std::string& md5,
+                            const UpdateConfig& config, FetchLimits limits,
+                            const TransferProgress& progress) {
     const char* name = FwKindName(kind);
     const std::string url = link == kIniNotFound || md5 == kIniNotFound || md5.empty()
                                 ? std::string()
                                 : ResolveLink(config.server, link);
     if (url.empty()) {
         TV_UPDLOG("No new download link for %s new firmware", name);
-        return FwOutcome::NoLink;
+        return {FwOutcome::NoLink, "no usable address or digest"};
     }
+
+    const std::string what = std::string(name) + " new firmware";
+    TransferStep step{TransferStep::Start, what, {}, 0};
+    if (progress) {
+        progress(step);
+    }
+    // Every way out says how the step ended.
+    auto end = [&](FwOutcome outcome, std::string detail) {
+        step.phase = outcome == FwOutcome::Verified ? TransferStep::Done : TransferStep::Failed;
+        step.detail = detail;
+        if (progress) {
+            progress(step);
+        }
+        return FwDownload{outcome, std::move(detail)};
+    };
 
     TV_UPDLOG("Start to download %s new firmware", name);
     auto staged = StageDownload(config.dataFolder / FwFileName(kind));
     if (!staged) {
         TV_UPDLOG("Download fail for new %s new firmware", name);
-        return FwOutcome::TransferFailed;
+        return end(FwOutcome::TransferFailed, "cannot create a file in the data folder");
     }
-    FetchLimits limits;
     limits.maxBytes = kFwBufferSize;
-    limits.connectTimeoutS = config.connectTimeoutS;
-    limits.totalTimeoutS = config.totalTimeoutS;
-    limits.cancel = cancel;
-    std::string detail;
-    switch (Fetch(url, staged->Fd(), limits, &detail)) {
+    const FetchResult fetched = Fetch(url, staged->Fd(), limits);
+    step.bytes = fetched.bytes;
+    switch (fetched.status) {
         case FetchStatus::Ok:
             break;
         case FetchStatus::TooBig:
             TV_UPDLOG("%s new firmware file is too big", name);
-            return FwOutcome::TooBig;
+            return end(FwOutcome::TooBig, fetched.detail);
+        case FetchStatus::TimeLimit:
         case FetchStatus::Failed:
         case FetchStatus::Cancelled:
-            TV_UPDLOG_D(config.debug, "%s: %s", url.c_str(), detail.c_str());
+            TV_UPDLOG_D(config.debug, "%s: %s", url.c_str(), fetched.detail.c_str());
             TV_UPDLOG("Download fail for new %s new firmware", name);
-            return FwOutcome::TransferFailed;
+            return end(fetched.status == FetchStatus::TimeLimit ? FwOutcome::TimeLimit
+                                                                : FwOutcome::TransferFailed,
+                       fetched.detail);
     }
     TV_UPDLOG("Download done for %s new firmware", name);
 
@@ -92,18 +110,19 @@ FwOutcome DownloadFirmware(FwKind kind, const std::string& link, const std::stri
         config.digest ? config.digest(staged->Path()) : Md5HexOfFile(staged->Path());
     if (!digest) {
         TV_UPDLOG("Fail to calculate %s new firmware file checksum", name);
-        return FwOutcome::DigestFailed;
+        return end(FwOutcome::DigestFailed, "its MD5 digest cannot be computed");
     }
     if (!SameDigest(*digest, md5)) {
         TV_UPDLOG("%s new firmware Checksum is incorrect", name);
-        return FwOutcome::DigestDiffers;
+        return end(FwOutcome::DigestDiffers, "its MD5 digest differs from the one announced");
     }
     if (!staged->Commit()) {
         TV_UPDLOG("Cannot store %s new firmware as %s", name, FwFileName(kind));
         TV_UPDLOG("Download fail for new %s new firmware", name);
-        return FwOutcome::TransferFailed;
+        return end(FwOutcome::TransferFailed,
+                   std::string("cannot store it as ") + FwFileName(kind));
     }
-    return FwOutcome::Verified;
+    return end(FwOutcome::Verified, {});
 }
 
 }  // namespace tavrik

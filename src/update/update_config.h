@@ -1,6 +1,7 @@
 // Where the online update looks and where it keeps its files.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -28,7 +29,11 @@ struct UpdateConfig {
     bool expMode = false;                       // the experimental version information
     bool debug = false;                         // debug log lines
     long connectTimeoutS = 15;
-    long totalTimeoutS = 120;
+    // The whole check, every download included, ends by then.
+    std::chrono::milliseconds checkLimit{std::chrono::seconds(60)};
+    // A transfer slower than this many bytes a second for this long fails.
+    long lowSpeedBytes = 100;
+    long lowSpeedSeconds = 15;
     DigestFn digest;  // empty: MD5 of the file
 
     std::string VersionInfoUrl() const;

@@ -31,4 +31,10 @@ struct VersionInfo {
 // Never fails: whatever is missing or malformed reads as absent.
 VersionInfo ParseVersionInfo(std::string_view text);
 
+// Why `text` is no version information to go by, in one line; empty when it is one. It
+// must give LatestAppVersion and LatestFwVersion in [upgrade_config], and every version
+// number it gives must be one: a file that says nothing must not read as if nothing were
+// new.
+std::string VersionInfoProblem(std::string_view text);
+
 }  // namespace tavrik

@@ -1,5 +1,6 @@
 // A small HTTP/1.1 server on 127.0.0.1 for tests: serves the files of a folder, or a
-// scripted reply for a path (an error, a redirect, an endless body, a stall). One
+// scripted reply for a path (an error, a redirect, an endless body, a stall, a body
+// trickled a few bytes a second). One
 // connection at a time, each closed after its reply. It stops when destroyed and at the
 // latest after `lifetime`, so a test that goes wrong cannot leave it running.
 #pragma once
@@ -26,11 +27,12 @@ namespace tavrik::test {
 class HttpTestServer {
 public:
     struct Reply {
-        enum Mode { Body, Stall, Endless } mode = Body;
+        enum Mode { Body, Stall, Endless, Trickle } mode = Body;
         int status = 200;
         std::string body;
-        std::string location;    // sent as Location with a 302
-        bool withLength = true;  // Content-Length, or a body ended by closing
+        std::string location;        // sent as Location with a 302
+        bool withLength = true;      // Content-Length, or a body ended by closing
+        size_t bytesPerSecond = 20;  // Trickle
 
         static Reply Status(int status, std::string body = {}) {
             Reply r;
@@ -116,6 +118,17 @@ private:
         return false;
     }
 
+    // Sleeps up to `ms`; false when the server stops meanwhile.
+    bool Pause(int ms) const {
+        for (int waited = 0; waited < ms; waited += 50) {
+            if (!Live()) {
+                return false;
+            }
+            ::poll(nullptr, 0, 50);
+        }
+        return Live();
+    }
+
     bool SendAll(int fd, const char* data, size_t size, size_t& sent) {
         while (size > 0) {
             if (!WaitFor(fd, POLLOUT)) {
@@ -177,7 +190,9 @@ private:
         }
         size_t sent = 0;
         if (reply.mode == Reply::Stall) {
-            WaitFor(-1, 0);  // until the server stops
+            // Until the client hangs up or the server stops.
+            while (WaitFor(fd, POLLIN) && ::recv(fd, buf, sizeof buf, 0) > 0) {
+            }
         } else {
             std::string out = "HTTP/1.1 " + std::to_string(reply.status) + " X\r\n";
             if (!reply.location.empty()) {
@@ -190,6 +205,11 @@ private:
             if (SendAll(fd, out.data(), out.size(), sent)) {
                 if (reply.mode == Reply::Body) {
                     SendAll(fd, reply.body.data(), reply.body.size(), sent);
+                } else if (reply.mode == Reply::Trickle) {
+                    // Until the client hangs up or the server stops.
+                    const std::string bit(reply.bytesPerSecond, 'x');
+                    while (SendAll(fd, bit.data(), bit.size(), sent) && Pause(1000)) {
+                    }
                 } else {
                     // Far more than any download may take: the client must hang up.
                     const std::string chunk(64 * 1024, 'x');

@@ -109,6 +109,62 @@ TEST(UpdateVersionInfo, ReadsLikeTheWindowsProfileFunctions) {
     EXPECT_EQ(Md5Of("abc"), "900150983cd24fb0d6963f7d28e17f72");
 }
 
+TEST(UpdateVersionInfo, FilesThatSayNothingAreRefused) {
+    const std::string random = Image(500, 9);
+    EXPECT_EQ(VersionInfoProblem(random), "LatestAppVersion is missing from [upgrade_config]");
+    EXPECT_EQ(VersionInfoProblem("hello world"),
+              "LatestAppVersion is missing from [upgrade_config]");
+    EXPECT_EQ(VersionInfoProblem("[upgrade_config]\nLatestAppVersion=400\n"),
+              "LatestFwVersion is missing from [upgrade_config]");
+    EXPECT_EQ(VersionInfoProblem("[upgrade_config]\nLatestAppVersion=new\nLatestFwVersion=1\n"),
+              "LatestAppVersion is not a number");
+    EXPECT_EQ(VersionInfoProblem("[upgrade_config]\nLatestAppVersion=1\nLatestFwVersion=1\n"
+                                 "ZPN31LatestFwVersion=\n"),
+              "ZPN31LatestFwVersion is not a number");
+    // In another section they do not count.
+    EXPECT_NE(VersionInfoProblem("[x]\nLatestAppVersion=1\nLatestFwVersion=1\n"), "");
+    EXPECT_EQ(VersionInfoProblem("[Upgrade_Config]\r\nLatestAppVersion = 10\r\n"
+                                 "LatestFwVersion=10"),
+              "");
+}
+
+TEST(UpdateRules, UpToDateOnlyWhenTheCheckKnows) {
+    UpdateState state;
+    state.latestKbmc = VersionWord(1, 20);
+    state.latestKey = VersionWord(1, 3);
+    const KeyboardFacts current{true, 'A', VersionWord(1, 20), 1, 5, VersionWord(1, 3)};
+    const KeyboardFacts old{true, 'A', VersionWord(1, 10), 1, 5, VersionWord(1, 2)};
+    const KeyboardFacts boot{true, 'B', 0, 1, 0, 0};
+    const KeyboardFacts zpn31{true, 'A', VersionWord(1, 20), kZpn31Kind, 5, VersionWord(1, 3)};
+    auto text = [](KeyboardVerdict v) {
+        auto one = [](Verdict x) {
+            return x == Verdict::UpToDate ? "up" : x == Verdict::Outdated ? "old" : "?";
+        };
+        return std::string(one(v.kbmc)) + "/" + one(v.keys);
+    };
+
+    CheckReport nothing;  // a failed check learnt no version
+    EXPECT_EQ(text(JudgeAfterCheck(current, state, nothing)), "?/?");
+    EXPECT_EQ(text(JudgeAfterCheck(boot, state, nothing)), "old/?");  // outdated whatever
+
+    CheckReport verified;
+    verified.kbmcKnown = verified.keyKnown = true;
+    verified.downloads = {{FwKind::Vl7, FwOutcome::Verified, ""},
+                          {FwKind::Vl7Bl, FwOutcome::TransferFailed, "HTTP 404"}};
+    EXPECT_EQ(text(JudgeAfterCheck(current, state, verified)), "up/up");
+    EXPECT_EQ(text(JudgeAfterCheck(old, state, verified)), "old/old");
+    EXPECT_EQ(text(JudgeAfterCheck(zpn31, state, verified)), "?/up");  // no ZPN31 version
+
+    CheckReport failed = verified;  // the image of these keyboards did not arrive
+    failed.downloads[0] = {FwKind::Vl7, FwOutcome::TransferFailed, "HTTP 404"};
+    EXPECT_EQ(text(JudgeAfterCheck(current, state, failed)), "?/?");
+    EXPECT_EQ(text(JudgeAfterCheck(old, state, failed)), "old/old");
+    EXPECT_EQ(CheckShortfall(failed), "the download of VL7 new firmware failed: HTTP 404");
+    failed.end = CheckEnd::TimeLimit;
+    failed.reason = "out of time";
+    EXPECT_EQ(CheckShortfall(failed), "out of time");
+}
+
 TEST(UpdateRules, VersionWords) {
     EXPECT_FALSE(IsNewerTool(315, VersionWord(1, 59)));
     EXPECT_TRUE(IsNewerTool(316, VersionWord(1, 59)));
@@ -191,12 +247,18 @@ protected:
         config = LoadUpdateConfig(DataFolder());
         config.server = server->Url();
         config.connectTimeoutS = 5;
-        config.totalTimeoutS = 30;
     }
     fs::path Data(const std::string& name) const { return DataFolder() / name; }
     void Serve(const std::string& path, const std::string& body) { WriteFile(www / path, body); }
+    // The entries given, and the numbers every version file must have when they lack them.
     void Info(const std::string& keys) {
-        Serve("Update/second_latest_version.txt", "[upgrade_config]\r\n" + keys);
+        auto lacks = [&](const std::string& key) {
+            return keys.rfind(key, 0) != 0 && keys.find("\n" + key) == std::string::npos;
+        };
+        Serve("Update/second_latest_version.txt",
+              "[upgrade_config]\r\n" + keys +
+                  (lacks("LatestAppVersion=") ? "\r\nLatestAppVersion=10" : "") +
+                  (lacks("LatestFwVersion=") ? "\r\nLatestFwVersion=10" : "") + "\r\n");
     }
     std::string Entry(const std::string& prefix, uint32_t version, const std::string& url,
                       const std::string& md5) {
@@ -230,7 +292,21 @@ TEST_F(UpdateCheck, CompleteCheckPlacesEveryVerifiedImage) {
          "FwBlURL=/moved\r\nFwBlMd5=" + Upper(Md5Of(bl)) + "\r\n" +
          Entry("ZPN31", Fw(1, 40, 0, 0), server->Url() + "/z/zpn.bin", Md5Of(zpn)));
     CheckReport report;
-    ASSERT_EQ(Check(&report), 1);
+    std::vector<std::string> steps;  // the progress callback runs on this thread
+    ASSERT_EQ(OnlineUpdateCheck(config, state, nullptr, &report,
+                                [&](const TransferStep& s) {
+                                    steps.push_back(s.what +
+                                                    (s.phase == TransferStep::Start  ? " start"
+                                                     : s.phase == TransferStep::Done ? " done"
+                                                                                     : " failed"));
+                                }),
+              1);
+    EXPECT_EQ(steps,
+              (std::vector<std::string>{"version information start", "version information done",
+                                        "VL7 new firmware start", "VL7 new firmware done",
+                                        "VL7 BL new firmware start", "VL7 BL new firmware done",
+                                        "ZPN31 new firmware start", "ZPN31 new firmware done"}));
+    EXPECT_EQ(CheckShortfall(report), "");
 
     EXPECT_EQ(state.latestTool, VersionWord(1, 60));
     EXPECT_EQ(state.toolUpdateAvailable, 1);
@@ -380,7 +456,8 @@ TEST_F(UpdateCheck, OversizedDownloadIsStoppedEarly) {
 TEST_F(UpdateCheck, SettingsAndEnvironmentChooseTheServer) {
     WriteFile(Data("ccsetup.ini"),
               "[config1]\nupdateserver = " + server->Url() + "/mirror\nExpMode=Y\n");
-    Serve("mirror/Update/exp_latest_version.txt", "[upgrade_config]\n");
+    Serve("mirror/Update/exp_latest_version.txt",
+          "[upgrade_config]\nLatestAppVersion=10\nLatestFwVersion=10\n");
     auto c = LoadUpdateConfig(DataFolder());
     EXPECT_EQ(c.server, server->Url() + "/mirror");
     EXPECT_EQ(c.VersionInfoFile(), Data("exp_latest_version.ini"));
@@ -396,6 +473,69 @@ TEST_F(UpdateCheck, SettingsAndEnvironmentChooseTheServer) {
     c = LoadUpdateConfig(DataFolder());
     EXPECT_FALSE(c.expMode);
     EXPECT_EQ(c.server, kDefaultUpdateServer);
+}
+
+TEST_F(UpdateCheck, UnusableVersionInformationKeepsTheEarlierFile) {
+    WriteFile(Data("second_latest_version.ini"), "earlier");
+    for (const std::string& body : {Image(2000, 10), std::string("hello world"),
+                                    std::string("[upgrade_config]\r\nLatestAppVersion=400\r\n")}) {
+        Serve("Update/second_latest_version.txt", body);
+        CheckReport report;
+        EXPECT_EQ(Check(&report), 0);
+        EXPECT_EQ(report.end, CheckEnd::BadVersionInfo);
+        EXPECT_NE(report.reason.find("second_latest_version.txt is no version information: "),
+                  std::string::npos)
+            << report.reason;
+        EXPECT_FALSE(report.info);
+        EXPECT_EQ(ReadFile(Data("second_latest_version.ini")), "earlier");
+        EXPECT_TRUE(Others({"second_latest_version.ini"}).empty());
+    }
+    EXPECT_EQ(state.toolUpdateAvailable, 0);
+    EXPECT_TRUE(
+        log.HasLine("Latest version info file is not usable: LatestFwVersion is missing "
+                    "from [upgrade_config]"));
+    EXPECT_FALSE(log.Contains("Cannot download latest version info file"));
+}
+
+TEST_F(UpdateCheck, SlowServersMeetTheLimits) {
+    // The server serves one connection at a time: a fresh one for each case, so that a
+    // slow reply still going out cannot hold up the next case.
+    auto slowServer = [&](const std::string& path, Reply::Mode mode) {
+        server = std::make_unique<HttpTestServer>(www);
+        config.server = server->Url();
+        server->Script(path, Reply::Forever(mode));
+    };
+    // Too slow for a second: a firmware transfer fails and is passed over.
+    config.lowSpeedSeconds = 1;
+    slowServer("/slow.bin", Reply::Trickle);
+    Info(Entry("", Fw(1, 20, 1, 3), "slow.bin", Md5Of("x")));
+    CheckReport report;
+    EXPECT_EQ(Check(&report), 1);
+    ASSERT_EQ(report.downloads.size(), 2u);
+    EXPECT_EQ(report.downloads[0].outcome, FwOutcome::TransferFailed);
+    EXPECT_NE(CheckShortfall(report).find("too slow"), std::string::npos) << CheckShortfall(report);
+
+    // The time limit covers the whole check: it ends the check in whichever download.
+    config.lowSpeedSeconds = 60;
+    config.checkLimit = std::chrono::milliseconds(2500);
+    state.latestKbmc = 0;
+    for (const auto mode : {Reply::Stall, Reply::Trickle}) {
+        slowServer("/slow.bin", mode);
+        report = {};
+        EXPECT_EQ(Check(&report), 0);
+        EXPECT_EQ(report.end, CheckEnd::TimeLimit);
+        EXPECT_EQ(report.reason,
+                  "the time limit of 2.5 s ran out while downloading VL7 new firmware");
+        EXPECT_EQ(state.latestKbmc, 0);
+        EXPECT_FALSE(fs::exists(Data("newFw.bin")));
+    }
+    slowServer("/Update/second_latest_version.txt", Reply::Stall);
+    report = {};
+    EXPECT_EQ(Check(&report), 0);
+    EXPECT_EQ(report.end, CheckEnd::TimeLimit);
+    EXPECT_NE(report.reason.find("the time limit of 2.5 s ran out while downloading http"),
+              std::string::npos)
+        << report.reason;
 }
 
 // The window side, as the prompt thread sees it.
@@ -569,17 +709,23 @@ TEST_F(UpdateCli, ReportsVersionsDownloadsAndOutdatedKeyboards) {
     std::string out;
     ASSERT_EQ(Run({"--server", server->Url(), "--json"}, out), 0) << out;
     EXPECT_EQ(nlohmann::json::parse(out), nlohmann::json::parse(R"({
-        "complete": true,
+        "complete": true, "error": null,
         "tool": {"current": "1.59", "latest": "1.60", "updateAvailable": true},
         "controller": "1.20", "keys": "1.3", "zpn31": null,
-        "downloads": [{"kind": "VL7", "file": "newFw.bin", "outcome": "verified"},
-                      {"kind": "VL7 BL", "file": "VL7BLFw.bin", "outcome": "no link"}],
+        "downloads": [{"kind": "VL7", "file": "newFw.bin", "outcome": "verified", "detail": null},
+                      {"kind": "VL7 BL", "file": "VL7BLFw.bin", "outcome": "no link",
+                       "detail": "no usable address or digest"}],
         "keyboards": [{"slot": 0, "controllerOutdated": true, "keysOutdated": true}]})"));
     EXPECT_EQ(ReadFile(Data("newFw.bin")), image);
 
     fs::remove(www / "Update" / "second_latest_version.txt");
     ASSERT_EQ(Run({"--server", server->Url()}, out, false), 1);
     EXPECT_NE(out.find("Update check failed"), std::string::npos) << out;
+
+    for (const char* bad : {"0", "-3", "abc", "5s", "nan", "inf", "1e9", " 5", "0.0001"}) {
+        EXPECT_EQ(Run({std::string("--timeout=") + bad}, out, false), cli::kExitUsage) << bad;
+    }
+    EXPECT_EQ(Run({"--server", server->Url(), "--timeout", "2.5"}, out, false), 1);
 }
 
 }  // namespace
