@@ -594,7 +594,7 @@ TEST_F(UpdateService, FailedCheckIsRetriedThenOutdatedKeyboardsAreAsked) {
     window.sessions[2] = &current;
 
     const std::string info = "/Update/second_latest_version.txt";
-    server->Script(info, Reply::Status(404));
+    server->Script(info, Reply::Status(200, "hello world"));  // says nothing: a failed check
     Info(Entry("", Fw(1, 20, 1, 3), "none", "none"));
     OnlineUpdateService service(config, window, fast);
     service.Start();
