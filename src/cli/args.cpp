@@ -1,7 +1,5 @@
 #include "cli/args.h"
 
-#include <charconv>
-
 namespace tavrik::cli {
 
 std::optional<Args> Args::Parse(const std::vector<std::string>& argv,
@@ -73,23 +71,6 @@ std::optional<Args> Args::Parse(const std::vector<std::string>& argv,
 std::string Args::Get(const std::string& name, const std::string& fallback) const {
     const auto it = options_.find(name);
     return it == options_.end() ? fallback : it->second;
-}
-
-std::optional<long> ParseNumber(const std::string& text, long lo, long hi) {
-    std::string_view digits = text;
-    int base = 10;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        base = 16;
-        digits.remove_prefix(2);
-    }
-    long value = 0;
-    const auto [end, ec] =
-        std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || value < lo ||
-        value > hi) {
-        return std::nullopt;
-    }
-    return value;
 }
 
 }  // namespace tavrik::cli

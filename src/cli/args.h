@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "keys/keycodes.h"  // ParseNumber
+
 namespace tavrik::cli {
 
 struct OptionSpec {
@@ -29,8 +31,5 @@ private:
     std::map<std::string, std::string> options_;
     std::vector<std::string> positional_;
 };
-
-// Numbers as users type them: decimal or 0x hex, within [lo, hi].
-std::optional<long> ParseNumber(const std::string& text, long lo, long hi);
 
 }  // namespace tavrik::cli

@@ -1,5 +1,8 @@
 #include "cli/cli.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <sstream>
 
@@ -118,6 +121,27 @@ int UsageError(Context& ctx, const CommandDef& def, const std::string& message) 
     ctx.err << "tavrikctl " << def.path << ": " << message << "\n"
             << "usage: tavrikctl " << def.path << " " << def.synopsis << "\n";
     return kExitUsage;
+}
+
+bool RefuseArguments(const Args& args, Context& ctx, const char* command) {
+    if (args.Positional().empty()) {
+        return false;
+    }
+    ctx.err << "tavrikctl " << command << ": unexpected argument '" << args.Positional()[0]
+            << "'\n";
+    return true;
+}
+
+std::ostream& WroteLineStream(Context& ctx, const std::string& path) {
+    struct stat target {};
+    if (::stat(path.c_str(), &target) != 0) {
+        return ctx.out;  // a new file
+    }
+    struct stat standardOut {};
+    const bool isStandardOut = ::fstat(STDOUT_FILENO, &standardOut) == 0 &&
+                               standardOut.st_dev == target.st_dev &&
+                               standardOut.st_ino == target.st_ino;
+    return S_ISREG(target.st_mode) && !isStandardOut ? ctx.out : ctx.err;
 }
 
 }  // namespace cli

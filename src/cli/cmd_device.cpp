@@ -28,6 +28,9 @@ int KindOfTransport(const CCUSB& usb) {
 }
 
 int RunList(const Args& args, Context& ctx) {
+    if (RefuseArguments(args, ctx, "list")) {
+        return kExitUsage;
+    }
     int status = kExitOk;
     auto keyboards = Keyboards::Open(ctx, status);
     if (!keyboards) {
@@ -80,6 +83,9 @@ int RunList(const Args& args, Context& ctx) {
 }
 
 int RunScan(const Args& args, Context& ctx) {
+    if (RefuseArguments(args, ctx, "scan")) {
+        return kExitUsage;
+    }
     int status = kExitOk;
     auto selected = OpenSelectedKeyboard(ctx, status, true);
     if (!selected) {

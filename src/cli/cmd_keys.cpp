@@ -13,8 +13,7 @@ std::string Hex(unsigned v) {
 }
 
 int RunKeys(const Args& args, Context& ctx) {
-    if (!args.Positional().empty()) {
-        ctx.err << "tavrikctl keys: unexpected argument '" << args.Positional()[0] << "'\n";
+    if (RefuseArguments(args, ctx, "keys")) {
         return kExitUsage;
     }
     if (args.Has("json")) {

@@ -4,6 +4,7 @@
 #include "keys/keycodes.h"
 #include "macro/marco_codec.h"
 #include "macro/marco_file.h"
+#include "macro/marco_step_words.h"
 #include "macro/marco_text.h"
 #include "macro/marco_validate.h"
 
@@ -64,101 +65,6 @@ int RunMacroShow(const Args& args, Context& ctx) {
     return kExitOk;
 }
 
-// One STEP word of `macro make`. Returns an error text, empty on success.
-std::string ParseStep(const std::string& word, int defaultDelay, MarcoSteps& steps) {
-    auto delayOf = [](const std::string& text) { return ParseNumber(text, 0, 65535); };
-    const auto colon = word.find(':');
-    const std::string kind = word.substr(0, colon);
-    const std::string rest = colon == std::string::npos ? "" : word.substr(colon + 1);
-
-    // Splits "ARG[:DELAY]"; a key name may itself hold a colon (";:"), so the whole rest
-    // is tried as the argument first.
-    auto argAndDelay = [&](auto parseArg, auto& arg, uint16_t& delay) -> bool {
-        delay = static_cast<uint16_t>(defaultDelay);
-        if (parseArg(rest, arg)) {
-            return true;
-        }
-        const auto last = rest.rfind(':');
-        if (last == std::string::npos) {
-            return false;
-        }
-        const auto d = delayOf(rest.substr(last + 1));
-        if (!d || !parseArg(rest.substr(0, last), arg)) {
-            return false;
-        }
-        delay = static_cast<uint16_t>(*d);
-        return true;
-    };
-    auto onlyDelay = [&](uint16_t& delay) -> bool {
-        delay = static_cast<uint16_t>(defaultDelay);
-        if (colon == std::string::npos) {
-            return true;
-        }
-        const auto d = delayOf(rest);
-        if (d) {
-            delay = static_cast<uint16_t>(*d);
-        }
-        return d.has_value();
-    };
-    auto parseByte = [](const std::string& t, long& v) {
-        const auto n = ParseNumber(t, 0, 255);
-        v = n.value_or(0);
-        return n.has_value();
-    };
-    auto append = [&steps](MarcoEntry e) -> std::string {
-        return steps.Append(e) ? "" : "too many steps (at most 64)";
-    };
-
-    if (kind == "down" || kind == "up" || kind == "tap") {
-        uint8_t hid = 0;
-        uint16_t delay = 0;
-        auto parseKey = [](const std::string& t, uint8_t& h) { return ParseHidValue(t, h); };
-        if (!argAndDelay(parseKey, hid, delay)) {
-            return "unknown key in '" + word + "' (see 'tavrikctl keys' for names)";
-        }
-        if (kind == "tap") {
-            const std::string e = append({MarcoFlag::KeyDown, hid, delay});
-            return e.empty() ? append({MarcoFlag::KeyUp, hid, delay}) : e;
-        }
-        return append({kind == "down" ? MarcoFlag::KeyDown : MarcoFlag::KeyUp, hid, delay});
-    }
-    if (kind == "loop") {
-        long count = 0;
-        uint16_t delay = 0;
-        if (!argAndDelay(parseByte, count, delay)) {
-            return "'" + word + "': write loop:COUNT with COUNT 2..250";
-        }
-        return append({MarcoFlag::LoopStart, static_cast<uint8_t>(count), delay});
-    }
-    if (kind == "endloop" || kind == "switch") {
-        uint16_t delay = 0;
-        if (!onlyDelay(delay)) {
-            return "'" + word + "': a delay in milliseconds was expected after the colon";
-        }
-        if (kind == "switch") {
-            return append({MarcoFlag::WaitKeyUp, kMarcoSwitchKv, delay});
-        }
-        const auto distance = MarcoLoopEndDistance(steps, steps.Size());
-        if (!distance) {
-            return "'endloop' at step " + std::to_string(steps.Size() + 1) +
-                   " closes no loop (no open loop, or its body would be empty)";
-        }
-        return append({MarcoFlag::LoopEnd, *distance, delay});
-    }
-    // Raw form FLAG:KV[:DELAY].
-    const auto flag = ParseNumber(kind, 0, 255);
-    if (flag && colon != std::string::npos) {
-        long kv = 0;
-        uint16_t delay = 0;
-        if (argAndDelay(parseByte, kv, delay)) {
-            return append({static_cast<uint8_t>(*flag), static_cast<uint8_t>(kv), delay});
-        }
-    }
-    return "cannot read step '" + word +
-           "' (use down:KEY, up:KEY, tap:KEY, loop:N, endloop, switch or FLAG:KV, each with "
-           "an optional :DELAY)";
-}
-
 int RunMacroMake(const Args& args, Context& ctx) {
     if (!args.Has("mode") || !args.Has("output")) {
         ctx.err << "tavrikctl macro make: --mode and -o FILE are required\n";
@@ -187,7 +93,7 @@ int RunMacroMake(const Args& args, Context& ctx) {
 
     MarcoSteps steps;
     for (const std::string& word : args.Positional()) {
-        const std::string error = ParseStep(word, static_cast<int>(*delay), steps);
+        const std::string error = AppendMarcoStepWord(word, static_cast<int>(*delay), steps);
         if (!error.empty()) {
             ctx.err << "tavrikctl macro make: " << error << ". Nothing was written.\n";
             return kExitBadData;
@@ -210,13 +116,14 @@ int RunMacroMake(const Args& args, Context& ctx) {
         return kExitBadData;
     }
     const std::string path = args.Get("output");
+    std::ostream& report = WroteLineStream(ctx, path);
     if (SaveMarcoFile(path, *record) != MarcoFileStatus::Ok) {
         ctx.err << "tavrikctl: cannot write macro file '" << path << "'\n";
         return kExitFailed;
     }
-    ctx.out << "wrote " << path << ": " << MarcoModeName(*mode) << ", " << steps.Size()
-            << (steps.Size() == 1 ? " step" : " steps") << ", " << MarcoEncodedLength(*mode, steps)
-            << " entries\n";
+    report << "wrote " << path << ": " << MarcoModeName(*mode) << ", " << steps.Size()
+           << (steps.Size() == 1 ? " step" : " steps") << ", " << MarcoEncodedLength(*mode, steps)
+           << " entries\n";
     return kExitOk;
 }
 

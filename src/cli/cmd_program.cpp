@@ -200,13 +200,14 @@ int RunMacroRead(const Args& args, Context& ctx) {
     MarcoRecord record = *read;
     record.flag = 1;
     const std::string path = args.Get("output");
+    std::ostream& report = WroteLineStream(ctx, path);
     if (SaveMarcoFile(path, record) != MarcoFileStatus::Ok) {
         ctx.err << "tavrikctl: cannot write macro file '" << path << "'\n";
         return kExitFailed;
     }
     const DecodedMarco macro = DecodeMarco(record.entries, dev.Snapshot().marcoMax);
-    ctx.out << "wrote " << path << ": " << MarcoModeName(macro.mode) << ", " << macro.steps.Size()
-            << " steps from slot " << *slot << "\n";
+    report << "wrote " << path << ": " << MarcoModeName(macro.mode) << ", " << macro.steps.Size()
+           << " steps from slot " << *slot << "\n";
     return kExitOk;
 }
 

@@ -50,14 +50,15 @@ int RunSimInit(const Args& args, Context& ctx) {
     if (!parent.empty()) {
         std::filesystem::create_directories(parent, ec);
     }
+    std::ostream& report = WroteLineStream(ctx, path);
     std::string error;
     if (sim::WriteSimFile(path, {sim::SimFileKeyboard{0, true, *state, {}}}, &error) !=
         sim::SimFileError::None) {
         ctx.err << "tavrikctl: cannot write '" << path << "': " << error << "\n";
         return kExitFailed;
     }
-    ctx.out << "wrote " << path << ": one keyboard (row " << *row << ", controller V" << *hi << "."
-            << *lo << ") with " << *keys << " key modules\n";
+    report << "wrote " << path << ": one keyboard (row " << *row << ", controller V" << *hi << "."
+           << *lo << ") with " << *keys << " key modules\n";
     return kExitOk;
 }
 

@@ -53,4 +53,12 @@ void AddUpdateCommands(std::vector<CommandDef>& table);
 // Reports a usage error for `def` and returns kExitUsage.
 int UsageError(Context& ctx, const CommandDef& def, const std::string& message);
 
+// True, after saying so, when a command that takes no arguments was given one.
+bool RefuseArguments(const Args& args, Context& ctx, const char* command);
+
+// Where the "wrote FILE" line of a command that writes FILE goes, asked before FILE is
+// written: stderr when FILE is a stream (a terminal, a pipe, /dev/stdout) or the file
+// standard output goes to, so that the line never lands among the bytes written.
+std::ostream& WroteLineStream(Context& ctx, const std::string& path);
+
 }  // namespace tavrik::cli

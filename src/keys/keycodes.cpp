@@ -258,28 +258,31 @@ std::string KeyPicturePath(uint8_t hid, bool focused) {
            ".png";
 }
 
+std::optional<long> ParseNumber(std::string_view text, long lo, long hi) {
+    std::string_view digits = text;
+    int base = 10;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits.remove_prefix(2);
+    }
+    long value = 0;
+    const auto [end, ec] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || value < lo ||
+        value > hi) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 bool ParseHidValue(std::string_view text, uint8_t& hid) {
     if (text.empty()) {
         return false;
     }
     // Numbers first: "0x2C" or "44".
-    {
-        int base = 10;
-        std::string_view digits = text;
-        if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-            base = 16;
-            digits.remove_prefix(2);
-        }
-        unsigned value = 0;
-        const auto [end, ec] =
-            std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-        if (ec == std::errc() && end == digits.data() + digits.size()) {
-            if (value > 0xFF) {
-                return false;
-            }
-            hid = static_cast<uint8_t>(value);
-            return true;
-        }
+    if (const auto n = ParseNumber(text, 0, 0xFF)) {
+        hid = static_cast<uint8_t>(*n);
+        return true;
     }
     static const std::pair<const char*, uint8_t> aliases[] = {
         {"lshift", 0xE1},  {"rshift", 0xE5},      {"shift", 0xE1},       {"lctrl", 0xE0},

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,9 @@ std::string_view HidKeyName(uint8_t hid);
 
 // Pictures of a key, relative to the resource root: "b" while focused, "s" otherwise.
 std::string KeyPicturePath(uint8_t hid, bool focused);
+
+// Numbers as users type them: decimal or 0x hex, within [lo, hi].
+std::optional<long> ParseNumber(std::string_view text, long lo, long hi);
 
 // Parses a key given by the user: a HID name ("A", "L Shift", "F5"), a friendly alias
 // ("LShift", "Enter", "a"), or a number ("0x04", "4") taken as a HID value.

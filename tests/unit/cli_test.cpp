@@ -197,5 +197,32 @@ TEST_F(CliMacro, RefusedStepListsWriteNothing) {
     EXPECT_FALSE(std::filesystem::exists(file));
 }
 
+TEST_F(CliMacro, ARefusedStepSaysWhatIsWrongWithIt) {
+    const auto file = dir / "refused.tvm";
+    const std::pair<const char*, const char*> refused[] = {
+        {"0:0", "'0:0': flag 0 ends a macro's list; it is not a step"},
+        {"255:4", "flag 255 ends"},
+        {"tap:A:70000", "'tap:A:70000': the delay is 10..60000 ms, not '70000'"},
+        {"tap:A:0", "the delay is 10..60000 ms, not '0'"},
+        {"down:A:", "'down:A:': a delay in milliseconds was expected after the colon"},
+        {"endloop:x", "the delay is 10..60000 ms, not 'x'"},
+        {"1:4:9", "the delay is 10..60000 ms, not '9'"},
+        {"tap:Nope:100", "unknown key in 'tap:Nope:100'"},
+    };
+    for (const auto& [word, message] : refused) {
+        const auto r =
+            RunCtl({"macro", "make", "-o", file.string(), "--mode", "SingleShot", "tap:B", word});
+        EXPECT_EQ(r.status, 2) << word;
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("too many steps"), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(file)) << word;
+    }
+    // The bounds themselves are delays.
+    EXPECT_EQ(RunCtl({"macro", "make", "-o", file.string(), "--mode", "SingleShot", "tap:A:10",
+                      "tap:;::60000"})
+                  .status,
+              0);
+}
+
 }  // namespace
 }  // namespace tavrik
