@@ -63,7 +63,10 @@ protected:
     std::filesystem::path dir =
         std::filesystem::path(::testing::TempDir()) /
         ("cli_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    void SetUp() override { std::filesystem::create_directories(dir); }
+    void SetUp() override {
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+    }
     std::string Write(const std::string& name, size_t size, uint8_t fill) {
         const auto p = dir / name;
         std::ofstream(p, std::ios::binary) << std::string(size, static_cast<char>(fill));
