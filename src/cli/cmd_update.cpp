@@ -34,7 +34,10 @@ std::string Shown(const nlohmann::json& version) {
 }
 
 nlohmann::json VerdictJson(Verdict v) {
-    return v == Verdict::Unknown ? nlohmann::json(nullptr) : nlohmann::json(v == Verdict::Outdated);
+    if (v == Verdict::Outdated || v == Verdict::UpToDate) {
+        return v == Verdict::Outdated;
+    }
+    return nullptr;
 }
 
 const char* VerdictText(Verdict v) {
@@ -43,6 +46,8 @@ const char* VerdictText(Verdict v) {
             return "outdated";
         case Verdict::UpToDate:
             return "up to date";
+        case Verdict::NotUpdatable:
+            return "not compared (no online update for this keyboard)";
         case Verdict::Unknown:
             break;
     }
@@ -226,7 +231,7 @@ void AddUpdateCommands(std::vector<CommandDef>& table) {
          "                     \"updateAvailable\"}, \"controller\", \"keys\", \"zpn31\",\n"
          "                     \"downloads\": [{\"kind\", \"file\", \"outcome\", \"detail\"}],\n"
          "                     \"keyboards\": [{\"slot\", \"controllerOutdated\",\n"
-         "                     \"keysOutdated\"}]} (null: not known)\n",
+         "                     \"keysOutdated\"}]} (null: not known or not compared)\n",
          {{"server", true}, {"timeout", true}, {"json"}},
          RunUpdateCheck});
 }

@@ -225,6 +225,9 @@ std::string CheckShortfall(const CheckReport& report) {
 
 KeyboardVerdict JudgeAfterCheck(const KeyboardFacts& facts, const UpdateState& state,
                                 const CheckReport& report) {
+    if (!facts.updatable) {
+        return {Verdict::NotUpdatable, Verdict::NotUpdatable};
+    }
     const bool zpn31 = facts.kind == kZpn31Kind;
     // Controller and keys of a keyboard are upgraded from one image.
     const FwKind image = zpn31 ? FwKind::Zpn31 : FwKind::Vl7;

@@ -58,8 +58,9 @@ int OnlineUpdateCheck(const UpdateConfig& config, UpdateState& state,
 std::string CheckShortfall(const CheckReport& report);
 
 // A keyboard part as the check leaves it. Up to date only when the check learnt the latest
-// version and the image for the keyboard did not fail to arrive.
-enum class Verdict { UpToDate, Outdated, Unknown };
+// version and the image for the keyboard did not fail to arrive. Keyboards that take no
+// online update are not compared at all.
+enum class Verdict { UpToDate, Outdated, Unknown, NotUpdatable };
 struct KeyboardVerdict {
     Verdict kbmc = Verdict::Unknown;
     Verdict keys = Verdict::Unknown;

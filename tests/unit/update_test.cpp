@@ -138,7 +138,10 @@ TEST(UpdateRules, UpToDateOnlyWhenTheCheckKnows) {
     const KeyboardFacts zpn31{true, 'A', VersionWord(1, 20), kZpn31Kind, 5, VersionWord(1, 3)};
     auto text = [](KeyboardVerdict v) {
         auto one = [](Verdict x) {
-            return x == Verdict::UpToDate ? "up" : x == Verdict::Outdated ? "old" : "?";
+            return x == Verdict::UpToDate       ? "up"
+                   : x == Verdict::Outdated     ? "old"
+                   : x == Verdict::NotUpdatable ? "-"
+                                                : "?";
         };
         return std::string(one(v.kbmc)) + "/" + one(v.keys);
     };
@@ -154,6 +157,9 @@ TEST(UpdateRules, UpToDateOnlyWhenTheCheckKnows) {
     EXPECT_EQ(text(JudgeAfterCheck(current, state, verified)), "up/up");
     EXPECT_EQ(text(JudgeAfterCheck(old, state, verified)), "old/old");
     EXPECT_EQ(text(JudgeAfterCheck(zpn31, state, verified)), "?/up");  // no ZPN31 version
+    KeyboardFacts kind2 = old;
+    kind2.updatable = false;  // takes no online update: never compared
+    EXPECT_EQ(text(JudgeAfterCheck(kind2, state, verified)), "-/-");
 
     CheckReport failed = verified;  // the image of these keyboards did not arrive
     failed.downloads[0] = {FwKind::Vl7, FwOutcome::TransferFailed, "HTTP 404"};
