@@ -99,8 +99,8 @@ int RunUpdateCheck(const Args& args, Context& ctx) {
     if (args.Has("timeout")) {
         const auto limit = ParseTimeout(args.Get("timeout"));
         if (!limit) {
-            ctx.err << "tavrikctl update check: --timeout takes a positive number of seconds, "
-                       "got \""
+            ctx.err << "tavrikctl update check: --timeout takes a positive number of seconds "
+                       "(at most 86400), got \""
                     << args.Get("timeout") << "\"\n";
             return kExitUsage;
         }
