@@ -6,6 +6,7 @@
 
 #include "backup/backup_file.h"
 #include "device/job_runner.h"
+#include "device/mode_rules.h"
 #include "device/session.h"
 #include "device/session_jobs.h"
 #include "device/session_result.h"
@@ -192,6 +193,11 @@ RestoreOutcome RestoreKeyboard(BackupTarget& kb, const KeyboardState& want, bool
     CCCDev& dev = kb.dev;
     if (!ReadKeyboardState(kb, MacroReads::Marked, out.before, out.error)) {
         out.end = RestoreEnd::KeyboardUnread;
+        return out;
+    }
+    out.error = ModesProblem(want.modes, StandardModuleCount(dev.Snapshot()));
+    if (!out.error.empty()) {
+        out.end = RestoreEnd::ModesRefused;
         return out;
     }
     Plan& plan = out.plan;

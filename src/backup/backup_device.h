@@ -47,6 +47,7 @@ BackupEnd TakeBackup(BackupTarget& kb, const std::filesystem::path& file, Keyboa
 enum class RestoreEnd {
     Done,            // the plan was carried out (or is only planned) and checked
     KeyboardUnread,  // the keyboard could not be read: nothing was written
+    ModesRefused,    // the backup's modes do not fit the keyboard: nothing was written
     RescanFailed,    // modes were written, then the keyboard could not be read again
     CheckUnread,     // everything was written, but the keyboard could not be read to check
 };

@@ -6,6 +6,8 @@
 #include <set>
 
 #include "backup/backup_file.h"
+#include "device/mode_rules.h"
+#include "device/session_result.h"
 #include "keys/keycodes.h"
 
 namespace tavrik::backup {
@@ -131,6 +133,25 @@ std::string LayersText(const json& side) {
 }
 
 }  // namespace
+
+std::string ModesProblem(const Modes& want, int standardCount) {
+    // Without overload the module count is the controller's standard one, not a setting.
+    const tavrik::ModeChange change{want.nkro, want.usbRate, want.overload,
+                                    want.overload ? want.modules : 0};
+    const int r = ModeRefusal(change, standardCount);
+    if (r == kSessionOk) {
+        return {};
+    }
+    if (r == kErrUsbRate) {
+        return "modes.usbRate " + std::to_string(want.usbRate) + ": " + SessionResultText(r);
+    }
+    std::string text =
+        "modes.modules " + std::to_string(want.modules) + ": " + SessionResultText(r);
+    if (r == kErrOverloadCountNotAbove) {
+        text += " (" + std::to_string(standardCount) + " modules)";
+    }
+    return text;
+}
 
 Plan MakePlan(const KeyboardState& want, const KeyboardState& now, int marcoMax) {
     Plan plan;

@@ -39,6 +39,11 @@ struct Plan {
     std::vector<Placement> unknown;    // attached, not in the backup: left as they are
 };
 
+// What keeps the backup's controller modes from being written to a controller with
+// `standardCount` standard modules (0: not known), naming the field; empty when nothing
+// does. The rules are those of the `mode` command (device/mode_rules.h).
+std::string ModesProblem(const Modes& want, int standardCount);
+
 // `marcoMax`: the steps a macro of this keyboard holds.
 Plan MakePlan(const KeyboardState& want, const KeyboardState& now, int marcoMax);
 // Keeps the mode changes of `plan` and plans the modules again against `now`: after the

@@ -184,6 +184,11 @@ int RunRestore(const Args& args, Context& ctx) {
             ctx.err << "tavrikctl restore: " << file << " is not a valid backup: " << error << "\n";
             return kExitBadData;
     }
+    // The keyboard's own standard count is checked by the restore itself.
+    if (const std::string modes = ModesProblem(want.modes, 0); !modes.empty()) {
+        ctx.err << "tavrikctl restore: " << file << " is not a valid backup: " << modes << "\n";
+        return kExitBadData;
+    }
     int status = kExitOk;
     auto selected = OpenSelectedKeyboard(ctx, status, false);
     if (!selected) {
@@ -208,6 +213,12 @@ int RunRestore(const Args& args, Context& ctx) {
     }
     if (r.end == RestoreEnd::KeyboardUnread) {
         return kExitFailed;
+    }
+    if (r.end == RestoreEnd::ModesRefused) {
+        ctx.err << "tavrikctl restore: " << file
+                << " does not fit this keyboard; nothing was "
+                   "written\n";
+        return kExitBadData;
     }
     if (r.end == RestoreEnd::CheckUnread) {
         ctx.err << "tavrikctl restore: the keyboard could not be read again to check the "

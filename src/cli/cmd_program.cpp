@@ -7,6 +7,7 @@
 #include "cli/job_wait.h"
 #include "cli/keyboards.h"
 #include "device/key_assign.h"
+#include "device/mode_rules.h"
 #include "device/session_jobs.h"
 #include "device/session_result.h"
 #include "keys/keycodes.h"
@@ -97,13 +98,20 @@ int RunSetKey(const Args& args, Context& ctx) {
         return status;
     }
     CCCDev& dev = p->Dev();
-    if (const int r = dev.AssignKey(*slot, *layer, *code); r != 0) {
-        return Refused(ctx, "set-key", *slot, r);
+    const bool hadMacro = dev.Snapshot().slots[static_cast<size_t>(*slot)].vk[*layer] == VK_MARCO;
+    if (const int r = dev.AssignKey(*slot, *layer, *code, args.Has("replace-macro")); r != 0) {
+        Refused(ctx, "set-key", *slot, r);
+        if (r == kErrMacroOnLayer) {
+            ctx.err << "Nothing was changed; give --replace-macro to replace the macro with the "
+                       "key.\n";
+        }
+        return kExitFailed;
     }
     const uint8_t hid = HidOfKeyCode(*code);
     ctx.out << "slot " << *slot << " layer " << *layer << ": " << HidKeyName(hid) << " (code "
             << HexText(*code, 2) << ", HID " << HexText(hid, 2) << "), flag "
-            << HexText(dev.Snapshot().slots[static_cast<size_t>(*slot)].flag, 2) << "\n";
+            << HexText(dev.Snapshot().slots[static_cast<size_t>(*slot)].flag, 2)
+            << (hadMacro ? "; the key's macro was removed" : "") << "\n";
     return kExitOk;
 }
 
@@ -271,32 +279,54 @@ int RunMode(const Args& args, Context& ctx) {
     const std::string& what = pos[0];
     std::optional<bool> on;
     std::optional<long> value;
+    ModeChange change;
     if (what == "rate") {
-        value = ParseNumber(pos[1], 1, 10);
-        static const int rates[] = {1, 2, 3, 4, 5, 8, 10};
-        if (!value || std::find(std::begin(rates), std::end(rates), *value) == std::end(rates)) {
-            ctx.err << "tavrikctl mode rate: MS is one of 1, 2, 3, 4, 5, 8, 10\n";
-            return kExitUsage;
-        }
+        // Not a number: 0, which no controller takes either.
+        value = ParseNumber(pos[1], 0, 255).value_or(0);
+        change.usbRate = static_cast<int>(*value);
     } else {
         on = OnOffArg(pos[1]);
         if (!on) {
             ctx.err << "tavrikctl mode " << what << ": expected on or off\n";
             return kExitUsage;
         }
-        if (what == "overload") {
-            value = ParseNumber(args.Get("count", "0"), 0, 90);
-            if (!value || (*value != 0 && *value < 42)) {
-                ctx.err << "tavrikctl mode overload: --count is 42..90, or 0 for the "
-                           "controller's own limits\n";
-                return kExitUsage;
-            }
+        (what == "nkro" ? change.nkro : change.overload) = *on;
+    }
+    if (what == "overload") {
+        value = ParseNumber(args.Get("count", "0"), 0, 255);
+        if (!value) {
+            ctx.err << "tavrikctl mode overload: --count takes a number, not '" << args.Get("count")
+                    << "'\n";
+            return kExitUsage;
         }
+        change.overloadCount = static_cast<int>(*value);
+    } else if (args.Has("count")) {
+        ctx.err << "tavrikctl mode " << what << ": --count belongs to overload\n";
+        return kExitUsage;
+    }
+    // Refused before any keyboard is opened, and again with the keyboard's own
+    // standard count before anything is sent.
+    auto refused = [&](int standardCount) {
+        const int r = ModeRefusal(change, standardCount);
+        if (r != kSessionOk) {
+            ctx.err << "tavrikctl mode " << what << ": " << SessionResultText(r);
+            if (r == kErrOverloadCountNotAbove) {
+                ctx.err << " (" << standardCount << " modules)";
+            }
+            ctx.err << "; nothing was changed\n";
+        }
+        return r != kSessionOk;
+    };
+    if (refused(0)) {
+        return kExitUsage;
     }
     int status = kExitOk;
     auto p = OpenSelectedKeyboard(ctx, status, true);
     if (!p) {
         return status;
+    }
+    if (refused(StandardModuleCount(p->Dev().Snapshot()))) {
+        return kExitUsage;
     }
     CCCDev& dev = p->Dev();
     const uint32_t id = what == "nkro"       ? SubmitNkroJob(dev, *on)
@@ -344,12 +374,14 @@ int RunMode(const Args& args, Context& ctx) {
 void AddProgramCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"set-key",
-         "SLOT LAYER KEY",
+         "SLOT LAYER KEY [--replace-macro]",
          "Give a key a key code on one layer",
          "SLOT is 0..89, LAYER 0..3, KEY a name as 'tavrikctl keys' lists them (A, F5,\n"
          "L Shift, LT1, Vol+...), an alias (LShift, Enter, kp1...) or a key code number.\n"
-         "The key's flag byte follows the new value; a macro on the key is kept.\n",
-         {},
+         "The key's flag byte follows the new value; a macro on another layer of the key\n"
+         "is kept. A key code on the layer that plays the key's macro removes the macro,\n"
+         "so that is refused unless --replace-macro is given.\n",
+         {{"replace-macro"}},
          RunSetKey});
     table.push_back(
         {"set-color",
@@ -374,17 +406,17 @@ void AddProgramCommands(std::vector<CommandDef>& table) {
          "one macro on one layer: a key that plays a macro on another layer is refused.\n",
          {{"layer", true}},
          RunMacroWrite});
-    table.push_back(
-        {"mode",
-         "nkro on|off | overload on|off [--count N] | rate MS",
-         "Switch the controller's modes",
-         "  nkro on|off       full-key rollover\n"
-         "  overload on|off   more key modules than the standard number; --count N sets\n"
-         "                    the number (42..90; 0 takes the controller's own limits)\n"
-         "  rate MS           USB report interval: 1, 2, 3, 4, 5, 8 or 10 ms\n"
-         "Each change is checked against what the keyboard reports afterwards.\n",
-         {{"count", true}},
-         RunMode});
+    table.push_back({"mode",
+                     "nkro on|off | overload on|off [--count N] | rate MS",
+                     "Switch the controller's modes",
+                     "  nkro on|off       full-key rollover\n"
+                     "  overload on|off   more key modules than the standard number; with on,\n"
+                     "                    --count N sets the number (42..90 and above the\n"
+                     "                    controller's standard count; 0 takes its own limits)\n"
+                     "  rate MS           USB report interval: 1, 2, 3, 4, 5, 8 or 10 ms\n"
+                     "Each change is checked against what the keyboard reports afterwards.\n",
+                     {{"count", true}},
+                     RunMode});
 }
 
 }  // namespace tavrik::cli

@@ -39,6 +39,17 @@ int KeyCodeRefusal(int layer, uint8_t keyCode) {
     return kSessionOk;
 }
 
+int KeyAssignRefusal(const std::array<uint8_t, 4>& vk, int layer, uint8_t keyCode,
+                     bool replaceMacro) {
+    if (const int r = KeyCodeRefusal(layer, keyCode); r != kSessionOk) {
+        return r;
+    }
+    if (vk[static_cast<size_t>(layer)] == VK_MARCO && !replaceMacro) {
+        return kErrMacroOnLayer;
+    }
+    return kSessionOk;
+}
+
 const char* SessionResultText(int result) {
     switch (result) {
         case kSessionOk:
@@ -81,6 +92,18 @@ const char* SessionResultText(int result) {
             return "the keyboard stayed busy; try again";
         case kErrNoAnswer:
             return "the keyboard did not answer";
+        case kErrUsbRate:
+            return "the USB report interval is 1, 2, 3, 4, 5, 8 or 10 ms";
+        case kErrCountWithoutOverload:
+            return "a module count is a setting of overload mode, which would be off";
+        case kErrOverloadCountRange:
+            return "the module count of overload mode is 42..90, or 0 for the controller's "
+                   "own limits";
+        case kErrOverloadCountNotAbove:
+            return "the module count of overload mode must be above the controller's "
+                   "standard count, or the controller runs without overload";
+        case kErrMacroOnLayer:
+            return "the layer plays the key's macro, which a key code there would remove";
         default:
             return "the keyboard refused the change";
     }

@@ -2,6 +2,7 @@
 // through CCCDev::AssignKey.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace tavrik {
@@ -15,5 +16,11 @@ uint8_t UpdatedKeyFlag(uint8_t flag, uint8_t hid, int layer);
 // 0: a bad layer, a code that marks a key's state, a code without HID value, a K/LT
 // layer key off layer 0.
 int KeyCodeRefusal(int layer, uint8_t keyCode);
+
+// Why `keyCode` cannot go on `layer` of a key that holds the key codes `vk` now: the
+// refusals of KeyCodeRefusal, and a layer that plays the key's macro, since a key code
+// there removes the macro, unless `replaceMacro` says that is wanted.
+int KeyAssignRefusal(const std::array<uint8_t, 4>& vk, int layer, uint8_t keyCode,
+                     bool replaceMacro);
 
 }  // namespace tavrik

@@ -89,10 +89,10 @@ public:
     // reply mailbox meanwhile.
     //
     // Gives `slot` the key code `keyCode` on `layer`: the flag byte follows the new value
-    // and the key's configuration goes to the keyboard, its macro kept. Refused, with the
-    // key table unchanged, for a slot without a usable module, a bad layer, a code the
-    // keyboard cannot store, or a macro that could not be read back first.
-    int AssignKey(int slot, int layer, uint8_t keyCode);
+    // and the key's configuration goes to the keyboard, a macro on another layer kept.
+    // Refused, with the key table unchanged, by the rules of KeyAssignRefusal, for a slot
+    // without a usable module, or a macro that could not be read back first.
+    int AssignKey(int slot, int layer, uint8_t keyCode, bool replaceMacro = false);
     // Rewrites all four layers and the flag byte (restore). Same rules as AssignKey.
     int WriteKeyLayers(int slot, std::array<uint8_t, 4> hid, uint8_t flag);
     // Makes `layer` of the key play the macro of `record` and stores the macro.

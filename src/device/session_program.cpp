@@ -155,7 +155,7 @@ int CCCDev::OnUsableSlot(int slot, const std::function<int()>& op) {
     return op();
 }
 
-int CCCDev::AssignKey(int slot, int layer, uint8_t keyCode) {
+int CCCDev::AssignKey(int slot, int layer, uint8_t keyCode, bool replaceMacro) {
     if (!ValidSlot(slot)) {
         return kErrBadSlot;
     }
@@ -172,6 +172,9 @@ int CCCDev::AssignKey(int slot, int layer, uint8_t keyCode) {
             hids = m_KeyHid[slot];
             vks = m_KeyVk[slot];
             flag = UpdatedKeyFlag(m_KeyFlag[slot], hid, layer);
+        }
+        if (const int r = KeyAssignRefusal(vks, layer, keyCode, replaceMacro); r != 0) {
+            return r;
         }
         hids[static_cast<size_t>(layer)] = hid;
         vks[static_cast<size_t>(layer)] = keyCode;

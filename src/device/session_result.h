@@ -24,6 +24,11 @@ inline constexpr int kErrControllerBootloader = -19;
 inline constexpr int kErrKeyUnassigned = -20;  // a colour for a key waiting for its code
 inline constexpr int kErrBusy = -21;           // the keyboard stayed busy past the limit
 inline constexpr int kErrNoAnswer = -22;       // the controller did not answer
+inline constexpr int kErrUsbRate = -23;        // not a USB report interval the controller takes
+inline constexpr int kErrCountWithoutOverload = -24;   // a module count is an overload setting
+inline constexpr int kErrOverloadCountRange = -25;     // outside 42..90
+inline constexpr int kErrOverloadCountNotAbove = -26;  // not above the standard count
+inline constexpr int kErrMacroOnLayer = -27;           // a key code would remove the layer's macro
 
 // A short English sentence for a result, e.g. for "tavrikctl set-key: <text>".
 const char* SessionResultText(int result);
