@@ -138,16 +138,20 @@ bool ReadKeyboardState(BackupTarget& kb, MacroReads macros, KeyboardState& out,
         return false;
     }
     s.modes = ReadModes(snap);
+    // Stored as they stood before, unanswered slots would restore as settings the modules
+    // never had, or as no modules at all.
+    if (const std::vector<int> silent = snap.UnansweredSlots(); !silent.empty()) {
+        error =
+            "keyboard " + std::to_string(dev.DevIdx()) +
+            (silent.size() == kKeySlots ? " does not answer the scan: no slot answered"
+                                        : ": " + SlotListText(silent) + " did not answer the scan");
+        return false;
+    }
 
     for (int slot = 0; slot < static_cast<int>(kKeySlots); ++slot) {
         const SlotSnapshot& k = snap.slots[static_cast<size_t>(slot)];
         if (!k.Present()) {
             continue;
-        }
-        // Stored as it stood before, it would restore as settings the module never had.
-        if (!k.answered) {
-            error = "the key module in " + SlotText(slot, k.uid) + " did not answer the scan";
-            return false;
         }
         ModuleState m;
         m.uid = k.uid;

@@ -114,8 +114,11 @@ int RunScan(const Args& args, Context& ctx) {
                          {"hid", k.hid},
                          {"flag", k.flag},
                          {"color", ColourText(k.colour)},
-                         {"firmware", VersionText(k.verHi, k.verLo)}});
+                         {"firmware", VersionText(k.verHi, k.verLo)},
+                         {"answered", k.answered}});
     }
+    const std::vector<int> silent = snap.UnansweredSlots();
+    const bool noAnswer = silent.size() == kKeySlots;
     nlohmann::json range = nullptr;
     if (snap.keyVerRangeKnown) {
         const auto& r = snap.keyVerRange;
@@ -135,15 +138,30 @@ int RunScan(const Args& args, Context& ctx) {
           {"bootloader", counts.boot},
           {"unassigned", counts.blank}}},
         {"keyVersionRange", range},
+        {"unanswered", silent},
         {"slots", slots}};
+    // Rows of slots that did not answer are what the table held before: say so, and fail.
+    status = silent.empty() ? kExitOk : kExitFailed;
+    if (noAnswer) {
+        ctx.err << "tavrikctl: keyboard " << i
+                << " does not answer the scan: no slot answered, so its modules are unknown\n";
+    } else if (!silent.empty()) {
+        ctx.err << "tavrikctl: keyboard " << i << ": " << SlotListText(silent)
+                << " did not answer the scan; their rows are from before\n";
+    }
     if (args.Has("json")) {
         ctx.out << result.dump(1) << "\n";
-        return kExitOk;
+        return status;
     }
     ctx.out << "Keyboard " << i << ": kind " << snap.kind << ", controller stage "
             << StageText(stage) << " V" << VersionText(hi, lo) << "\n"
-            << "Keys: " << counts.total << " in all, " << counts.assigned << " assigned, "
-            << counts.boot << " in bootloader, " << counts.blank << " unassigned\n";
+            << "Keys: ";
+    if (noAnswer) {
+        ctx.out << "no answer\n";
+        return status;
+    }
+    ctx.out << counts.total << " in all, " << counts.assigned << " assigned, " << counts.boot
+            << " in bootloader, " << counts.blank << " unassigned\n";
     if (!range.is_null()) {
         ctx.out << "Key firmware: V" << range["min"].get<std::string>() << " to V"
                 << range["max"].get<std::string>() << "\n";
@@ -159,9 +177,9 @@ int RunScan(const Args& args, Context& ctx) {
         for (size_t l = 0; l < 4; ++l) {
             ctx.out << (l == 0 ? "" : " | ") << s["names"][l].get<std::string>();
         }
-        ctx.out << "\n";
+        ctx.out << (s["answered"].get<bool>() ? "" : "  (no answer)") << "\n";
     }
-    return kExitOk;
+    return status;
 }
 
 }  // namespace
@@ -183,9 +201,11 @@ void AddDeviceCommands(std::vector<CommandDef>& table) {
          "Scan the selected keyboard's key modules",
          "Runs one full scan of the keyboard chosen with --device: the key counts, the key\n"
          "firmware version range, and for every present slot its UID, short address, stage,\n"
-         "key code and name per layer, colour and module firmware version.\n\n"
+         "key code and name per layer, colour and module firmware version.\n"
+         "Slots that do not answer, even when asked a second time with a longer wait, are\n"
+         "named on stderr and the exit status is 1: their rows are what was known before.\n\n"
          "  --json  {\"device\", \"kind\", \"controller\", \"counts\", \"keyVersionRange\", "
-         "\"slots\": [...]}\n",
+         "\"unanswered\": [slot...], \"slots\": [{..., \"answered\"}]}\n",
          {{"json"}},
          RunScan});
 }

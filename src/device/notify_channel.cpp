@@ -31,6 +31,11 @@ bool NotifyChannel::HasOwner() const {
     return hasOwner_;
 }
 
+bool NotifyChannel::HasPending() const {
+    std::lock_guard lock(mutex_);
+    return !queue_.empty() && !released_;
+}
+
 bool NotifyChannel::Send(uint32_t code, uint32_t wParam, uint32_t lParam) {
     std::unique_lock lock(mutex_);
     if (released_ || target_ == nullptr) {

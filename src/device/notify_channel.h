@@ -38,6 +38,8 @@ public:
     bool DeliverPending();
     bool IsOwnerThread() const;
     bool HasOwner() const;
+    // Notifications queued for the owner and not delivered yet.
+    bool HasPending() const;
 
     // Drops queued and future notifications and releases waiting senders.
     void Release();

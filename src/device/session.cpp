@@ -247,6 +247,11 @@ bool CCCDev::WaitUntil(const std::function<bool()>& pred, std::chrono::microseco
             if (pred()) {
                 break;
             }
+            // Queued after the delivery but poked before this thread waits: the poke
+            // was lost, so deliver again rather than sleep to the deadline.
+            if (channel_.HasPending()) {
+                continue;
+            }
         }
         if (waitCv_.wait_until(lock, deadline) == std::cv_status::timeout) {
             return pred();

@@ -38,6 +38,17 @@ inline constexpr int kScanRequested = 0;
 inline constexpr int kScanOnePassDone = 1;
 inline constexpr int kScanIdle = 2;
 
+// A slot's scan replies, as bits of CCCDev::m_ScanReplies.
+inline constexpr uint8_t kScanReplyKeyInfo = 1;
+inline constexpr uint8_t kScanReplyColour = 2;
+inline constexpr uint8_t kScanReplyVersion = 4;
+// The reply wait of a scan query; the longer one of the second try at slots that did not
+// answer in time, so a slow keyboard is still counted right; and how many slots in a row
+// may stay silent on that try before the rest is not asked again.
+inline constexpr int kScanReplyWaitMs = 50;
+inline constexpr int kScanSlowReplyMs = 400;
+inline constexpr int kScanSilentSlotsToGiveUp = 6;
+
 // A copy of one slot of the key table.
 struct KeySlot {
     uint32_t uid = 0;
@@ -270,6 +281,10 @@ private:
     // ---- Reply mailboxes ----
     std::atomic<int> m_bRsp{0};
     std::atomic<int> m_bRspScan{0};
+    // Which of a slot's scan replies arrived since it was last asked (kScanReply* bits).
+    // Key info, colour and version replies all raise m_bRspScan, so a late reply of one
+    // slot would otherwise pass for the next slot's answer.
+    std::array<std::atomic<uint8_t>, kKeySlots> m_ScanReplies{};
     std::atomic<int> m_bChainEnd{0};
     std::atomic<int> m_bRspReady{0};
     std::atomic<int> m_bRspAck{0};
@@ -350,7 +365,11 @@ private:
     bool UpgradeWait(const std::atomic<int>& flag, int count, int intervalMs, const Worker& self);
     struct PassTally;
     bool ScanPass(Worker& self);
-    void ScanSlot(int slot, PassTally& tally);
+    // Asks one slot's key info, then its colour and version as the answer calls for;
+    // `waitMs` for each reply.
+    void ScanSlot(int slot, PassTally& tally, int waitMs);
+    // Sends `command` and waits up to `waitMs` for the reply `bit` of `slot`.
+    bool AskScanReply(const Command& command, int slot, uint8_t bit, int waitMs);
     // The kind and view flags; true when the window must hear of a kind change.
     bool ApplyKindAndViewFlags(uint16_t version);
     void ClearSlotLocked(int slot, bool keepUidAndMac, bool keepFlag);

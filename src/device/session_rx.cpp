@@ -106,6 +106,7 @@ void CCCDev::Dispatch(std::span<const uint8_t> payload) {
                         ClearSlotLocked(s, true, false);
                     }
                 }
+                m_ScanReplies[r.slot].fetch_or(kScanReplyKeyInfo);
                 raise(m_bRspScan);
             } else if constexpr (std::is_same_v<T, KeyVerReport>) {
                 if (r.HasVersion()) {
@@ -115,6 +116,7 @@ void CCCDev::Dispatch(std::span<const uint8_t> payload) {
                 }
                 DEV_LOG_V("Key Ver response, idx=%d, data=%x %x %x", r.slot, r.marker, r.verHi,
                           r.verLo);
+                m_ScanReplies[r.slot].fetch_or(kScanReplyVersion);
                 raise(m_bRspScan);
             } else if constexpr (std::is_same_v<T, KeyRequestEvent>) {
                 DEV_LOG_V("Key %08x request set key value", r.uid);
@@ -229,6 +231,7 @@ void CCCDev::Dispatch(std::span<const uint8_t> payload) {
                 }
                 DEV_LOG_V("Key color reponse, idx=%d, color=%d %d %d", r.slot, colour & 0xFF,
                           (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+                m_ScanReplies[r.slot].fetch_or(kScanReplyColour);
                 raise(m_bRspScan);
             } else if constexpr (std::is_same_v<T, KbmcVerReport>) {
                 DEV_LOG_V("KBMC Version %c %d %d", r.stage, r.verHi, r.verLo);

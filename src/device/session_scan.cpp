@@ -200,15 +200,23 @@ bool CCCDev::ApplyKindAndViewFlags(uint16_t version) {
     return row.announcesKind;
 }
 
-// Caller holds the operation lock.
-void CCCDev::ScanSlot(int slot, PassTally& tally) {
+bool CCCDev::AskScanReply(const Command& command, int slot, uint8_t bit, int waitMs) {
+    m_ScanReplies[static_cast<size_t>(slot)].fetch_and(static_cast<uint8_t>(~bit));
     m_bRspScan = 0;
+    SendCmd(command);
+    return WaitUntil(
+        [this, slot, bit] { return (m_ScanReplies[static_cast<size_t>(slot)].load() & bit) != 0; },
+        std::chrono::milliseconds(waitMs));
+}
+
+// Caller holds the operation lock.
+void CCCDev::ScanSlot(int slot, PassTally& tally, int waitMs) {
     DEV_LOG_V("Scan idx %d", slot);
-    SendCmd(CmdScanKey(static_cast<uint8_t>(slot)));
+    const auto at = static_cast<uint8_t>(slot);
     // A slot that does not answer keeps what it had.
     tally.visited[slot] = true;
     tally.asked[slot] = true;
-    tally.answered[slot] = WaitFlag(m_bRspScan, 10, 5);
+    bool answered = AskScanReply(CmdScanKey(at), slot, kScanReplyKeyInfo, waitMs);
     std::array<uint8_t, 4> vk{};
     {
         std::lock_guard lock(m_TableLock);
@@ -217,26 +225,27 @@ void CCCDev::ScanSlot(int slot, PassTally& tally) {
     DEV_LOG_V("Scan idx %d responsed %02x %02x %02x %02x", slot, vk[0], vk[1], vk[2], vk[3]);
     const uint8_t k = vk[0];
     tally.vk0[slot] = k;
-    if (k != 0 && k != VK_WAIT_UPGRADE && k != VK_WAIT_SET) {
-        m_bRspScan = 0;
+    if (answered && k != 0 && k != VK_WAIT_UPGRADE && k != VK_WAIT_SET) {
         DEV_LOG_V("Scan key color, idx %d", slot);
-        SendCmd(CmdGetKeyColor(static_cast<uint8_t>(slot)));
-        if (WaitFlag(m_bRspScan, 10, 5)) {
+        if (AskScanReply(CmdGetKeyColor(at), slot, kScanReplyColour, waitMs)) {
             DEV_LOG_V("Scan key color, idx %d Done", slot);
         } else {
             DEV_LOG("Scan key color, idx %d Response Timeout", slot);
+            answered = false;
         }
     }
-    if (k != 0 && k != VK_WAIT_UPGRADE) {
-        m_bRspScan = 0;
+    if (answered && k != 0 && k != VK_WAIT_UPGRADE) {
         DEV_LOG_V("Get key stage");
-        SendCmd(CmdGetKeyVer(static_cast<uint8_t>(slot)));
-        if (WaitFlag(m_bRspScan, 10, 5)) {
+        if (AskScanReply(CmdGetKeyVer(at), slot, kScanReplyVersion, waitMs)) {
             DEV_LOG_V("Get key stage done");
         } else {
             DEV_LOG("Get key stage response timeout");
+            answered = false;
         }
     }
+    // Only a slot whose every reply came counts as answered: a lost colour or version
+    // would otherwise show as black or V0.0.
+    tally.answered[slot] = answered;
 }
 
 // One pass; false when the controller did not answer its version query. Each exchange
@@ -297,6 +306,7 @@ bool CCCDev::ScanPass(Worker& self) {
             for (int s = slot; s < static_cast<int>(kKeySlots); ++s) {
                 ClearSlotLocked(s, false, true);
                 tally.visited[s] = true;
+                tally.answered[s] = true;  // the chain's end says they are empty
             }
             break;
         }
@@ -313,15 +323,18 @@ bool CCCDev::ScanPass(Worker& self) {
         if (!op.owns_lock()) {
             break;
         }
-        ScanSlot(slot, tally);
+        ScanSlot(slot, tally, kScanReplyWaitMs);
     }
-    // A keyboard slower than the reply limit gets one more try at the slots it did not
-    // answer, so a busy moment is not reported as missing modules.
+    // A keyboard slower than the reply limit gets one more, longer try at the slots it did
+    // not answer, so a slow or busy keyboard is not reported as missing modules. One that
+    // stays silent for several slots in a row answers nothing: the rest is not asked.
+    int silentInARow = 0;
     for (int slot = 0; slot < static_cast<int>(kKeySlots); ++slot) {
         if (!tally.asked[slot] || tally.answered[slot]) {
             continue;
         }
-        if (m_nScanState >= kScanIdle || self.stop || TransportGone()) {
+        if (m_nScanState >= kScanIdle || self.stop || TransportGone() ||
+            silentInARow >= kScanSilentSlotsToGiveUp) {
             break;
         }
         const OpLock op = LockOps();
@@ -329,7 +342,8 @@ bool CCCDev::ScanPass(Worker& self) {
             break;
         }
         DEV_LOG("Scan idx %d: no answer, asking again", slot);
-        ScanSlot(slot, tally);
+        ScanSlot(slot, tally, kScanSlowReplyMs);
+        silentInARow = tally.answered[slot] ? 0 : silentInARow + 1;
     }
     KeyCounts& counts = tally.counts;
     for (size_t s = 0; s < kKeySlots; ++s) {

@@ -189,7 +189,6 @@ TEST(SessionScan, ControllerThatNeverAnswersLeavesTheSlotsAlone) {
     state.faults.silentCodes = {0x30};
     Rig rig(state);
     test::LogCapture log;
-    rig.dev.SetVerbose(true);
     rig.Attach();
     ASSERT_TRUE(rig.WaitIdle());
     EXPECT_TRUE(rig.dev.Snapshot().verFail);
@@ -224,6 +223,33 @@ TEST(SessionScan, SlotsWhoseAnswerWasLostAreAskedAgain) {
     const SessionSnapshot snap = rig.dev.Snapshot();
     EXPECT_EQ(snap.counts.total, 45);
     EXPECT_GE(log.Count("no answer, asking again"), 1u);
+}
+
+// Every reply comes later than a scan query waits, so each slot's answer reaches the host
+// while it waits for the next slot's; it must not pass for that one. The second, longer
+// try counts and colours every module right.
+TEST(SessionScan, AKeyboardSlowerThanTheReplyWaitIsCountedAndColouredRight) {
+    auto state = Keyboard(12);
+    for (size_t s = 0; s < 12; ++s) {
+        state.modules[s]->stage = 'A';
+        state.modules[s]->hid = {0x04, 0x05, 0x06, 0x07};  // assigned: colour and version read
+        state.modules[s]->colour = 0x00102030u + static_cast<uint32_t>(s) * 0x00100000u;
+        state.modules[s]->verLo = static_cast<uint8_t>(10 + s);
+    }
+    state.latencyMs = 80;
+    Rig rig(state);
+    rig.dev.SetVerbose(true);
+    rig.Attach();
+    ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1, 120s));
+    const SessionSnapshot snap = rig.dev.Snapshot();
+    EXPECT_EQ(snap.counts.total, 12);
+    for (size_t s = 0; s < 12; ++s) {
+        const SlotSnapshot& k = snap.slots[s];
+        EXPECT_TRUE(k.answered) << s;
+        EXPECT_EQ(k.uid, state.modules[s]->uid) << s;
+        EXPECT_EQ(k.colour, state.modules[s]->colour) << s;
+        EXPECT_EQ(k.verLo, 10 + s) << s;
+    }
 }
 
 TEST(SessionLifecycle, CloseDuringAScanEndsPromptly) {
