@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <system_error>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/bounded_read.h"
 
 // The header holds its definitions behind SI_IMPLEMENTATION; narrow text needs no converter.
 #define SI_NO_CONVERSION
@@ -236,22 +236,11 @@ std::string EditText(std::string_view text, std::string_view section, std::strin
 }
 
 std::optional<std::string> ReadLimited(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    BoundedRead read = ReadBoundedFile(file, kProfileFileMax);
+    if (!read.Ok()) {
         return std::nullopt;
     }
-    std::string data;
-    char buf[8192];
-    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-        data.append(buf, size_t(in.gcount()));
-        if (data.size() > kProfileFileMax) {
-            return std::nullopt;
-        }
-    }
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    return data;
+    return std::move(read.bytes);
 }
 
 }  // namespace

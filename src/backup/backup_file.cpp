@@ -2,12 +2,11 @@
 
 #include <charconv>
 #include <cstdio>
-#include <fstream>
 #include <set>
-#include <system_error>
 
 #include <nlohmann/json.hpp>
 
+#include "platform/bounded_read.h"
 #include "protocol/protocol.h"
 
 namespace tavrik::backup {
@@ -155,6 +154,13 @@ ModuleState ParseModule(const json& j, const std::string& where) {
     }
     m.stage = stage.get<std::string>()[0];
     if (m.stage == 'B') {
+        // A settings field would be dropped without a word: the backup is not what it says.
+        for (const char* key : {"hid", "flag", "color", "macro"}) {
+            if (j.contains(key)) {
+                throw BadBackup{where + "." + key +
+                                ": a module in its bootloader (stage \"B\") has no settings"};
+            }
+        }
         return m;
     }
     const json& hid = Field(j, "hid", where);
@@ -196,12 +202,27 @@ KeyboardState FromJson(const json& j) {
                         std::to_string(kBackupFormatVersion) + ")"};
     }
     KeyboardState s;
-    if (const json& k = Field(j, "keyboard", "backup"); k.is_object()) {
-        s.product = TextField(k, "product", "keyboard");
-        s.serial = TextField(k, "serial", "keyboard");
-        if (k.contains("kind")) {
-            s.kind = IntValue(k["kind"], 0, 255, "keyboard.kind");
+    const json& k = Field(j, "keyboard", "backup");
+    if (!k.is_object()) {
+        throw BadBackup{"keyboard: expected an object"};
+    }
+    s.product = TextField(k, "product", "keyboard");
+    s.serial = TextField(k, "serial", "keyboard");
+    if (k.contains("kind")) {
+        s.kind = IntValue(k["kind"], 0, 255, "keyboard.kind");
+    }
+    // Information only, and not kept; but a file that says something odd here is no
+    // backup of ours.
+    if (j.contains("controller")) {
+        const json& c = j["controller"];
+        if (!c.is_object()) {
+            throw BadBackup{"controller: expected an object"};
         }
+        const std::string stage = TextField(c, "stage", "controller");
+        if (stage != "" && stage != "A" && stage != "B") {
+            throw BadBackup{"controller.stage: expected \"A\", \"B\" or \"\""};
+        }
+        (void)TextField(c, "firmware", "controller");
     }
     const json& modes = Field(j, "modes", "backup");
     s.modes.nkro = BoolField(modes, "nkro", "modes");
@@ -291,33 +312,16 @@ ParsedBackup ParseBackup(std::string_view text) {
 
 BackupFileStatus ReadBackupFile(const std::filesystem::path& path, KeyboardState& out,
                                 std::string& error) {
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (ec || !std::filesystem::exists(status)) {
-        error = "no such file";
-        return BackupFileStatus::CannotRead;
-    }
-    // A FIFO or a device could keep the reader waiting for ever.
-    if (!std::filesystem::is_regular_file(status)) {
-        error = "not a regular file";
-        return BackupFileStatus::CannotRead;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot be opened";
-        return BackupFileStatus::CannotRead;
-    }
-    std::string text(kBackupFileMaxBytes + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (in.bad()) {
-        error = "cannot be read";
-        return BackupFileStatus::CannotRead;
-    }
-    text.resize(static_cast<size_t>(in.gcount()));
-    if (text.size() > kBackupFileMaxBytes) {
-        error = "larger than " + std::to_string(kBackupFileMaxBytes >> 20) + " MiB";
+    const BoundedRead read = ReadBoundedFile(path, kBackupFileMaxBytes);
+    if (read.failure == ReadFailure::TooLarge) {
+        error = "larger than " + SizeText(kBackupFileMaxBytes);
         return BackupFileStatus::Invalid;
     }
+    if (!read.Ok()) {
+        error = read.error;
+        return BackupFileStatus::CannotRead;
+    }
+    const std::string& text = read.bytes;
     ParsedBackup parsed = ParseBackup(text);
     if (!parsed.state) {
         error = std::move(parsed.error);

@@ -27,7 +27,8 @@ struct ParsedBackup {
 ParsedBackup ParseBackup(std::string_view text);
 
 enum class BackupFileStatus { Ok, CannotRead, Invalid };
-// Reads a regular file of at most kBackupFileMaxBytes and parses it.
+// Reads a regular file of at most kBackupFileMaxBytes and parses it. CannotRead: `error`
+// names the file and says why; Invalid: it says what is wrong inside.
 BackupFileStatus ReadBackupFile(const std::filesystem::path& path, KeyboardState& out,
                                 std::string& error);
 

@@ -178,7 +178,7 @@ int RunRestore(const Args& args, Context& ctx) {
         case BackupFileStatus::Ok:
             break;
         case BackupFileStatus::CannotRead:
-            ctx.err << "tavrikctl restore: cannot read '" << file << "': " << error << "\n";
+            ctx.err << "tavrikctl restore: " << error << "\n";
             return kExitFailed;
         case BackupFileStatus::Invalid:
             ctx.err << "tavrikctl restore: " << file << " is not a valid backup: " << error << "\n";

@@ -39,7 +39,7 @@ int RunMacroShow(const Args& args, Context& ctx) {
             ctx.err << kMarcoFileInvalidText << "\n";
             return kExitBadData;
         default:
-            ctx.err << "tavrikctl: cannot read macro file '" << path << "'\n";
+            ctx.err << "tavrikctl: macro file " << file.error << "\n";
             return kExitFailed;
     }
     const DecodedMarco macro = DecodeMarco(file.record.entries, *limit);

@@ -236,7 +236,7 @@ int RunMacroWrite(const Args& args, Context& ctx) {
         return kExitBadData;
     }
     if (file.status != MarcoFileStatus::Ok) {
-        ctx.err << "tavrikctl: cannot read macro file '" << pos[1] << "'\n";
+        ctx.err << "tavrikctl: macro file " << file.error << "\n";
         return kExitFailed;
     }
     int status = kExitOk;

@@ -82,14 +82,15 @@ int RunUpgrade(const Args& args, Context& ctx) {
     }
     auto loaded = std::make_shared<FirmwareImage>();
     FirmwareBuffer& image = *loaded;
-    switch (LoadFirmwareFile(path, image)) {
+    std::string why;
+    switch (LoadFirmwareFile(path, image, nullptr, &why)) {
         case FirmwareLoadResult::Ok:
             break;
         case FirmwareLoadResult::TooLarge:
             ctx.err << Lines(kInvalidFileText);
             return kExitBadData;
         default:
-            ctx.err << "tavrikctl: cannot read firmware file '" << path << "'\n";
+            ctx.err << "tavrikctl: firmware file " << why << "\n";
             return kExitFailed;
     }
     const FirmwareCheckPlan plan = PlanFirmwareCheck(dev.GetKbmcStageVer());

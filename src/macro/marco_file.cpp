@@ -1,12 +1,10 @@
 #include "macro/marco_file.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 #include <string>
-#include <system_error>
 
 #include "platform/atomic_file.h"
+#include "platform/bounded_read.h"
 
 namespace tavrik {
 namespace {
@@ -14,11 +12,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr size_t kEntriesOffset = 20;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 void Put32(MarcoFileBytes& out, size_t at, uint32_t v) {
     for (size_t k = 0; k < 4; ++k) {
@@ -39,6 +32,17 @@ public:
 private:
     std::span<const uint8_t> bytes_;
 };
+
+// Whether the entries present include an end mark: an entry whose flag byte is there
+// and says End (or the keyboard's 0xFF), as the decoder reads it.
+bool HoldsListEnd(std::span<const uint8_t> bytes) {
+    for (size_t at = kEntriesOffset; at < bytes.size() && at < kMarcoRecordSize; at += 4) {
+        if (IsMarcoListEnd(bytes[at])) {
+            return true;
+        }
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -72,9 +76,12 @@ MarcoFileResult ParseMarcoFileBytes(std::span<const uint8_t> bytes) {
         const size_t at = kEntriesOffset + 4 * i;
         rec.entries[i] = {in.U8(at), in.U8(at + 1), in.U16(at + 2)};
     }
-    // A version read partly from zero fill is no version.
-    const bool valid =
-        bytes.size() >= 8 && rec.magic == kMarcoMagic && rec.version == kMarcoVersion;
+    // A version read partly from zero fill is no version. A file we write always holds all
+    // 280 bytes; a shorter one whose list stops before its End mark was cut off, and read
+    // with zero fill it would end after steps that press keys and never release them.
+    const bool valid = bytes.size() >= 8 && rec.magic == kMarcoMagic &&
+                       rec.version == kMarcoVersion &&
+                       (bytes.size() >= kMarcoRecordSize || HoldsListEnd(bytes));
     result.status = valid ? MarcoFileStatus::Ok : MarcoFileStatus::InvalidData;
     return result;
 }
@@ -91,19 +98,17 @@ MarcoFileStatus SaveMarcoFile(const fs::path& path, const MarcoRecord& record) {
 }
 
 MarcoFileResult LoadMarcoFile(const fs::path& path) {
-    MarcoFileResult result;
-    FilePtr f{std::fopen(path.string().c_str(), "rb")};
-    if (!f) {
-        result.status = MarcoFileStatus::CannotOpen;
+    // A longer file is read as its first 280 bytes; the rest is never read.
+    const BoundedRead read = ReadBoundedFile(path, kMarcoRecordSize, BeyondLimit::Ignore);
+    if (!read.Ok()) {
+        MarcoFileResult result;
+        result.status = read.failure == ReadFailure::CannotRead ? MarcoFileStatus::ReadError
+                                                                : MarcoFileStatus::CannotOpen;
+        result.error = read.error;
         return result;
     }
-    MarcoFileBytes bytes{};
-    const size_t got = std::fread(bytes.data(), 1, bytes.size(), f.get());
-    if (std::ferror(f.get())) {
-        result.status = MarcoFileStatus::ReadError;
-        return result;
-    }
-    return ParseMarcoFileBytes(std::span(bytes).first(got));
+    return ParseMarcoFileBytes(
+        {reinterpret_cast<const uint8_t*>(read.bytes.data()), read.bytes.size()});
 }
 
 }  // namespace tavrik

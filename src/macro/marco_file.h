@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "macro/marco.h"
@@ -18,15 +19,17 @@ inline constexpr std::string_view kMarcoFileInvalidText =
 
 enum class MarcoFileStatus {
     Ok,
-    CannotOpen,  // load: the file cannot be opened; save: no file can be created there
+    CannotOpen,  // load: missing, not a regular file or not ours to open; save: no file
+                 // can be created there
     ReadError,
     WriteError,   // save: writing, flushing or replacing the file failed; nothing was changed
-    InvalidData,  // wrong magic or version
+    InvalidData,  // wrong magic or version, or cut off before the End of its list
 };
 
 struct MarcoFileResult {
     MarcoFileStatus status = MarcoFileStatus::CannotOpen;
     MarcoRecord record;  // as read, also when the head is refused
+    std::string error;   // load: why the file could not be read, naming it
 };
 
 using MarcoFileBytes = std::array<uint8_t, kMarcoRecordSize>;
@@ -37,7 +40,8 @@ using MarcoFileBytes = std::array<uint8_t, kMarcoRecordSize>;
 MarcoFileBytes SerializeMarcoRecord(const MarcoRecord& record);
 
 // Reads the first 280 bytes into a zeroed record: a shorter input leaves the rest zero,
-// a longer one is cut. Ok, or InvalidData when magic or version is wrong or missing.
+// a longer one is cut. Ok, or InvalidData when magic or version is wrong or missing, or
+// when a shorter input ends before an End entry (it was cut off inside the macro).
 MarcoFileResult ParseMarcoFileBytes(std::span<const uint8_t> bytes);
 
 // Creates or replaces `path` with exactly 280 bytes. The bytes go to a temporary file in

@@ -3,11 +3,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <system_error>
 
 #include "platform/atomic_file.h"
+#include "platform/bounded_read.h"
 
 namespace tavrik {
 
@@ -28,18 +28,11 @@ std::filesystem::path ConfigHome() {
 }
 
 std::optional<std::string> ReadEntry(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    BoundedRead read = ReadBoundedFile(file, kEntryMax);
+    if (!read.Ok()) {
         return std::nullopt;
     }
-    std::string data(kEntryMax + 1, '\0');
-    in.read(data.data(), std::streamsize(data.size()));
-    const size_t got = size_t(in.gcount());
-    if (got > kEntryMax || in.bad()) {
-        return std::nullopt;
-    }
-    data.resize(got);
-    return data;
+    return std::move(read.bytes);
 }
 
 }  // namespace

@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
+#include "platform/bounded_read.h"
 #include "protocol/firmware_features.h"
 
 namespace tavrik {
@@ -101,31 +100,26 @@ bool FirmwarePathAllowed(int keyboardKind, std::string_view path) {
     return keyboardKind != 3 || path.find("ZPN31") != std::string_view::npos;
 }
 
-FirmwareLoadResult LoadFirmwareFile(const std::string& path, FirmwareBuffer& buf, size_t* length) {
+FirmwareLoadResult LoadFirmwareFile(const std::string& path, FirmwareBuffer& buf, size_t* length,
+                                    std::string* error) {
     buf.fill(0);
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
-        return FirmwareLoadResult::CannotOpen;
+    const BoundedRead read = ReadBoundedFile(path, kFwBufferSize);
+    if (error != nullptr) {
+        *error = read.error;
     }
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) {
-        return FirmwareLoadResult::CannotOpen;
+    switch (read.failure) {
+        case ReadFailure::None:
+            break;
+        case ReadFailure::TooLarge:
+            return FirmwareLoadResult::TooLarge;
+        case ReadFailure::CannotRead:
+            return FirmwareLoadResult::ReadError;
+        default:
+            return FirmwareLoadResult::CannotOpen;
     }
-    const std::streamoff size = in.tellg();
-    if (size < 0) {
-        return FirmwareLoadResult::ReadError;
-    }
-    if (static_cast<uint64_t>(size) > kFwBufferSize) {
-        return FirmwareLoadResult::TooLarge;
-    }
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(buf.data()), size);
-    if (in.gcount() != size) {
-        buf.fill(0);
-        return FirmwareLoadResult::ReadError;
-    }
+    std::copy(read.bytes.begin(), read.bytes.end(), buf.begin());
     if (length != nullptr) {
-        *length = static_cast<size_t>(size);
+        *length = read.bytes.size();
     }
     return FirmwareLoadResult::Ok;
 }

@@ -62,8 +62,9 @@ bool FirmwarePathAllowed(int keyboardKind, std::string_view path);
 
 enum class FirmwareLoadResult { Ok, CannotOpen, TooLarge, ReadError };
 // Clears the buffer, then reads the whole file into it; a file over the buffer size is
-// refused before anything is read.
+// refused before anything is read, and so is anything but a regular file. `error` names
+// the file and says why it was refused.
 FirmwareLoadResult LoadFirmwareFile(const std::string& path, FirmwareBuffer& buf,
-                                    size_t* length = nullptr);
+                                    size_t* length = nullptr, std::string* error = nullptr);
 
 }  // namespace tavrik

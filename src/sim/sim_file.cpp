@@ -9,12 +9,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fstream>
-#include <sstream>
-#include <system_error>
 #include <thread>
 
 #include "platform/atomic_file.h"
+#include "platform/bounded_read.h"
 
 namespace tavrik::sim {
 namespace {
@@ -22,7 +20,7 @@ namespace {
 using nlohmann::json;
 
 // Far more than four full keyboards take; anything bigger is not a sim file.
-constexpr std::uintmax_t kMaxFileSize = 16u << 20;
+constexpr size_t kMaxFileSize = 16u << 20;
 
 void SetError(std::string* error, std::string text) {
     if (error) {
@@ -154,30 +152,22 @@ std::string FormatSimFile(const std::vector<SimFileKeyboard>& keyboards) {
 
 SimFileError ReadSimFile(const std::filesystem::path& path, std::vector<SimFileKeyboard>& out,
                          std::string* error) {
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (!std::filesystem::exists(status)) {
-        SetError(error, path.string() + ": no such file");
-        return SimFileError::NotFound;
-    }
-    if (!std::filesystem::is_regular_file(status)) {
-        SetError(error, path.string() + ": not a regular file");
-        return SimFileError::Unreadable;
-    }
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec || size > kMaxFileSize) {
-        SetError(error, path.string() + (ec ? ": cannot be read" : ": too large for a sim file"));
-        return SimFileError::Unreadable;
-    }
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in) {
-        SetError(error, path.string() + ": cannot be read");
-        return SimFileError::Unreadable;
+    const BoundedRead read = ReadBoundedFile(path, kMaxFileSize);
+    switch (read.failure) {
+        case ReadFailure::None:
+            break;
+        case ReadFailure::NotFound:
+            SetError(error, read.error);
+            return SimFileError::NotFound;
+        case ReadFailure::TooLarge:
+            SetError(error, read.error + ", too large for a simulator file");
+            return SimFileError::Malformed;
+        default:
+            SetError(error, read.error);
+            return SimFileError::Unreadable;
     }
     std::string parseError;
-    auto keyboards = ParseSimFile(text.str(), &parseError);
+    auto keyboards = ParseSimFile(read.bytes, &parseError);
     if (!keyboards) {
         SetError(error, path.string() + ": " + parseError);
         return SimFileError::Malformed;

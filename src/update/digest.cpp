@@ -2,12 +2,16 @@
 
 #include <openssl/evp.h>
 
-#include <fstream>
 #include <memory>
+
+#include "platform/bounded_read.h"
 
 namespace tavrik {
 
 namespace {
+
+// Downloaded firmware files are at most 144 KiB; a digest is never asked of more.
+constexpr size_t kDigestFileMax = 16u << 20;
 
 struct CtxDeleter {
     void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
@@ -54,19 +58,11 @@ std::optional<std::string> Md5Hex(std::string_view data) {
 }
 
 std::optional<std::string> Md5HexOfFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    const BoundedRead read = ReadBoundedFile(file, kDigestFileMax);
+    if (!read.Ok()) {
         return std::nullopt;
     }
-    Md5 md5;
-    char buf[8192];
-    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-        md5.Add(buf, static_cast<size_t>(in.gcount()));
-    }
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    return md5.Hex();
+    return Md5Hex(read.bytes);
 }
 
 bool SameDigest(std::string_view a, std::string_view b) {

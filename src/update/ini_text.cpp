@@ -1,8 +1,7 @@
 #include "update/ini_text.h"
 
 #include "app/profile_ini.h"
-
-#include <fstream>
+#include "platform/bounded_read.h"
 
 namespace tavrik {
 
@@ -39,22 +38,11 @@ uint32_t IniUInt(std::string_view text, std::string_view section, std::string_vi
 }
 
 std::optional<std::string> ReadSmallFile(const std::filesystem::path& file, size_t maxBytes) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    BoundedRead read = ReadBoundedFile(file, maxBytes);
+    if (!read.Ok()) {
         return std::nullopt;
     }
-    std::string data;
-    char buf[4096];
-    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-        data.append(buf, static_cast<size_t>(in.gcount()));
-        if (data.size() > maxBytes) {
-            return std::nullopt;
-        }
-    }
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    return data;
+    return std::move(read.bytes);
 }
 
 }  // namespace tavrik

@@ -31,7 +31,8 @@ std::string IniString(std::string_view text, std::string_view section, std::stri
 uint32_t IniUInt(std::string_view text, std::string_view section, std::string_view key,
                  uint32_t fallback);
 
-// The whole file when it can be read and holds at most `maxBytes`.
+// The whole file when it is a regular file that can be read and holds at most `maxBytes`
+// (platform/bounded_read.h).
 std::optional<std::string> ReadSmallFile(const std::filesystem::path& file, size_t maxBytes);
 
 }  // namespace tavrik

@@ -129,6 +129,17 @@ TEST(BackupFile, ErrorsNameTheFieldAndNumbersAreCheckedBeforeUse) {
                   }
               }).find("modules"),
               std::string::npos);
+    // Information fields of another shape, and settings a bootloader module cannot have,
+    // are not passed over in silence.
+    EXPECT_NE(error([](json& j) { j["keyboard"] = nullptr; }).find("keyboard"), std::string::npos);
+    EXPECT_NE(error([](json& j) { j["controller"] = 5; }).find("controller"), std::string::npos);
+    EXPECT_NE(error([](json& j) { j["controller"]["stage"] = "C"; }).find("controller.stage"),
+              std::string::npos);
+    EXPECT_NE(
+        error([](json& j) {
+            j["modules"][0] = {{"uid", "0x11"}, {"slot", 0}, {"stage", "B"}, {"hid", {4, 0, 0, 0}}};
+        }).find("modules[0].hid"),
+        std::string::npos);
     EXPECT_FALSE(ParseBackup(std::string(100000, '[')).state);
     EXPECT_FALSE(ParseBackup("").state);
 }

@@ -103,12 +103,31 @@ TEST_F(MarcoFileTest, ParseChecksTheHeadAndToleratesAnyLength) {
     odd[16] = 0;
     EXPECT_EQ(ParseMarcoFileBytes(odd).status, MarcoFileStatus::Ok);
 
-    // A file cut inside the second entry: what it does not reach reads as zero.
-    auto shortRec = ParseMarcoFileBytes(std::span(file).first(26));
-    ASSERT_EQ(shortRec.status, MarcoFileStatus::Ok);
-    EXPECT_EQ(shortRec.record.entries[0], (MarcoEntry{1, 0x04, 10}));
-    EXPECT_EQ(shortRec.record.entries[1], (MarcoEntry{2, 0x04, 0}));
-    EXPECT_EQ(DecodeMarco(shortRec.record.entries, 64).steps.Size(), 2);
+    // A short file that holds its End mark loads; what it does not reach reads as zero.
+    for (size_t size : {33u, 36u, 100u}) {
+        const auto shortRec = ParseMarcoFileBytes(std::span(file).first(size));
+        ASSERT_EQ(shortRec.status, MarcoFileStatus::Ok) << size;
+        EXPECT_EQ(shortRec.record, ThreeStepSingleShot()) << size;
+    }
+    // One cut before its End was cut off inside the macro: the keys it pressed would
+    // never be released. A head without entries is no macro either.
+    for (size_t size : {20u, 26u, 32u}) {
+        EXPECT_EQ(ParseMarcoFileBytes(std::span(file).first(size)).status,
+                  MarcoFileStatus::InvalidData)
+            << size;
+    }
+}
+
+TEST_F(MarcoFileTest, ACombinationCutAfterItsKeyDownsIsRefused) {
+    MarcoSteps steps;
+    ASSERT_TRUE(steps.Insert(0, {MarcoFlag::KeyDown, 0xE0, 10}));
+    ASSERT_TRUE(steps.Insert(1, {MarcoFlag::KeyDown, 0x06, 10}));
+    const auto bytes = SerializeMarcoRecord(*EncodeMarco(MarcoMode::Combination, steps, 10));
+    const auto cut = LoadMarcoFile(Write("ctrl-c.tvm", {bytes.begin(), bytes.begin() + 30}));
+    EXPECT_EQ(cut.status, MarcoFileStatus::InvalidData);
+    // 280 bytes or more load as they always did, whatever the list holds.
+    EXPECT_EQ(LoadMarcoFile(Write("whole.tvm", {bytes.begin(), bytes.end()})).status,
+              MarcoFileStatus::Ok);
 }
 
 TEST_F(MarcoFileTest, LoadsTheFirst280BytesOfAnyFile) {
@@ -121,14 +140,15 @@ TEST_F(MarcoFileTest, LoadsTheFirst280BytesOfAnyFile) {
     EXPECT_EQ(LoadMarcoFile(Write("empty.tvm", {})).status, MarcoFileStatus::InvalidData);
     auto head = ThreeStepFile();
     head.resize(20);
+    head.resize(24, 0);  // the head and an End
     const auto headOnly = LoadMarcoFile(Write("head.tvm", head));
     ASSERT_EQ(headOnly.status, MarcoFileStatus::Ok);
     EXPECT_TRUE(DecodeMarco(headOnly.record.entries, 64).steps.Empty());
 
     EXPECT_EQ(LoadMarcoFile(dir / "missing.tvm").status, MarcoFileStatus::CannotOpen);
     const auto dirLoad = LoadMarcoFile(dir);
-    EXPECT_TRUE(dirLoad.status == MarcoFileStatus::ReadError ||
-                dirLoad.status == MarcoFileStatus::CannotOpen);
+    EXPECT_EQ(dirLoad.status, MarcoFileStatus::CannotOpen);
+    EXPECT_EQ(dirLoad.error, "'" + dir.string() + "' is not a regular file");
 }
 
 TEST_F(MarcoFileTest, AutoLoopFileSavedAgainIsIdentical) {
