@@ -206,7 +206,8 @@ int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
     if (!parsed) {
         return UsageError(ctx, *found, error);
     }
-    return found->run(*parsed, ctx);
+    const int status = found->run(*parsed, ctx);
+    return status == kExitOk && ctx.unsaved ? kExitFailed : status;
 }
 
 }  // namespace tavrik

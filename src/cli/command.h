@@ -29,6 +29,9 @@ struct Context {
     std::ostream& out;
     std::ostream& err;
     GlobalOptions global;
+    // A change to simulated keyboards could not be saved (said on `err`): the command
+    // failed whatever it returned.
+    bool unsaved = false;
 };
 
 struct CommandDef {

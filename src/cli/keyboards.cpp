@@ -20,17 +20,19 @@ std::unique_ptr<Keyboards> Keyboards::Open(Context& ctx, int& status) {
     if (ctx.global.simulate) {
         const std::string path = SimFile(ctx);
         std::string error;
-        backend = KeyboardHub::SimulatedBackend(path, ctx.global.simFile.empty(), &error);
+        sim::SimFileError failure = sim::SimFileError::None;
+        backend = KeyboardHub::SimulatedBackend(path, ctx.global.simFile.empty(), &error, &failure);
         if (!backend) {
             ctx.err << "tavrikctl: cannot load the simulator file '" << path << "': " << error
                     << "\n";
-            status = kExitFailed;
+            // A file that is there but is no simulator file is bad input, not a failure.
+            status = failure == sim::SimFileError::Malformed ? kExitBadData : kExitFailed;
             return nullptr;
         }
     } else {
         backend = KeyboardHub::RealBackend();
     }
-    std::unique_ptr<Keyboards> kb(new Keyboards());
+    std::unique_ptr<Keyboards> kb(new Keyboards(ctx));
     HubOptions options;
     options.verbose = ctx.global.verbose;
     options.scanOnAttach = false;
@@ -65,7 +67,21 @@ std::unique_ptr<Keyboards> Keyboards::Open(Context& ctx, int& status) {
     return kb;
 }
 
-Keyboards::~Keyboards() = default;
+Keyboards::~Keyboards() {
+    // A change counts only once it is in the file. Closing the sessions first: a session
+    // may still be sending what a finished job queued.
+    sim::SimBackend* sim = hub_ ? hub_->Sim() : nullptr;
+    if (sim == nullptr) {
+        return;
+    }
+    hub_->DetachAll();
+    std::string error;
+    if (sim->Flush(&error) != sim::SimFileError::None) {
+        ctx_.err << "tavrikctl: the simulated keyboards could not be saved to '"
+                 << sim->BoundFile().string() << "': " << error << "\n";
+        ctx_.unsaved = true;
+    }
+}
 
 std::optional<int> Keyboards::Selected(Context& ctx) const {
     if (Count() == 0) {

@@ -31,6 +31,8 @@ public:
 
     // Finds and attaches every keyboard. On failure says why on ctx.err and returns
     // nothing, with the exit status in `status`. No keyboard at all is not a failure.
+    // Simulated keyboards are saved when this object goes away; a failure to do so is
+    // said on ctx.err and marks ctx unsaved, so `ctx` must outlive this object.
     static std::unique_ptr<Keyboards> Open(Context& ctx, int& status);
 
     // Keyboards 0..Count()-1 are attached.
@@ -48,7 +50,9 @@ public:
     static std::string SimFile(const Context& ctx);
 
 private:
-    Keyboards() = default;
+    explicit Keyboards(Context& ctx) : ctx_(ctx) {}
+
+    Context& ctx_;
 
     std::array<CliNotifyTarget, kHubSlots> events_;
     std::unique_ptr<KeyboardHub> hub_;  // after events_: its sessions notify them

@@ -152,6 +152,15 @@ bool SyncFolder(const fs::path& folder, int& err) {
     return ok;
 }
 
+// Whether we may write into the file itself. Root may write anything, so for root a file
+// without any write permission counts as read-only.
+bool MayWrite(const fs::path& path, const struct stat& st) {
+    if (::geteuid() == 0) {
+        return (st.st_mode & 0222) != 0;
+    }
+    return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
 }  // namespace
 
 std::optional<AtomicFile> AtomicFile::Open(const fs::path& path, std::string* error,
@@ -187,6 +196,13 @@ std::optional<AtomicFile> AtomicFile::Open(const fs::path& path, std::string* er
         if (!S_ISREG(st.st_mode)) {
             Fail(error, failure, FileWriteFailure::Refused,
                  Quoted(path) + " is " + KindName(st.st_mode) + "; it is not replaced");
+            return std::nullopt;
+        }
+        // Replacing needs only the folder's permission; a file its owner made read-only is
+        // kept as it is all the same.
+        if (!MayWrite(path, st)) {
+            Fail(error, failure, FileWriteFailure::Refused,
+                 Quoted(path) + " is read-only; it is not replaced");
             return std::nullopt;
         }
         // Through links to the file itself: the link stays, the file is replaced.

@@ -5,7 +5,9 @@
 //  - nothing there: the file is created (folder must exist), 0666 less the umask;
 //  - a regular file: the bytes go to a temporary file in the same folder, which is
 //    flushed to disk, given the old file's permissions (and owner, when allowed), and
-//    renamed over it; then the folder is flushed so the rename itself survives a crash;
+//    renamed over it; then the folder is flushed so the rename itself survives a crash.
+//    A file we may not write into (for root: one without any write permission) is
+//    refused: its owner made it read-only;
 //  - a symbolic link: followed to the file it finally names, which is replaced as above;
 //    the link stays. A link to nothing is refused: where it points is not ours to create;
 //  - a FIFO or a character device (a terminal, /dev/stdout, /dev/null): written into as a

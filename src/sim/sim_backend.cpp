@@ -22,6 +22,8 @@ constexpr size_t kInboxCapacity = 64;
 constexpr auto kListenerWaitLimit = std::chrono::seconds(5);
 // Changes that come close together reach the file in one write.
 constexpr auto kSaveDelay = std::chrono::milliseconds(50);
+// A save waits at most 5 s for the file's lock; a Flush waits for the writer's save.
+constexpr auto kFlushWaitLimit = std::chrono::seconds(30);
 
 std::string NodePath(int number) {
     return "/dev/sim/hidraw" + std::to_string(number);
@@ -364,18 +366,47 @@ struct SimBackend::Core {
                 return;
             }
             dirty = false;
+            saving = true;
             lock.unlock();
             std::string error;
-            if (Sync(&error) != SimFileError::None) {
+            const bool saved = Sync(&error) == SimFileError::None;
+            if (!saved) {
                 LOG(WARNING) << "Simulated keyboards not saved: " << error;
             }
             lock.lock();
+            saving = false;
+            // Not tried again until the next change or a Flush, which then reports it.
+            unsaved = unsaved || !saved;
+            writerCv.notify_all();
         }
     }
 
     bool TakeDirty() {
         std::lock_guard lock(writerMu);
-        return std::exchange(dirty, false);
+        return std::exchange(dirty, false) | std::exchange(unsaved, false);
+    }
+
+    // Saves what is pending, after a save of the writer that is under way has ended, so
+    // that a failure of either is told to the caller.
+    SimFileError Flush(std::string* error) {
+        {
+            std::unique_lock lock(writerMu);
+            if (!writerCv.wait_for(lock, kFlushWaitLimit, [this] { return !saving; })) {
+                if (error) {
+                    *error = "an earlier save of the simulated keyboards takes too long";
+                }
+                return SimFileError::Busy;
+            }
+        }
+        if (!TakeDirty()) {
+            return SimFileError::None;
+        }
+        const SimFileError result = Sync(error);
+        if (result != SimFileError::None) {
+            std::lock_guard lock(writerMu);
+            unsaved = true;  // pending until a save succeeds
+        }
+        return result;
     }
 
     mutable std::mutex mu;
@@ -395,6 +426,8 @@ struct SimBackend::Core {
     std::mutex writerMu;
     std::condition_variable writerCv;
     bool dirty = false;
+    bool saving = false;   // the writer is saving
+    bool unsaved = false;  // the writer's last save failed
     bool stopWriter = false;
 };
 
@@ -457,21 +490,32 @@ public:
         }
         bool changed = false;
         bool vanished = false;
+        std::vector<SimPayload> replies;
         {
             std::lock_guard lock(device_->mu);
             if (!device_->attached) {
                 return -1;
             }
             // A report of the wrong length goes out, but the controller drops it.
-            device_->Deliver(device_->keyboard.HandleReport({report, size}));
+            replies = device_->keyboard.HandleReport({report, size});
             changed = device_->keyboard.TakeChanged();
             vanished = device_->keyboard.TakeVanished();
+            if (!changed || vanished) {
+                device_->Deliver(replies);
+                replies.clear();
+            }
         }
         if (vanished) {
             // Unplugging takes the backend's lock before the device's, so not in there.
             core_->Vanish(device_);
         } else if (changed) {
+            // Marked before the reply goes out: a program that saves once it has the reply
+            // must find the change pending.
             core_->MarkDirty();
+            std::lock_guard lock(device_->mu);
+            if (device_->attached) {
+                device_->Deliver(replies);
+            }
         }
         return static_cast<int>(size);
     }
@@ -795,7 +839,7 @@ SimFileError SimBackend::SyncFile(std::string* error) {
 }
 
 SimFileError SimBackend::Flush(std::string* error) {
-    return core_->TakeDirty() ? core_->Sync(error) : SimFileError::None;
+    return core_->Flush(error);
 }
 
 std::filesystem::path SimBackend::BoundFile() const {

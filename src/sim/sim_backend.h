@@ -92,7 +92,9 @@ public:
     // Takes in what another program changed in the kept file now (hot-plug, module and
     // key reports follow on this thread) and saves what this one changed.
     SimFileError SyncFile(std::string* error = nullptr);
-    // Saves a pending change now rather than shortly. The destructor does so as well.
+    // Saves a pending change now rather than shortly, after the writer's save under way,
+    // and tells whether this or the writer's last save failed. The destructor does so
+    // as well, without telling.
     SimFileError Flush(std::string* error = nullptr);
 
     struct Core;

@@ -113,7 +113,20 @@ TEST_F(AtomicFileTest, RefusesWhatIsNotOursToReplace) {
     EXPECT_NE(error.find((dir / "no" / "such").string()), std::string::npos) << error;
     EXPECT_FALSE(WriteFileAtomically("", "x", &error, &failure));
 
-    EXPECT_EQ(Listing(), (std::vector<std::string>{"dangling", "folder", "sock"}));
+    // A file made read-only, also behind a link, stays as it is.
+    const fs::path locked = Put("locked.txt", "kept");
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read);
+    fs::create_symlink("locked.txt", dir / "to-locked");
+    for (const fs::path& p : {locked, dir / "to-locked"}) {
+        EXPECT_FALSE(WriteFileAtomically(p, "x", &error, &failure));
+        EXPECT_EQ(failure, FileWriteFailure::Refused);
+        EXPECT_NE(error.find("read-only"), std::string::npos) << error;
+    }
+    EXPECT_EQ(Read(locked), "kept");
+    EXPECT_EQ(fs::status(locked).permissions(), fs::perms::owner_read | fs::perms::group_read);
+
+    EXPECT_EQ(Listing(),
+              (std::vector<std::string>{"dangling", "folder", "locked.txt", "sock", "to-locked"}));
 }
 
 TEST_F(AtomicFileTest, StreamsAreWrittenIntoAndNeverReplaced) {

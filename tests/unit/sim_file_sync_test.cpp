@@ -206,6 +206,30 @@ TEST(HubSimFile, AFileBrokenByHandIsNeverOverwritten) {
     EXPECT_EQ(text.str(), "{\"keyboards\": [");
 }
 
+TEST(HubSimFile, AFailedSaveIsToldByEveryFlushUntilOneSucceeds) {
+    test::TempFolder dir;
+    const auto file = dir.path / "kb.json";
+    ASSERT_EQ(sim::WriteSimFile(file, TwoKeyboards()), SimFileError::None);
+    const uint32_t before = ColourIn(Read(file), 0, 1);
+    sim::SimBackend backend;
+    ASSERT_EQ(backend.LoadSimFile(file), SimFileError::None);
+    namespace fs = std::filesystem;
+    fs::permissions(file, fs::perms::owner_read);
+    // Whether the writer thread or the flush tries first, the flush tells.
+    SetColour(backend, 0, 1, Rgb4{9, 9, 9});
+    std::string error;
+    EXPECT_EQ(backend.Flush(&error), SimFileError::WriteFailed);
+    EXPECT_NE(error.find("read-only"), std::string::npos) << error;
+    EXPECT_EQ(backend.Flush(), SimFileError::WriteFailed);
+    EXPECT_EQ(ColourIn(Read(file), 0, 1), before);
+
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(backend.Flush(&error), SimFileError::None) << error;
+    EXPECT_NE(ColourIn(Read(file), 0, 1), before);
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+}
+
 TEST(SimFileLockTest, SecondHolderWaitsAndGivesUpAtItsLimit) {
     test::TempFolder dir;
     const auto file = dir.path / "kb.json";
