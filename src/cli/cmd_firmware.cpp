@@ -1,4 +1,4 @@
-#include <fstream>
+#include <filesystem>
 #include <memory>
 
 #include <nlohmann/json.hpp>
@@ -31,20 +31,29 @@ int RunFirmwareCheck(const Args& args, Context& ctx) {
     }
     const std::string& path = args.Positional()[0];
     // 144 KiB: too big for the stack of a small thread, so it lives on the heap.
+    // The buffer is the file padded: written over its own input it would grow the file
+    // and lose what it was. The same file may hide behind another name or a link.
+    if (std::error_code ec;
+        args.Has("buffer-out") && std::filesystem::equivalent(path, args.Get("buffer-out"), ec)) {
+        ctx.err << "tavrikctl firmware check: --buffer-out '" << args.Get("buffer-out")
+                << "' is the firmware file being checked\n";
+        return kExitUsage;
+    }
     auto buf = std::make_unique<FirmwareBuffer>();
     size_t length = 0;
-    switch (LoadFirmwareFile(path, *buf, &length)) {
+    std::string error;
+    switch (LoadFirmwareFile(path, *buf, &length, &error)) {
         case FirmwareLoadResult::Ok:
             break;
         case FirmwareLoadResult::CannotOpen:
-            ctx.err << "tavrikctl: cannot open firmware file '" << path << "'\n";
+            ctx.err << "tavrikctl: firmware file " << error << "\n";
             return kExitFailed;
         case FirmwareLoadResult::TooLarge:
             ctx.err << "tavrikctl: '" << path << "' is larger than " << kFwBufferSize
                     << " bytes, so it is not a firmware image\n";
             return kExitBadData;
         case FirmwareLoadResult::ReadError:
-            ctx.err << "tavrikctl: cannot read firmware file '" << path << "'\n";
+            ctx.err << "tavrikctl: firmware file " << error << "\n";
             return kExitFailed;
     }
     const bool dual = args.Has("dual");
@@ -53,7 +62,6 @@ int RunFirmwareCheck(const Args& args, Context& ctx) {
 
     if (args.Has("buffer-out")) {
         const std::string outPath = args.Get("buffer-out");
-        std::string error;
         if (!WriteFileAtomically(outPath, {reinterpret_cast<const char*>(buf->data()), buf->size()},
                                  &error)) {
             ctx.err << "tavrikctl: cannot write '" << outPath << "': " << error << "\n";

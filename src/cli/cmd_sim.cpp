@@ -45,10 +45,10 @@ int RunSimInit(const Args& args, Context& ctx) {
         ctx.err << "tavrikctl sim init: cannot make that keyboard\n";
         return kExitUsage;
     }
-    std::error_code ec;
-    const auto parent = std::filesystem::path(path).parent_path();
-    if (!parent.empty()) {
-        std::filesystem::create_directories(parent, ec);
+    // The data folder may not be there yet; a folder the user named must be.
+    if (args.Positional().empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
     }
     std::ostream& report = WroteLineStream(ctx, path);
     std::string error;

@@ -67,8 +67,10 @@ std::unique_ptr<HidBackend> KeyboardHub::RealBackend() {
 }
 
 std::unique_ptr<sim::SimBackend> KeyboardHub::SimulatedBackend(const std::filesystem::path& file,
-                                                               bool create, std::string* error) {
+                                                               bool create, std::string* error,
+                                                               sim::SimFileError* failure) {
     auto backend = std::make_unique<sim::SimBackend>();
+    sim::SimFileError result = sim::SimFileError::None;
     std::error_code ec;
     if (create && !std::filesystem::exists(file, ec)) {
         // First use: a keyboard to try things on.
@@ -76,14 +78,15 @@ std::unique_ptr<sim::SimBackend> KeyboardHub::SimulatedBackend(const std::filesy
             std::filesystem::create_directories(file.parent_path(), ec);
         }
         backend->Attach(0, *sim::MakeInitialState(60, 2, 1, 40, 1));
-        if (backend->SaveSimFile(file, error) != sim::SimFileError::None) {
-            return nullptr;
-        }
+        result = backend->SaveSimFile(file, error);
     }
-    if (backend->LoadSimFile(file, error) != sim::SimFileError::None) {
-        return nullptr;
+    if (result == sim::SimFileError::None) {
+        result = backend->LoadSimFile(file, error);
     }
-    return backend;
+    if (failure != nullptr) {
+        *failure = result;
+    }
+    return result == sim::SimFileError::None ? std::move(backend) : nullptr;
 }
 
 std::filesystem::path KeyboardHub::DefaultSimFile() {

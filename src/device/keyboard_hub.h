@@ -25,7 +25,8 @@ namespace tavrik {
 
 namespace sim {
 class SimBackend;
-}
+enum class SimFileError;
+}  // namespace sim
 
 inline constexpr int kHubSlots = 4;
 
@@ -55,9 +56,11 @@ public:
     // ---- Choosing the backend ----
     static std::unique_ptr<HidBackend> RealBackend();
     // Simulated keyboards kept in `file`. When `create` and the file does not exist, it
-    // is made first with one keyboard to try things on. Null, with `error`, on failure.
+    // is made first with one keyboard to try things on. Null, with `error` and `failure`,
+    // on failure.
     static std::unique_ptr<sim::SimBackend> SimulatedBackend(const std::filesystem::path& file,
-                                                             bool create, std::string* error);
+                                                             bool create, std::string* error,
+                                                             sim::SimFileError* failure = nullptr);
     // The file `--simulate` uses when none is named: in the data folder.
     static std::filesystem::path DefaultSimFile();
     // TAVRIK_SIM_PAUSE_SCALE as a number 0..1; 1 when unset or not a number.

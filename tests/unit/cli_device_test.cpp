@@ -94,7 +94,7 @@ TEST_F(CliDevice, ClearErrors) {
 
     std::ofstream(dir / "broken.json") << "{ not json";
     r = RunCtl({"--simulate=" + (dir / "broken.json").string(), "list"});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);  // bad input data, as any other file that is not what it says
     EXPECT_NE(r.err.find("cannot load the simulator file"), std::string::npos);
 
     EXPECT_EQ(RunCtl({"--device", "7", "list"}).status, 64);

@@ -98,7 +98,20 @@ TEST_F(CliFirmware, ReportsResultsAndErrors) {
 
     r = RunCtl({"firmware", "check", (dir / "missing.bin").string()});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("cannot open"), std::string::npos);
+    EXPECT_NE(r.err.find("missing.bin' does not exist"), std::string::npos) << r.err;
+
+    // The padded buffer never replaces the file it came from, under whatever name.
+    const auto small = Write("small.bin", 1000, 0);
+    std::filesystem::remove(dir / "small-link");
+    std::filesystem::remove(dir / "small-hard");
+    std::filesystem::create_symlink(small, dir / "small-link");
+    std::filesystem::create_hard_link(small, dir / "small-hard");
+    for (const char* other : {"small.bin", "small-link", "small-hard"}) {
+        r = RunCtl({"firmware", "check", small, "--buffer-out", (dir / other).string()});
+        EXPECT_EQ(r.status, 64) << other;
+        EXPECT_NE(r.err.find("is the firmware file being checked"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(std::filesystem::file_size(small), 1000u);
 
     EXPECT_EQ(RunCtl({"firmware", "check"}).status, 64);
 }
