@@ -47,4 +47,8 @@ std::string GetTaskBarText(std::string_view key, std::string_view language) {
     return Fetch("TaskBar", key, language);
 }
 
+std::string GetCommandLineText(std::string_view key, std::string_view language) {
+    return Fetch("CommandLine", key, language);
+}
+
 }  // namespace tavrik

@@ -20,5 +20,7 @@ std::string GetSetupPromptText(std::string_view key, std::string_view language);
 std::string GetButtonText(std::string_view key, std::string_view language);
 // Section TaskBar: the tray tip and menu.
 std::string GetTaskBarText(std::string_view key, std::string_view language);
+// Section CommandLine: messages of tavrikctl.
+std::string GetCommandLineText(std::string_view key, std::string_view language);
 
 }  // namespace tavrik

@@ -9,6 +9,7 @@
 
 #include "backup/backup_device.h"
 #include "backup/backup_file.h"
+#include "cli/format.h"
 #include "cli/job_wait.h"
 #include "cli/keyboards.h"
 
@@ -84,8 +85,9 @@ int RunBackup(const Args& args, Context& ctx) {
                 << "\n";
     } else {
         ctx.out << "Keyboard " << selected->index << " backed up to " << pos[0] << ": "
-                << state.modules.size() << " modules (" << boot << " in bootloader, kept without "
-                << "settings), " << macros << (macros == 1 ? " macro" : " macros") << "\n";
+                << CountText(static_cast<long>(state.modules.size()), "module", "modules") << " ("
+                << boot << " in bootloader, kept without settings), "
+                << CountText(macros, "macro", "macros") << "\n";
     }
     return kExitOk;
 }
@@ -131,7 +133,8 @@ void PrintReport(Context& ctx, const std::string& file, int device, bool dryRun,
         return;
     }
     ctx.out << (dryRun ? "Dry run: restoring " : "Restoring ") << file << " to keyboard " << device
-            << " (" << want.modules.size() << " modules in the backup)\n";
+            << " (" << CountText(static_cast<long>(want.modules.size()), "module", "modules")
+            << " in the backup)\n";
     if (!want.serial.empty() && want.serial != now.serial) {
         ctx.out << "Note: the backup was taken from keyboard " << want.serial
                 << "; modules are placed by their UIDs wherever they sit now.\n";
@@ -159,9 +162,12 @@ void PrintReport(Context& ctx, const std::string& file, int device, bool dryRun,
     if (plan.changes.empty()) {
         ctx.out << "Nothing to change.\n";
     } else if (dryRun) {
-        ctx.out << plan.changes.size() << " changes would be written.\n";
+        ctx.out << CountText(static_cast<long>(plan.changes.size()), "change", "changes")
+                << " would be written.\n";
     } else {
-        ctx.out << DoneCount(plan) << " of " << plan.changes.size() << " changes written.\n";
+        ctx.out << DoneCount(plan) << " of "
+                << CountText(static_cast<long>(plan.changes.size()), "change", "changes")
+                << " written.\n";
     }
 }
 

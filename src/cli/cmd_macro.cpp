@@ -1,6 +1,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/command.h"
+#include "cli/format.h"
 #include "keys/keycodes.h"
 #include "macro/marco_codec.h"
 #include "macro/marco_file.h"
@@ -31,24 +32,23 @@ int RunMacroShow(const Args& args, Context& ctx) {
         return kExitUsage;
     }
     const std::string& path = args.Positional()[0];
-    const MarcoFileResult file = LoadMarcoFile(path);
-    switch (file.status) {
-        case MarcoFileStatus::Ok:
-            break;
-        case MarcoFileStatus::InvalidData:
-            ctx.err << kMarcoFileInvalidText << "\n";
-            return kExitBadData;
-        default:
-            ctx.err << "tavrikctl: macro file " << file.error << "\n";
-            return kExitFailed;
+    int status = kExitOk;
+    const auto record = LoadMacroFileArg(ctx, "macro show", path, status);
+    if (!record) {
+        return status;
     }
-    const DecodedMarco macro = DecodeMarco(file.record.entries, *limit);
+    const DecodedMarco macro = DecodeMarco(record->entries, *limit);
+    if (const DecodedMarco whole = DecodeMarco(record->entries, kMarcoMaxSteps); whole != macro) {
+        ctx.err << "tavrikctl macro show: warning: " << path << " holds "
+                << CountText(whole.steps.Size(), "step", "steps") << " as "
+                << MarcoModeName(whole.mode) << "; --limit " << *limit << " shows it cut\n";
+    }
 
     if (args.Has("json")) {
         nlohmann::json steps = nlohmann::json::array();
         for (const MarcoEntry& e : macro.steps.Steps()) {
             steps.push_back(
-                {{"flag", e.flag}, {"kv", e.kv}, {"delay", e.delay}, {"text", MarcoStepText(e)}});
+                {{"flag", e.flag}, {"kv", e.kv}, {"delay", e.delay}, {"text", MacroStepLine(e)}});
         }
         ctx.out << nlohmann::json{{"mode", MarcoModeName(macro.mode)},
                                   {"steps", steps},
@@ -57,10 +57,10 @@ int RunMacroShow(const Args& args, Context& ctx) {
                 << "\n";
         return kExitOk;
     }
-    ctx.out << "Mode: " << MarcoModeName(macro.mode) << ", " << macro.steps.Size()
-            << (macro.steps.Size() == 1 ? " step" : " steps") << "\n";
+    ctx.out << "Mode: " << MarcoModeName(macro.mode) << ", "
+            << CountText(macro.steps.Size(), "step", "steps") << "\n";
     for (const MarcoEntry& e : macro.steps.Steps()) {
-        ctx.out << MarcoStepText(e) << "\n" << MarcoDelayText(e.delay) << "\n";
+        ctx.out << MacroStepLine(e) << "\n" << MarcoDelayText(e.delay) << "\n";
     }
     return kExitOk;
 }
@@ -103,7 +103,7 @@ int RunMacroMake(const Args& args, Context& ctx) {
     if (!check.Ok()) {
         ctx.err << "tavrikctl macro make: ";
         if (check.step >= 0) {
-            ctx.err << "step " << check.step + 1 << " (" << MarcoStepText(steps[check.step])
+            ctx.err << "step " << check.step + 1 << " (" << MacroStepLine(steps[check.step])
                     << "): ";
         }
         ctx.err << MarcoProblemText(check.problem) << " Nothing was written.\n";
@@ -121,13 +121,31 @@ int RunMacroMake(const Args& args, Context& ctx) {
         ctx.err << "tavrikctl: cannot write macro file '" << path << "'\n";
         return kExitFailed;
     }
-    report << "wrote " << path << ": " << MarcoModeName(*mode) << ", " << steps.Size()
-           << (steps.Size() == 1 ? " step" : " steps") << ", " << MarcoEncodedLength(*mode, steps)
-           << " entries\n";
+    report << "wrote " << path << ": " << MarcoModeName(*mode) << ", "
+           << CountText(steps.Size(), "step", "steps") << ", "
+           << CountText(MarcoEncodedLength(*mode, steps), "entry", "entries") << "\n";
     return kExitOk;
 }
 
 }  // namespace
+
+std::optional<MarcoRecord> LoadMacroFileArg(Context& ctx, const char* command,
+                                            const std::string& path, int& status) {
+    const MarcoFileResult file = LoadMarcoFile(path);
+    switch (file.status) {
+        case MarcoFileStatus::Ok:
+            return file.record;
+        case MarcoFileStatus::InvalidData:
+            ctx.err << "tavrikctl " << command << ": " << path << ": "
+                    << CliText("macroFileInvalid") << "\n";
+            status = kExitBadData;
+            return std::nullopt;
+        default:
+            ctx.err << "tavrikctl " << command << ": macro file " << file.error << "\n";
+            status = kExitFailed;
+            return std::nullopt;
+    }
+}
 
 void AddMacroCommands(std::vector<CommandDef>& table) {
     table.push_back(

@@ -214,8 +214,8 @@ int RunMacroRead(const Args& args, Context& ctx) {
         return kExitFailed;
     }
     const DecodedMarco macro = DecodeMarco(record.entries, dev.Snapshot().marcoMax);
-    report << "wrote " << path << ": " << MarcoModeName(macro.mode) << ", " << macro.steps.Size()
-           << " steps from slot " << *slot << "\n";
+    report << "wrote " << path << ": " << MarcoModeName(macro.mode) << ", "
+           << CountText(macro.steps.Size(), "step", "steps") << " from slot " << *slot << "\n";
     return kExitOk;
 }
 
@@ -230,22 +230,17 @@ int RunMacroWrite(const Args& args, Context& ctx) {
     if (!slot || !layer) {
         return kExitUsage;
     }
-    const MarcoFileResult file = LoadMarcoFile(pos[1]);
-    if (file.status == MarcoFileStatus::InvalidData) {
-        ctx.err << kMarcoFileInvalidText << "\n";
-        return kExitBadData;
-    }
-    if (file.status != MarcoFileStatus::Ok) {
-        ctx.err << "tavrikctl: macro file " << file.error << "\n";
-        return kExitFailed;
-    }
     int status = kExitOk;
+    const auto file = LoadMacroFileArg(ctx, "macro write", pos[1], status);
+    if (!file) {
+        return status;
+    }
     auto p = OpenSelectedKeyboard(ctx, status, true);
     if (!p) {
         return status;
     }
     CCCDev& dev = p->Dev();
-    const MarcoRecord& record = file.record;
+    const MarcoRecord& record = *file;
     const JobStatus job = WaitForJob(ctx, dev, SubmitMarcoWriteJob(dev, *slot, *layer, record),
                                      JobProgress::None, 1min);
     if (job.state != JobState::Done) {
@@ -255,7 +250,7 @@ int RunMacroWrite(const Args& args, Context& ctx) {
     }
     const DecodedMarco macro = DecodeMarco(record.entries, dev.Snapshot().marcoMax);
     ctx.out << "slot " << *slot << " layer " << *layer << ": " << MarcoModeName(macro.mode)
-            << " macro, " << macro.steps.Size() << " steps\n";
+            << " macro, " << CountText(macro.steps.Size(), "step", "steps") << "\n";
     return kExitOk;
 }
 

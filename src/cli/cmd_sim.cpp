@@ -58,7 +58,7 @@ int RunSimInit(const Args& args, Context& ctx) {
         return kExitFailed;
     }
     report << "wrote " << path << ": one keyboard (row " << *row << ", controller V" << *hi << "."
-           << *lo << ") with " << *keys << " key modules\n";
+           << *lo << ") with " << CountText(*keys, "key module", "key modules") << "\n";
     return kExitOk;
 }
 
@@ -338,8 +338,9 @@ int RunSimShow(const Args& args, Context& ctx) {
         ctx.out << "  keyboard " << k["index"].get<int>() << ": "
                 << (k["attached"].get<bool>() ? "plugged in" : "unplugged") << ", kind "
                 << k["kind"].get<int>() << ", controller " << k["stage"].get<std::string>() << " V"
-                << k["firmware"].get<std::string>() << ", " << k["modules"].get<int>()
-                << " key modules, serial " << k["serial"].get<std::string>() << "\n";
+                << k["firmware"].get<std::string>() << ", "
+                << CountText(k["modules"].get<int>(), "key module", "key modules") << ", serial "
+                << k["serial"].get<std::string>() << "\n";
     }
     return kExitOk;
 }

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <memory>
 
+#include "cli/format.h"
 #include "cli/job_wait.h"
 #include "cli/keyboards.h"
 #include "device/session_jobs.h"
@@ -17,38 +18,15 @@ namespace tavrik::cli {
 
 namespace {
 
-constexpr const char* kInvalidFileText =
-    "You opened an invalid File, please re-open\r\n你打开了一个无效的文件，请重新打开\r\n";
-constexpr const char* kConfirmText =
-    "Do NOT do any operation during upgrading! \r\nDo you want to continue\r\n"
-    "升级过程中请勿操作键盘，否则可能导致升级失败！\r\n你确定要继续升级吗?";
-constexpr const char* kDoneText = "Upgrade Done， Congratulations\r\n恭喜你，升级完成\r\n";
-constexpr const char* kBigChangeText =
-    "This update includes a big change, Please Click OK, then un-plug and plug USB cable\r\n"
-    "本次更新包含主要变更，点击OK，然后重新拔插键盘USB线";
-
-// The messages are written for message boxes; a terminal wants plain line ends.
-std::string Lines(std::string text) {
-    std::string out;
-    for (char c : text) {
-        if (c != '\r') {
-            out += c;
-        }
-    }
-    while (!out.empty() && out.back() == '\n') {
-        out.pop_back();
-    }
-    return out + "\n";
-}
-
-std::string Format(const char* fmt, int a, int b) {
-    char buf[512];
-    std::snprintf(buf, sizeof buf, fmt, a, b);
-    return buf;
+// Says why FILE cannot be used; the exit status.
+int InvalidFile(Context& ctx, const std::string& path, const char* reasonKey) {
+    ctx.err << "tavrikctl upgrade: " << path << ": " << CliText("upgradeInvalidFile") << ": "
+            << CliText(reasonKey) << "\n";
+    return kExitBadData;
 }
 
 bool Confirm(Context& ctx) {
-    ctx.out << Lines(kConfirmText) << "[y/N] " << std::flush;
+    ctx.out << CliText("upgradeConfirm") << " [y/N] " << std::flush;
     std::string answer;
     if (!std::getline(std::cin, answer)) {
         return false;
@@ -77,8 +55,7 @@ int RunUpgrade(const Args& args, Context& ctx) {
     CCCDev& dev = selected->Dev();
 
     if (!FirmwarePathAllowed(dev.Snapshot().kind, path)) {
-        ctx.err << Lines(kInvalidFileText);
-        return kExitBadData;
+        return InvalidFile(ctx, path, "upgradeNameWithoutMarker");
     }
     auto loaded = std::make_shared<FirmwareImage>();
     FirmwareBuffer& image = *loaded;
@@ -87,8 +64,7 @@ int RunUpgrade(const Args& args, Context& ctx) {
         case FirmwareLoadResult::Ok:
             break;
         case FirmwareLoadResult::TooLarge:
-            ctx.err << Lines(kInvalidFileText);
-            return kExitBadData;
+            return InvalidFile(ctx, path, "upgradeTooLarge");
         default:
             ctx.err << "tavrikctl: firmware file " << why << "\n";
             return kExitFailed;
@@ -96,14 +72,12 @@ int RunUpgrade(const Args& args, Context& ctx) {
     const FirmwareCheckPlan plan = PlanFirmwareCheck(dev.GetKbmcStageVer());
     const int check = plan.dual ? CheckDualImage(image) : CheckSingleImage(image);
     if (check < 1) {
-        ctx.err << Lines(
-            Format("Sorry, this is not my file, error code=%d.\r\n"
-                   "亲，你选择的文件不是我要的哦，错误号码：%d",
-                   check, check));
+        ctx.err << "tavrikctl upgrade: " << path << ": " << CliText("upgradeNotFirmware", check)
+                << "\n";
         return kExitBadData;
     }
     if (!args.Has("yes") && !Confirm(ctx)) {
-        ctx.out << "Nothing was changed.\n";
+        ctx.out << CliText("upgradeNothingChanged") << "\n";
         return kExitFailed;
     }
 
@@ -124,19 +98,14 @@ int RunUpgrade(const Args& args, Context& ctx) {
         return kExitFailed;
     }
     if (error != 0) {
-        ctx.err << Lines(controller
-                             ? Format("Error happen during upgrading, error code=%d\r\n"
-                                      "升级出错，请重新升级, 错误号：%d",
-                                      error, error)
-                             : Format("Sorry, there is error during upgrade, please "
-                                      "un-plug/plug USB cable, then re-upgrade\r\n升级出错，错误"
-                                      "号：%d，请重新拔插USB并重新启动本软件，然后再次运行升级",
-                                      error, 0));
+        ctx.err << "tavrikctl upgrade: "
+                << CliText(controller ? "upgradeControllerFailed" : "upgradeKeysFailed", error)
+                << "\n";
         return kExitFailed;
     }
-    ctx.out << Lines(kDoneText);
+    ctx.out << CliText("upgradeDone") << "\n";
     if (controller && plan.bigChange) {
-        ctx.out << Lines(kBigChangeText);
+        ctx.out << CliText("upgradeBigChange") << "\n";
     }
     return kExitOk;
 }

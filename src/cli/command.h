@@ -2,11 +2,13 @@
 // exit statuses scripts can rely on.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "cli/args.h"
+#include "macro/marco.h"
 
 namespace tavrik::cli {
 
@@ -55,6 +57,11 @@ void AddUpdateCommands(std::vector<CommandDef>& table);
 
 // Reports a usage error for `def` and returns kExitUsage.
 int UsageError(Context& ctx, const CommandDef& def, const std::string& message);
+
+// The macro file at `path` for `command`; nothing, after saying why, with the exit
+// status in `status`, when it cannot be read or holds no macro.
+std::optional<MarcoRecord> LoadMacroFileArg(Context& ctx, const char* command,
+                                            const std::string& path, int& status);
 
 // True, after saying so, when a command that takes no arguments was given one.
 bool RefuseArguments(const Args& args, Context& ctx, const char* command);

@@ -38,6 +38,20 @@ std::string MarcoStepText(const MarcoEntry& e) {
     }
 }
 
+std::string MacroStepLine(const MarcoEntry& e) {
+    switch (e.flag) {
+        case MarcoFlag::LoopStart:
+            return e.kv == 0 ? "Macro Loop Start (Infinite)"
+                             : "Macro Loop Start (" + std::to_string(e.kv) + ")";
+        case MarcoFlag::LoopEnd:
+            return "Macro Loop End";
+        case MarcoFlag::LoopFromBegin:
+            return "Loop from the beginning if pressed";
+        default:
+            return MarcoStepText(e);
+    }
+}
+
 std::string MarcoDelayText(int delayMs) {
     return "    Delay " + std::to_string(delayMs) + " ms";
 }

@@ -13,6 +13,10 @@ namespace tavrik {
 // shown with its raw values rather than hidden, so a strange list read back stays visible.
 std::string MarcoStepText(const MarcoEntry& e);
 
+// The same for a terminal, where the editor's fixed captions would read as misspelt:
+// "Macro Loop Start (3)", "Macro Loop End", "Loop from the beginning if pressed".
+std::string MacroStepLine(const MarcoEntry& e);
+
 // "    Delay 10 ms"
 std::string MarcoDelayText(int delayMs);
 

@@ -2,6 +2,8 @@
 // and that a refused command leaves the keyboard and every file as they were.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "hostile.h"
 
 namespace tavrik::hostile {
@@ -164,6 +166,28 @@ TEST(HostileCliSetKey, AControllerInItsBootloaderIsNamedAsTheReason) {
     EXPECT_NE(r.err.find("the controller runs its bootloader"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("no key module"), std::string::npos) << r.err;
     EXPECT_EQ(Facts(box.SimFile()), before);
+}
+
+TEST(HostileCliTexts, ARefusedUpgradeImageSaysWhyInTheUsersLanguageOnOneLine) {
+    for (const char* locale : {"C.UTF-8", "zh_CN.UTF-8"}) {
+        Sandbox box;
+        box.SetEnv(std::string("LC_ALL=") + locale);
+        MakeKeyboard(box);
+        box.WriteFile("ZPN31big.bin", std::string(147457, '\0'));
+        const FileFacts before = Facts(box.SimFile());
+        const CtlRun r = box.Ctl({"upgrade", "keys", (box / "ZPN31big.bin").string(), "--yes"});
+        EXPECT_EQ(r.status, 2) << r.err;
+        const bool chinese = locale[0] == 'z';
+        EXPECT_NE(r.err.find(chinese ? "此文件不能用于升级: 文件比固件映像大"
+                                     : "the file cannot be used for an upgrade: the file is "
+                                       "larger than a firmware image"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.err.find(chinese ? "the file" : "文件"), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.err.find('\r'), std::string::npos);
+        EXPECT_EQ(Facts(box.SimFile()), before);
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -103,10 +104,17 @@ CtlRun Sandbox::Ctl(const std::vector<std::string>& args, std::chrono::milliseco
     argv.insert(argv.end(), args.begin(), args.end());
 
     std::vector<std::string> env;
+    // An entry of the sandbox's own replaces the inherited one of that name.
+    auto ownName = [this](const std::string& entry) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        return std::any_of(env_.begin(), env_.end(),
+                           [&name](const std::string& own) { return own.rfind(name, 0) == 0; });
+    };
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
         if (entry.rfind("HOME=", 0) != 0 && entry.rfind("XDG_", 0) != 0 &&
-            entry.rfind("LOCALAPPDATA=", 0) != 0 && entry.rfind("TAVRIK_", 0) != 0) {
+            entry.rfind("LOCALAPPDATA=", 0) != 0 && entry.rfind("TAVRIK_", 0) != 0 &&
+            !ownName(entry)) {
             env.push_back(entry);
         }
     }

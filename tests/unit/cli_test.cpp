@@ -64,6 +64,7 @@ protected:
         std::filesystem::path(::testing::TempDir()) /
         ("cli_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     void SetUp() override {
+        setenv("LC_ALL", "C", 1);  // the English texts
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
     }
@@ -177,7 +178,9 @@ TEST_F(CliMacro, ShowsAHandMadeFileAsTheEditorWould) {
     const auto bad = RunCtl({"macro", "show", file.string()});
     EXPECT_EQ(bad.status, 2);
     EXPECT_TRUE(bad.out.empty());
-    EXPECT_NE(bad.err.find("The file has not valid Macro data"), std::string::npos);
+    EXPECT_EQ(bad.err, "tavrikctl macro show: " + file.string() +
+                           ": the file holds no valid macro data; it may be the wrong file, or "
+                           "damaged\n");
 
     std::ofstream(file, std::ios::binary | std::ios::trunc);  // empty file
     EXPECT_EQ(RunCtl({"macro", "show", file.string()}).status, 2);
@@ -211,6 +214,31 @@ TEST_F(CliMacro, RefusedStepListsWriteNothing) {
                   .status,
               64);
     EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(CliMacro, TheTerminalGetsPlainWordsAndACutIsWarnedOf) {
+    const auto file = (dir / "m.tvm").string();
+    auto made = RunCtl({"macro", "make", "-o", file, "--mode", "SingleShot", "down:A"});
+    EXPECT_EQ(made.out, "wrote " + file + ": SingleShot, 1 step, 1 entry\n");
+
+    std::vector<std::string> args = {"macro", "make", "-o", file, "--mode", "SingleShot", "loop:3"};
+    for (int i = 0; i < 15; ++i) {
+        args.push_back("tap:B");
+    }
+    args.push_back("endloop");
+    ASSERT_EQ(RunCtl(args).status, 0);
+    const auto whole = RunCtl({"macro", "show", file});
+    EXPECT_EQ(whole.out.rfind("Mode: SingleShot, 32 steps\nMacro Loop Start (3)\n", 0), 0u)
+        << whole.out;
+    EXPECT_NE(whole.out.find("\nMacro Loop End\n"), std::string::npos);
+    EXPECT_EQ(whole.out.find("Marco"), std::string::npos);
+    EXPECT_TRUE(whole.err.empty()) << whole.err;
+
+    const auto cut = RunCtl({"macro", "show", file, "--limit", "24"});
+    EXPECT_EQ(cut.status, 0);
+    EXPECT_EQ(cut.err, "tavrikctl macro show: warning: " + file +
+                           " holds 32 steps as SingleShot; --limit 24 shows it cut\n");
+    EXPECT_EQ(cut.out.rfind("Mode: SingleShot, 24 steps\n", 0), 0u) << cut.out;
 }
 
 TEST_F(CliMacro, ARefusedStepSaysWhatIsWrongWithIt) {

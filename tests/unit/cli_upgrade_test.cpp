@@ -58,6 +58,7 @@ protected:
 
     void SetUp() override {
         setenv("TAVRIK_SIM_PAUSE_SCALE", "0.01", 1);
+        setenv("LC_ALL", "C", 1);  // the English texts
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
         ASSERT_EQ(RunCtl({"sim", "init", file, "--keys", "6"}).status, 0);
@@ -76,10 +77,10 @@ TEST_F(CliDeviceUpgrade, BothUpgradesRunToTheEnd) {
     auto r = RunCtl({sim, "upgrade", "keys", image, "--yes"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("100%"), std::string::npos);
-    EXPECT_NE(r.out.find("Upgrade Done"), std::string::npos);
+    EXPECT_NE(r.out.find("The upgrade is done.\n"), std::string::npos);
     r = RunCtl({sim, "upgrade", "controller", image, "--yes"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("Upgrade Done"), std::string::npos);
+    EXPECT_NE(r.out.find("The upgrade is done.\n"), std::string::npos) << r.out;
 }
 
 TEST_F(CliDeviceUpgrade, RefusedFilesAndFaultsGiveTheirMessages) {
@@ -88,7 +89,9 @@ TEST_F(CliDeviceUpgrade, RefusedFilesAndFaultsGiveTheirMessages) {
     std::filesystem::copy_file(image, other);
     auto r = RunCtl({sim, "upgrade", "keys", other, "--yes"});
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("You opened an invalid File"), std::string::npos);
+    EXPECT_EQ(r.err, "tavrikctl upgrade: " + other +
+                         ": the file cannot be used for an upgrade: this keyboard takes only "
+                         "firmware files with ZPN31 in their name\n");
 
     // A damaged image is refused before anything is sent.
     const std::string bad = (dir / "ZPN31bad.bin").string();
@@ -98,12 +101,15 @@ TEST_F(CliDeviceUpgrade, RefusedFilesAndFaultsGiveTheirMessages) {
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
     r = RunCtl({sim, "upgrade", "controller", bad, "--yes"});
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("Sorry, this is not my file, error code=-1."), std::string::npos);
+    EXPECT_NE(r.err.find(bad + ": the file is no firmware this keyboard takes (check result -1)"),
+              std::string::npos)
+        << r.err;
 
     Fault("refuseChunk", 3);
     r = RunCtl({sim, "upgrade", "controller", image, "--yes"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Error happen during upgrading, error code=2"), std::string::npos)
+    EXPECT_NE(r.err.find("tavrikctl upgrade: the controller upgrade failed (error 2)"),
+              std::string::npos)
         << r.err;
 }
 

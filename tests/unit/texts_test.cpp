@@ -108,13 +108,20 @@ const std::map<std::string, std::vector<std::string>> kRequiredKeys = {
       "LanguageEn",
       "usbReportSpeed"}},
     {"TaskBar", {"KBName", "exit"}},
+    {"CommandLine",
+     {"macroFileInvalid", "upgradeInvalidFile", "upgradeNameWithoutMarker", "upgradeTooLarge",
+      "upgradeNotFirmware", "upgradeConfirm", "upgradeNothingChanged", "upgradeDone",
+      "upgradeBigChange", "upgradeControllerFailed", "upgradeKeysFailed"}},
 };
 
 // The texts used as printf formats, with the conversions each must take. Every other text
 // is either shown as it is or handed to a fixed format as a %s argument ("%s %d" for
 // askUser, KeyBoardCommonName and KeyBoardIdxInfo1, "%s%d" for LayerName, "<- %d%s ->" for
 // usbReportSpeed), so it must hold no directive at all.
-const std::map<std::string, std::string> kFormats = {{"scanresult", "dddd"}};
+const std::map<std::string, std::string> kFormats = {{"scanresult", "dddd"},
+                                                     {"upgradeNotFirmware", "d"},
+                                                     {"upgradeControllerFailed", "d"},
+                                                     {"upgradeKeysFailed", "d"}};
 
 // The conversion letters of a printf format; "?" for a directive this check does not allow
 // (argument numbers, '*' widths, unknown letters).
