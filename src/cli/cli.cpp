@@ -61,6 +61,8 @@ void PrintOverview(std::ostream& os, const std::string& group) {
           "                     data folder, made on first use)\n"
           "  --device N         the keyboard to work on, 0..3 (default 0)\n"
           "  --verbose, -v      write the diagnostic log to stderr\n"
+          "\nMessages are in Chinese when LC_ALL, LC_MESSAGES or LANG starts with zh, else\n"
+          "in English.\n"
           "\nRun 'tavrikctl COMMAND --help' for the options of a command.\n";
 }
 

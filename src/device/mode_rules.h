@@ -18,9 +18,9 @@ inline constexpr int kOverloadCountMax = 90;
 
 // A change of the controller's modes; what is absent stays as it is.
 struct ModeChange {
-    std::optional<bool> nkro;
-    std::optional<int> usbRate;
-    std::optional<bool> overload;
+    std::optional<bool> nkro{};
+    std::optional<int> usbRate{};
+    std::optional<bool> overload{};
     int overloadCount = 0;  // 0: the controller's own limits
 };
 
