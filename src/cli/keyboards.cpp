@@ -37,6 +37,7 @@ std::unique_ptr<Keyboards> Keyboards::Open(Context& ctx, int& status) {
     options.verbose = ctx.global.verbose;
     options.scanOnAttach = false;
     options.simPauseScale = KeyboardHub::SimPauseScaleFromEnv();
+    options.simReplySlackMs = KeyboardHub::SimReplySlackFromEnv();
     std::array<NotifyTarget*, kHubSlots> targets{};
     for (size_t i = 0; i < targets.size(); ++i) {
         targets[i] = &kb->events_[i];

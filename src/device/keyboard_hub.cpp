@@ -43,6 +43,8 @@ KeyboardHub::KeyboardHub(std::unique_ptr<HidBackend> backend,
         if (sim_ != nullptr) {
             // Simulated keyboards may run on a faster clock (tests, demos).
             dev_[at]->Clock().SetPauseScale(scale);
+            dev_[at]->Clock().SetReplySlack(
+                std::chrono::milliseconds(std::clamp(options_.simReplySlackMs, 0, 5000)));
         }
     }
 }
@@ -104,6 +106,16 @@ double KeyboardHub::SimPauseScaleFromEnv() {
         return 1.0;
     }
     return std::min(scale, 1.0);
+}
+
+int KeyboardHub::SimReplySlackFromEnv() {
+    const char* text = std::getenv("TAVRIK_SIM_REPLY_SLACK_MS");
+    if (text == nullptr || *text == '\0') {
+        return 0;
+    }
+    char* end = nullptr;
+    const long ms = std::strtol(text, &end, 10);
+    return *end != '\0' ? 0 : static_cast<int>(std::clamp(ms, 0L, 5000L));
 }
 
 std::unique_ptr<DeviceMonitor> KeyboardHub::MakeMonitor(std::string* error) {

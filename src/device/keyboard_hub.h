@@ -34,6 +34,7 @@ struct HubOptions {
     bool verbose = false;        // verbose log lines of the transports and sessions
     bool scanOnAttach = true;    // the window scans at once; tavrikctl when a command asks
     double simPauseScale = 1.0;  // fixed pauses of sessions on simulated keyboards
+    int simReplySlackMs = 0;     // added to upgrade reply limits on simulated keyboards
 };
 
 // A keyboard that was found but could not be opened.
@@ -65,6 +66,8 @@ public:
     static std::filesystem::path DefaultSimFile();
     // TAVRIK_SIM_PAUSE_SCALE as a number 0..1; 1 when unset or not a number.
     static double SimPauseScaleFromEnv();
+    // TAVRIK_SIM_REPLY_SLACK_MS, 0..5000; 0 when unset or not a number.
+    static int SimReplySlackFromEnv();
 
     HidBackend& Backend() { return *backend_; }
     sim::SimBackend* Sim() { return sim_; }  // null on real hardware

@@ -138,7 +138,8 @@ int CCCDev::StartUpgrade(Worker& worker, void (CCCDev::*body)(Worker&), Firmware
 bool CCCDev::UpgradeWait(const std::atomic<int>& flag, int count, int intervalMs,
                          const Worker& self) {
     const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(static_cast<long long>(count) * intervalMs);
+                          std::chrono::milliseconds(static_cast<long long>(count) * intervalMs) +
+                          clock_.ReplySlack();
     while (flag.load() == 0) {
         if (self.stop || TransportGone()) {
             return false;

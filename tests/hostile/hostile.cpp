@@ -121,7 +121,8 @@ CtlRun Sandbox::Ctl(const std::vector<std::string>& args, std::chrono::milliseco
     env.push_back("HOME=" + (dir_ / "home").string());
     env.push_back("XDG_DATA_HOME=" + (dir_ / "home" / "data").string());
     env.push_back("XDG_CONFIG_HOME=" + (dir_ / "home" / "config").string());
-    env.push_back("TAVRIK_SIM_PAUSE_SCALE=0.05");  // restarts and settling in a blink
+    env.push_back("TAVRIK_SIM_PAUSE_SCALE=0.05");    // restarts and settling in a blink
+    env.push_back("TAVRIK_SIM_REPLY_SLACK_MS=500");  // upgrade replies on a loaded machine
     env.insert(env.end(), env_.begin(), env_.end());
 
     auto pointers = [](std::vector<std::string>& v) {

@@ -59,6 +59,7 @@ protected:
     void SetUp() override {
         setenv("TAVRIK_SIM_PAUSE_SCALE", "0.01", 1);
         setenv("LC_ALL", "C", 1);  // the English texts
+        setenv("TAVRIK_SIM_REPLY_SLACK_MS", "500", 1);  // a loaded machine answers late
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
         ASSERT_EQ(RunCtl({"sim", "init", file, "--keys", "6"}).status, 0);
