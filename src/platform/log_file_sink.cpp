@@ -12,8 +12,20 @@ namespace tavrik {
 
 namespace {
 
+// Only a regular file: a FIFO without a reader would hold the open (and every log line
+// after it), a device would take lines that are not its to take.
 int OpenForAppend(const std::filesystem::path& file) {
-    return ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd = ::open(file.c_str(),
+                          O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+    struct stat st {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        return -1;
+    }
+    if (fd >= 0) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    }
+    return fd;
 }
 
 std::string Header(const char* programName) {

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -123,6 +125,17 @@ TEST(AppLog, AFolderThatCannotBeMadeLeavesNoLog) {
     AppLog("goes nowhere");
     ShutDownLog();
     EXPECT_TRUE(std::filesystem::is_regular_file(env.Root() / "plain-file"));
+}
+
+TEST(AppLog, ALogThatIsNoRegularFileIsLeftAlone) {
+    AppTestEnv env;
+    std::filesystem::create_directories(LogFile().parent_path());
+    // No reader: an open for writing would wait for one.
+    ASSERT_EQ(::mkfifo(LogFile().c_str(), 0600), 0);
+    EXPECT_FALSE(SetUpLog());
+    AppLog("goes nowhere");
+    ShutDownLog();
+    EXPECT_TRUE(std::filesystem::is_fifo(LogFile()));
 }
 
 }  // namespace
