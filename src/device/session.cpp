@@ -210,7 +210,7 @@ int CCCDev::SendCmd(std::span<const uint8_t> bytes) {
     }
     if (tx_.Running()) {
         DEV_LOG_V("Wakeup Tx thead");
-        Poke();
+        WakeTx();
     }
     return 1;
 }
@@ -231,6 +231,17 @@ int CCCDev::TakeCmd(std::array<uint8_t, kReportSize>& out) {
 void CCCDev::Poke() {
     { std::lock_guard lock(waitLock_); }
     waitCv_.notify_all();
+    txCv_.notify_one();
+}
+
+void CCCDev::PokeWaiters() {
+    { std::lock_guard lock(waitLock_); }
+    waitCv_.notify_all();
+}
+
+void CCCDev::WakeTx() {
+    { std::lock_guard lock(waitLock_); }
+    txCv_.notify_one();
 }
 
 bool CCCDev::WaitUntil(const std::function<bool()>& pred, std::chrono::microseconds limit) {
@@ -400,12 +411,11 @@ void CCCDev::TxThread(Worker& self) {
         }
         // Re-checks the ring under the wait lock, so a command queued just now is not
         // left waiting for the next wake-up.
-        WaitUntil(
-            [&] {
-                std::lock_guard lock(ringLock_);
-                return self.stop.load() || m_nTxHead != m_nTxTail;
-            },
-            std::chrono::milliseconds(100));
+        std::unique_lock lock(waitLock_);
+        txCv_.wait_for(lock, std::chrono::milliseconds(100), [&] {
+            std::lock_guard ring(ringLock_);
+            return self.stop.load() || m_nTxHead != m_nTxTail;
+        });
     }
 }
 

@@ -347,6 +347,10 @@ private:
     // Wakes every wait of the session (a mailbox rose, a stop was asked).
     void Poke();
     bool WaitUntil(const std::function<bool()>& pred, std::chrono::microseconds limit);
+    // Wakes the waiters of WaitUntil only (a reply mailbox was raised).
+    void PokeWaiters();
+    // Wakes the sending thread only (a command was queued).
+    void WakeTx();
     // The operation lock: a scan step or a user operation that uses a mailbox. Empty
     // (not owned) when it could not be had within the limit.
     OpLock LockOps();
@@ -398,6 +402,9 @@ private:
 
     std::mutex waitLock_;
     std::condition_variable waitCv_;
+    // The sending thread's own wake-up, so that replies raised for the scan do not wake
+    // it and new commands do not wake every waiter.
+    std::condition_variable txCv_;
 
     Worker rx_;
     Worker tx_;

@@ -74,7 +74,7 @@ void CCCDev::Dispatch(std::span<const uint8_t> payload) {
     bool requestScan = false;
     auto raise = [this](std::atomic<int>& flag) {
         flag = 1;
-        Poke();
+        PokeWaiters();
     };
 
     const Report report = DecodeReport(payload);
