@@ -7,16 +7,13 @@
 
 #include "backup/backup_file.h"
 #include "backup/restore_plan.h"
+#include "fuzz_require.h"
 
 namespace {
 
-using namespace tavrik::backup;
+using tavrik::fuzz::Require;
 
-void Require(bool ok) {
-    if (!ok) {
-        std::abort();
-    }
-}
+using namespace tavrik::backup;
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <span>
 
+#include "fuzz_require.h"
 #include "macro/marco_codec.h"
 #include "macro/marco_file.h"
 #include "macro/marco_text.h"
@@ -13,13 +14,9 @@
 
 namespace {
 
-using namespace tavrik;
+using tavrik::fuzz::Require;
 
-void Require(bool ok) {
-    if (!ok) {
-        std::abort();
-    }
-}
+using namespace tavrik;
 
 void Exercise(const DecodedMarco& d, int limit) {
     const int bound = std::clamp(limit, 0, kMarcoMaxSteps);

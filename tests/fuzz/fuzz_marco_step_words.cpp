@@ -7,19 +7,16 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_require.h"
 #include "macro/marco_codec.h"
 #include "macro/marco_step_words.h"
 #include "macro/marco_validate.h"
 
 namespace {
 
-using namespace tavrik;
+using tavrik::fuzz::Require;
 
-void Require(bool ok) {
-    if (!ok) {
-        std::abort();
-    }
-}
+using namespace tavrik;
 
 }  // namespace
 

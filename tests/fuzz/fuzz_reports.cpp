@@ -9,19 +9,16 @@
 #include <span>
 #include <variant>
 
+#include "fuzz_require.h"
 #include "protocol/cipher.h"
 #include "protocol/enable_report.h"
 #include "protocol/reports.h"
 
 namespace {
 
-using namespace tavrik;
+using tavrik::fuzz::Require;
 
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using namespace tavrik;
 
 struct SlotCheck {
     void operator()(const KeyInfoReport& r) const { Require(IsKeySlot(r.slot)); }

@@ -11,16 +11,13 @@
 #include "app/paths.h"
 #include "app/profile_ini.h"
 #include "app/settings.h"
+#include "fuzz_require.h"
 
 namespace {
 
-using namespace tavrik;
+using tavrik::fuzz::Require;
 
-void Require(bool ok) {
-    if (!ok) {
-        std::abort();
-    }
-}
+using namespace tavrik;
 
 std::filesystem::path Folder() {
     static const std::filesystem::path dir = [] {

@@ -6,19 +6,16 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "fuzz_require.h"
 #include "sim/sim_file.h"
 #include "sim/sim_keyboard.h"
 #include "sim/sim_merge.h"
 
 namespace {
 
-using namespace tavrik::sim;
+using tavrik::fuzz::Require;
 
-void Require(bool ok) {
-    if (!ok) {
-        std::abort();
-    }
-}
+using namespace tavrik::sim;
 
 }  // namespace
 

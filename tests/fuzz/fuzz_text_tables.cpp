@@ -11,16 +11,13 @@
 #include "app/paths.h"
 #include "app/profile_ini.h"
 #include "app/texts.h"
+#include "fuzz_require.h"
 
 namespace {
 
-using namespace tavrik;
+using tavrik::fuzz::Require;
 
-void Require(bool ok) {
-    if (!ok) {
-        std::abort();
-    }
-}
+using namespace tavrik;
 
 std::filesystem::path TableFile() {
     static const std::filesystem::path file = [] {
