@@ -1,0 +1,42 @@
+// What a key button needs from the window that holds it (the main window). The button
+// finds the nearest ancestor that implements this; it never touches a session itself.
+#pragma once
+
+#include <QPoint>
+#include <array>
+#include <cstdint>
+
+namespace tavrik::ui {
+
+// What the picker is opened with for one slot, read from the selected keyboard's snapshot.
+struct KeyPickInputs {
+    int layer = 0;                        // the keyboard's current layer
+    std::array<uint8_t, 4> layerCodes{};  // the slot's key codes on layers 0..3
+};
+
+// What the macro editor is opened with.
+struct MarcoEditInputs {
+    int slot = 0;
+    int layer = 0;
+    uint8_t keyCode = 0;
+    uint32_t colour = 0;
+    QPoint position;
+};
+
+class KeyButtonHost {
+public:
+    virtual ~KeyButtonHost() = default;
+    // Every other selected key button of the shown page loses its selection.
+    virtual void DeselectKeys(int slot) = 0;
+    // The physical key blinks (colour white) / stops blinking and shows `colour` again.
+    virtual void LedHighlightOn(int slot, uint32_t colour) = 0;
+    virtual void LedHighlightOff(int slot, uint32_t colour) = 0;
+    // The top-left corner of the main window on the screen: where dialogs open.
+    virtual QPoint DialogPosition() const = 0;
+    virtual KeyPickInputs PickInputs(int slot) const = 0;
+    // Runs the macro editor for the slot (modal). Until the macro editor exists this shows
+    // a note; the key code it stores reaches the view through the engine's notification.
+    virtual void RunMarcoEditor(const MarcoEditInputs& inputs) = 0;
+};
+
+}  // namespace tavrik::ui
