@@ -6,8 +6,10 @@
 #include <QPolygon>
 #include <algorithm>
 
+#include "ui/pictures/picture_cache.h"
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/notify_sink.h"
+#include "ui/widgets/ui_prompts.h"
 
 namespace tavrik::ui {
 
@@ -16,6 +18,18 @@ CPicButton::CPicButton(QWidget* parent, const QString& caption) : QAbstractButto
     setFocusPolicy(Qt::ClickFocus);
     setAttribute(Qt::WA_Hover, false);
     connect(this, &QAbstractButton::clicked, this, [this] { OnClick(); });
+}
+
+void CPicButton::SetLink(const QString& address) {
+    link_ = address;
+    setCursor(link_.isEmpty() ? Qt::ArrowCursor : Qt::PointingHandCursor);
+    setAccessibleDescription(link_);
+}
+
+void CPicButton::OpenLink() {
+    if (!link_.isEmpty()) {
+        UiPrompts::OpenLink(link_);
+    }
 }
 
 void CPicButton::enterEvent(QEnterEvent* event) {
@@ -102,15 +116,41 @@ void DrawTextButton(QPainter& painter, const QRect& rect, const QString& caption
     painter.drawText(rect.adjusted(5, 2, -5, -5), Qt::AlignHCenter | Qt::AlignVCenter, caption);
 }
 
-ClickSdMsgButton::ClickSdMsgButton(QWidget* parent, const QString& caption, uint32_t code)
-    : CPicButton(parent, caption), code_(code) {
+void DrawPicture(QPainter& painter, const QRect& target, const QString& name) {
+    const QPixmap pixmap = Pictures::Get(name, painter.device()->devicePixelRatioF());
+    if (!pixmap.isNull()) {
+        painter.drawPixmap(target, pixmap);
+    }
+}
+
+void DrawPictureAt(QPainter& painter, const QPoint& at, const QString& name) {
+    const QPixmap pixmap = Pictures::Get(name, painter.device()->devicePixelRatioF());
+    if (!pixmap.isNull()) {
+        painter.drawPixmap(at, pixmap);
+    }
+}
+
+void DrawFrame(QPainter& painter, const QRect& rect, const QColor& color, int width) {
+    QPen pen(color, width);
+    pen.setJoinStyle(Qt::MiterJoin);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    // A pen is centred on its path: move the path in by half the width.
+    const qreal half = width / 2.0;
+    painter.drawRect(QRectF(rect).adjusted(half, half, -half, -half));
+}
+
+CTextButton::CTextButton(QWidget* parent, const QString& caption) : CPicButton(parent, caption) {
     SetFocusOnRightClick(true);
 }
 
-void ClickSdMsgButton::paintEvent(QPaintEvent*) {
+void CTextButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     DrawTextButton(painter, rect(), text(), Focused() || Hovered());
 }
+
+ClickSdMsgButton::ClickSdMsgButton(QWidget* parent, const QString& caption, uint32_t code)
+    : CTextButton(parent, caption), code_(code) {}
 
 void ClickSdMsgButton::OnClick() {
     SendToOwner(this, code_);

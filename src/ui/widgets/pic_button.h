@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QFont>
+#include <cstdint>
 
 namespace tavrik::ui {
 
@@ -15,12 +16,18 @@ public:
 
     bool Hovered() const { return hovered_; }
     bool Focused() const { return hasFocus(); }
+    // A web address the member opens on a click (labels, pictures); empty for none. Only
+    // http and https addresses are ever opened.
+    void SetLink(const QString& address);
+    QString Link() const { return link_; }
 
 protected:
     // The member's click action.
     virtual void OnClick() {}
     // Members whose right-button release takes the focus (text buttons, selectors, labels).
     void SetFocusOnRightClick(bool on) { focusOnRight_ = on; }
+    // Opens the link, if any.
+    void OpenLink();
 
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
@@ -34,6 +41,7 @@ protected:
 private:
     bool hovered_ = false;
     bool focusOnRight_ = false;
+    QString link_;
 };
 
 // The UI font family list: the same look wherever one of them is installed.
@@ -49,9 +57,25 @@ QFont LabelFont();
 // else white) and the caption centred in white (or `textColor`).
 void DrawTextButton(QPainter& painter, const QRect& rect, const QString& caption, bool highlight,
                     const QColor& textColor = Qt::white);
+// A picture by name (see Pictures) stretched over `target`; a missing one draws nothing.
+void DrawPicture(QPainter& painter, const QRect& target, const QString& name);
+// The same at its natural (logical) size with its top-left corner at `at`.
+void DrawPictureAt(QPainter& painter, const QPoint& at, const QString& name);
+// A rectangle outline of pen width `width` lying inside `rect`.
+void DrawFrame(QPainter& painter, const QRect& rect, const QColor& color, int width);
+
+// The plain text button: drawn by DrawTextButton, magenta while focused or hovered.
+class CTextButton : public CPicButton {
+    Q_OBJECT
+public:
+    explicit CTextButton(QWidget* parent, const QString& caption = {});
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
 
 // A text button that sends its own code (wParam 0, lParam 0) to its window on a click.
-class ClickSdMsgButton : public CPicButton {
+class ClickSdMsgButton : public CTextButton {
     Q_OBJECT
 public:
     ClickSdMsgButton(QWidget* parent, const QString& caption, uint32_t code = 0);
@@ -59,7 +83,6 @@ public:
     uint32_t Code() const { return code_; }
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
     void OnClick() override;
 
 private:

@@ -1,0 +1,80 @@
+#include "ui/widgets/ui_prompts.h"
+
+#include <QColorDialog>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace tavrik::ui {
+namespace {
+
+struct Hooks {
+    UiPrompts::MessageHook message;
+    UiPrompts::QuestionHook question;
+    UiPrompts::ColorHook color;
+    UiPrompts::UrlHook url;
+};
+
+Hooks& TheHooks() {
+    static Hooks hooks;
+    return hooks;
+}
+
+}  // namespace
+
+void UiPrompts::Message(QWidget* parent, const QString& text) {
+    if (TheHooks().message) {
+        TheHooks().message(parent, text);
+        return;
+    }
+    QMessageBox::information(parent, kPromptTitle, text, QMessageBox::Ok);
+}
+
+bool UiPrompts::Question(QWidget* parent, const QString& text) {
+    if (TheHooks().question) {
+        return TheHooks().question(parent, text);
+    }
+    return QMessageBox::question(parent, kPromptTitle, text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+std::optional<QColor> UiPrompts::ChooseColor(QWidget* parent, const QColor& initial) {
+    if (TheHooks().color) {
+        return TheHooks().color(parent, initial);
+    }
+    // Qt's own chooser always shows its full palette; the platform one may not exist.
+    const QColor chosen =
+        QColorDialog::getColor(initial, parent, {}, QColorDialog::DontUseNativeDialog);
+    if (!chosen.isValid()) {
+        return std::nullopt;
+    }
+    return chosen;
+}
+
+bool UiPrompts::OpenLink(const QString& address) {
+    const QUrl url(address.trimmed(), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != "http" && scheme != "https") || url.host().isEmpty()) {
+        return false;
+    }
+    if (TheHooks().url) {
+        TheHooks().url(url.toString());
+        return true;
+    }
+    return QDesktopServices::openUrl(url);
+}
+
+void UiPrompts::SetMessageHook(MessageHook hook) {
+    TheHooks().message = std::move(hook);
+}
+void UiPrompts::SetQuestionHook(QuestionHook hook) {
+    TheHooks().question = std::move(hook);
+}
+void UiPrompts::SetColorHook(ColorHook hook) {
+    TheHooks().color = std::move(hook);
+}
+void UiPrompts::SetUrlHook(UrlHook hook) {
+    TheHooks().url = std::move(hook);
+}
+
+}  // namespace tavrik::ui

@@ -1,0 +1,42 @@
+// The few places where a control or a dialog hands the user a system window: message boxes,
+// the colour chooser and opening a web address. Each goes through a replaceable hook, so
+// that headless tests can answer them instead of a person (a modal box would never return).
+#pragma once
+
+#include <QColor>
+#include <QString>
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+namespace tavrik::ui {
+
+class UiPrompts {
+public:
+    using MessageHook = std::function<void(QWidget* parent, const QString& text)>;
+    using QuestionHook = std::function<bool(QWidget* parent, const QString& text)>;
+    using ColorHook = std::function<std::optional<QColor>(QWidget* parent, const QColor& initial)>;
+    using UrlHook = std::function<void(const QString& address)>;
+
+    // A message with an OK button; returns when the user closed it.
+    static void Message(QWidget* parent, const QString& text);
+    // A question with Yes and No; true for Yes.
+    static bool Question(QWidget* parent, const QString& text);
+    // The colour chooser with the full palette open; nullopt when cancelled.
+    static std::optional<QColor> ChooseColor(QWidget* parent, const QColor& initial);
+    // Opens a web address with the desktop's handler. Only http and https addresses are
+    // opened (a link text from a file must not start a program); false for any other.
+    static bool OpenLink(const QString& address);
+
+    // An empty hook restores the real window.
+    static void SetMessageHook(MessageHook hook);
+    static void SetQuestionHook(QuestionHook hook);
+    static void SetColorHook(ColorHook hook);
+    static void SetUrlHook(UrlHook hook);
+};
+
+// The title of message boxes.
+inline constexpr const char* kPromptTitle = "Tavrik";
+
+}  // namespace tavrik::ui

@@ -1,0 +1,73 @@
+// Helpers for the headless window tests: a window that records what its controls send,
+// mouse hover without a real pointer, and answers for the boxes a person would close.
+#pragma once
+
+#include <QApplication>
+#include <QEnterEvent>
+#include <QImage>
+#include <QWidget>
+#include <optional>
+#include <vector>
+
+#include "ui/widgets/notify_sink.h"
+#include "ui/widgets/ui_prompts.h"
+
+namespace tavrik::ui::test {
+
+struct Call {
+    uint32_t code;
+    uint32_t wParam;
+    int32_t lParam;
+    bool operator==(const Call&) const = default;
+};
+
+struct Recorder : QWidget, NotifySink {
+    std::vector<Call> calls;
+    int OnNotify(uint32_t code, uint32_t wParam, int32_t lParam) override {
+        calls.push_back({code, wParam, lParam});
+        return 0;
+    }
+};
+
+inline void Hover(QWidget* w) {
+    const QPointF at(w->width() / 2.0, w->height() / 2.0);
+    QEnterEvent event(at, w->mapTo(w->window(), at), w->mapToGlobal(at));
+    QApplication::sendEvent(w, &event);
+}
+
+inline void Leave(QWidget* w) {
+    QEvent event(QEvent::Leave);
+    QApplication::sendEvent(w, &event);
+}
+
+inline QColor PixelAt(QWidget* w, int x, int y) {
+    return w->grab().toImage().pixelColor(x, y);
+}
+
+// Answers every message box, question and colour chooser while it lives and counts them.
+struct PromptAnswers {
+    std::vector<QString> messages;
+    std::optional<QColor> color;
+    bool yes = true;
+    int colorAsked = 0;
+    std::vector<QString> opened;
+    PromptAnswers() {
+        UiPrompts::SetMessageHook([this](QWidget*, const QString& t) { messages.push_back(t); });
+        UiPrompts::SetQuestionHook([this](QWidget*, const QString&) { return yes; });
+        UiPrompts::SetColorHook([this](QWidget*, const QColor&) {
+            ++colorAsked;
+            return color;
+        });
+        UiPrompts::SetUrlHook([this](const QString& a) { opened.push_back(a); });
+    }
+    ~PromptAnswers() {
+        UiPrompts::SetMessageHook({});
+        UiPrompts::SetQuestionHook({});
+        UiPrompts::SetColorHook({});
+        UiPrompts::SetUrlHook({});
+    }
+    PromptAnswers(const PromptAnswers&) = delete;
+    PromptAnswers& operator=(const PromptAnswers&) = delete;
+};
+
+}  // namespace tavrik::ui::test
