@@ -1,0 +1,63 @@
+// One key slot of the keyboard view: the picture of its assignment over the slot's LED
+// colour. Resting the mouse on it makes the physical key blink; a click opens the key code
+// picker and hands the result to the window (UM_CHANGE_ONE_KEY_VK, UM_CHANGE_ONE_KEY_LIGHT_COLOR).
+// The window that holds it implements KeyButtonHost.
+#pragma once
+
+#include <QTimer>
+#include <cstdint>
+
+#include "ui/widgets/pic_button.h"
+
+namespace tavrik::ui {
+
+class KeyButtonHost;
+
+class CMyButton : public CPicButton {
+    Q_OBJECT
+public:
+    // How long the mouse rests on a key before it is lit.
+    static constexpr int kHoverDelayMs = 150;
+
+    CMyButton(QWidget* parent, int slot);
+
+    int Slot() const { return slot_; }
+    void SetSlot(int slot);
+    int Layer() const { return layer_; }
+    void SetLayer(int layer) { layer_ = layer; }
+    // The key code on the current layer; above 255 reads as 0.
+    int Vk() const { return m_vk; }
+    void SetVk(int vk);
+    // The LED colour 0x00BBGGRR (panel grey until set).
+    uint32_t Color() const { return colour_; }
+    void SetColor(uint32_t colorref);
+
+    bool LedHighlightRequested() const { return ledRequested_; }
+    // The code whose pictures are loaded (0 before the first).
+    int PictureKey() const { return pictureKey_; }
+    QString NormalPicture() const { return normalPicture_; }
+    QString FocusPicture() const { return focusPicture_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void OnClick() override;
+    void SetHovered(bool on) override;
+
+private:
+    KeyButtonHost* Host() const;
+    void LoadPictures();
+    void UpdateAccessibleName();
+    void HoverSettled();
+
+    int slot_;
+    int layer_ = 0;
+    int m_vk = 0;
+    uint32_t colour_;
+    bool ledRequested_ = false;
+    int pictureKey_ = 0;
+    QString normalPicture_;
+    QString focusPicture_;
+    QTimer hoverTimer_;
+};
+
+}  // namespace tavrik::ui

@@ -1,0 +1,180 @@
+#include "ui/keypicker/key_picker.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+
+#include "app/app_globals.h"
+#include "app/texts.h"
+#include "keys/keycodes.h"
+#include "keys/picker_table.h"
+#include "ui/pictures/picture_cache.h"
+#include "ui/widgets/control_codes.h"
+#include "ui/widgets/icon_buttons.h"
+#include "ui/widgets/info_button.h"
+#include "ui/widgets/key_hot_spot.h"
+#include "ui/widgets/picture_buttons.h"
+#include "ui/widgets/result_show_button.h"
+#include "ui/widgets/text_buttons.h"
+
+namespace tavrik::ui {
+namespace {
+
+CCVKBDlg::ExecHook& TheExecHook() {
+    static CCVKBDlg::ExecHook hook;
+    return hook;
+}
+
+// Rectangles as left, top, right, bottom.
+QRect Ltrb(int l, int t, int r, int b) {
+    return QRect(QPoint(l, t), QPoint(r - 1, b - 1));
+}
+
+QString Text(std::string (*fetch)(std::string_view, std::string_view), const char* key) {
+    return QString::fromStdString(fetch(key, g_strLanguage));
+}
+
+}  // namespace
+
+CCVKBDlg::CCVKBDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), shownColor_(kPanelGrey) {
+    setWindowTitle("Tavrik");
+    setModal(true);
+    setFixedSize(kPickerWidth, kPickerHeight);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+
+    closeButton_ = new CCloseButton(this, true);
+    closeButton_->setGeometry(Ltrb(974, 30, 1014, 70));
+    backButton_ = new CBackButton(this);
+    backButton_->setGeometry(Ltrb(50, 30, 90, 70));
+    logo_ = new CLogoButton(this);
+    logo_->setGeometry(Ltrb(450, 30, 610, 62));
+    colorButton_ = new CChAllLightColorButton(this, Text(GetButtonText, "chOneColor"));
+    colorButton_->setGeometry(Ltrb(790, 490, 1010, 520));
+    marcoButton_ = new CMarcoSetButton(this, Text(GetButtonText, "MarcoSetting"));
+    marcoButton_->setGeometry(Ltrb(790, 445, 1010, 475));
+    marcoButton_->SetRefusalText(Text(GetPromptText, "limitationMarcoCount"));
+    display_ = new CResultShowButton(this, "N/A");
+    display_->setGeometry(Ltrb(675, 442, 775, 512));
+    prompt_ = new CInfoButton(this, Text(GetPromptText, "vkPrompt1"));
+    prompt_->setGeometry(Ltrb(50, 508, 750, 534));
+}
+
+CCVKBDlg::~CCVKBDlg() = default;
+
+void CCVKBDlg::SetExecHook(ExecHook hook) {
+    TheExecHook() = std::move(hook);
+}
+
+int CCVKBDlg::RunModal() {
+    m_bVkChange = m_bColorChange = m_bMarco = false;
+    Prepare();
+    if (TheExecHook()) {
+        return TheExecHook()(*this);
+    }
+    return exec();
+}
+
+void CCVKBDlg::Prepare() {
+    prepared_ = true;
+    if (m_position.x() < 0 || m_position.y() < 0) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect work = screen ? screen->availableGeometry() : QRect(0, 0, 1060, 560);
+        move(work.x() + work.width() - kPickerWidth, work.y() + work.height() - kPickerHeight);
+    } else {
+        move(m_position);
+    }
+    MakeKeyButtons();
+    marcoButton_->SetLayerCodes(m_layer, m_layerCodes);
+    shownVk_ = startVk_ = m_vk;
+    ShowChoice();
+}
+
+void CCVKBDlg::MakeKeyButtons() {
+    for (CKeyButton* key : keys_) {
+        delete key;
+    }
+    keys_.assign(PickerKeyTable().size(), nullptr);
+    for (size_t i = 0; i < PickerKeyTable().size(); ++i) {
+        if (!PickerKeyOffered(static_cast<int>(i), m_layer)) {
+            continue;
+        }
+        const PickerKey& entry = PickerKeyTable()[i];
+        auto* key = new CKeyButton(this, entry.keyCode);
+        key->setObjectName(QString::number(kPickerKeyIdBase + static_cast<int>(i)));
+        key->setGeometry(entry.x, entry.y, entry.width, entry.height);
+        connect(key, &CKeyButton::picked, this, [this](int code) {
+            m_vk = code;
+            m_bVkChange = true;
+            close();
+        });
+        key->show();
+        keys_[i] = key;
+    }
+}
+
+CKeyButton* CCVKBDlg::KeyButton(int index) const {
+    return index >= 0 && index < static_cast<int>(keys_.size()) ? keys_[index] : nullptr;
+}
+
+void CCVKBDlg::ShowChoice() {
+    display_->SetKeyValue(shownVk_ == 0 ? 0 : HidOfKeyCode(static_cast<unsigned>(shownVk_) & 0xFF));
+    display_->SetFillColor(shownColor_);
+}
+
+int CCVKBDlg::OnNotify(uint32_t code, uint32_t, int32_t lParam) {
+    switch (code) {
+        case UM_CHANGE_ONE_KEY_LIGHT_COLOR:
+            m_bColorChange = true;
+            m_color = static_cast<uint32_t>(lParam) & 0xFFFFFF;
+            shownColor_ = m_color;
+            break;
+        case UM_CHANGE_ONE_KEY_VK:
+            shownVk_ = lParam;
+            m_bVkChange = true;
+            break;
+        case UM_SHOW_VK:
+            shownVk_ = lParam;
+            break;
+        case UM_RESTORE_VK:
+            shownVk_ = startVk_;
+            break;
+        case UM_MARCO_SET:
+            m_bMarco = true;
+            return 1;
+        default:
+            return 0;
+    }
+    ShowChoice();
+    return 1;
+}
+
+QString CCVKBDlg::KeyboardPicture() const {
+    const QString language = g_strLanguage == "en" ? "en" : "ch";
+    return "res/uipics/vk-" + language + (m_layer == 0 ? "-L0" : "") + ".png";
+}
+
+void CCVKBDlg::showEvent(QShowEvent* event) {
+    if (!prepared_) {
+        Prepare();
+    }
+    QDialog::showEvent(event);
+}
+
+void CCVKBDlg::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), ColorOf(kPanelGrey));
+    const qreal dpr = devicePixelRatioF();
+    const QPixmap background = Pictures::Get("res/uipics/bg.png", dpr);
+    const QPixmap keyboard = Pictures::Get(KeyboardPicture(), dpr);
+    if (background.isNull() || keyboard.isNull()) {
+        return;
+    }
+    // Both stretched from the keyboard picture's size: the hot spots lie on that layout.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QRectF source(QPointF(0, 0), keyboard.size());
+    painter.drawPixmap(QRectF(rect()), background, source);
+    painter.drawPixmap(QRectF(rect()), keyboard, source);
+}
+
+}  // namespace tavrik::ui
