@@ -58,6 +58,8 @@ CCVKBDlg::CCVKBDlg(QWidget* parent)
     display_->setGeometry(Ltrb(675, 442, 775, 512));
     prompt_ = new CInfoButton(this, Text(GetPromptText, "vkPrompt1"));
     prompt_->setGeometry(Ltrb(50, 508, 750, 534));
+    // The prompt line overlaps the cap's lower edge by a few pixels: the cap stays whole.
+    display_->raise();
 }
 
 CCVKBDlg::~CCVKBDlg() = default;
