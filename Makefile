@@ -37,7 +37,7 @@ test-tsan: setup
 	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
 
 run: build
-	./scripts/demo.sh $(BUILD)
+	./scripts/run.sh $(BUILD)
 
 bench: setup
 	cmake -S . -B $(BENCH_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTAVRIK_TESTS=OFF

@@ -9,7 +9,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   qt6-base-dev libhidapi-dev libudev-dev libgoogle-glog-dev libsimpleini-dev
   libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
-  xvfb xauth fonts-wqy-microhei ccache
+  xvfb xauth x11-apps x11-utils xdotool netpbm fonts-wqy-microhei ccache
 )
 
 missing=()

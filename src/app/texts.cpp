@@ -51,4 +51,18 @@ std::string GetCommandLineText(std::string_view key, std::string_view language) 
     return Fetch("CommandLine", key, language);
 }
 
+std::string FillNumbers(std::string_view text, std::initializer_list<long> numbers) {
+    std::string out;
+    auto next = numbers.begin();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == 'd' && next != numbers.end()) {
+            out += std::to_string(*next++);
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 }  // namespace tavrik

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -22,5 +23,10 @@ std::string GetButtonText(std::string_view key, std::string_view language);
 std::string GetTaskBarText(std::string_view key, std::string_view language);
 // Section CommandLine: messages of tavrikctl.
 std::string GetCommandLineText(std::string_view key, std::string_view language);
+
+// `text` with its "%d" places filled by `numbers` in order; places beyond the numbers and
+// every other '%' stay as they are. The tables can be edited, so a text is never used as a
+// printf format.
+std::string FillNumbers(std::string_view text, std::initializer_list<long> numbers);
 
 }  // namespace tavrik

@@ -1,11 +1,6 @@
 // The program with windows.
-#include <QApplication>
-
-#include "ui/mainwnd/main_window.h"
+#include "ui/app/tavrik_app.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    tavrik::ui::CTavrikDlg window;
-    window.show();
-    return app.exec();
+    return tavrik::ui::RunTavrik(argc, argv);
 }

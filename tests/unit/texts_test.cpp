@@ -243,3 +243,11 @@ INSTANTIATE_TEST_SUITE_P(Texts, TextsShipped, ::testing::Values("en", "zh-cn"),
 
 }  // namespace
 }  // namespace tavrik
+
+// An edited table must never crash the window through its format places.
+TEST(Texts, FillNumbersTakesOnlyDecimalPlacesInOrder) {
+    EXPECT_EQ(tavrik::FillNumbers("%d in total, %d assigned, %d boot, %d blank", {5, 3, 1, 0}),
+              "5 in total, 3 assigned, 1 boot, 0 blank");
+    EXPECT_EQ(tavrik::FillNumbers("%s %n %d%% %d %d", {7, 8}), "%s %n 7%% 8 %d");
+    EXPECT_EQ(tavrik::FillNumbers("trailing %", {1}), "trailing %");
+}

@@ -48,6 +48,21 @@ void CMyButton::SetColor(uint32_t colorref) {
     update();
 }
 
+void CMyButton::SetSelected(bool on) {
+    selected_ = on;
+    if (on) {
+        setFocus(Qt::OtherFocusReason);
+    } else if (hasFocus()) {
+        clearFocus();
+    }
+    update();
+}
+
+void CMyButton::focusOutEvent(QFocusEvent* event) {
+    selected_ = false;
+    CPicButton::focusOutEvent(event);
+}
+
 void CMyButton::UpdateAccessibleName() {
     QString legend = "empty";
     if (m_vk != 0) {
@@ -91,7 +106,7 @@ void CMyButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), ColorOf(colour_));
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    DrawPicture(painter, rect(), Focused() ? focusPicture_ : normalPicture_);
+    DrawPicture(painter, rect(), Selected() ? focusPicture_ : normalPicture_);
     if (Hovered() && m_vk != 0) {
         DrawFrame(painter, rect().adjusted(1, 1, -1, -1), ColorOf(kMagenta), 2);
     }

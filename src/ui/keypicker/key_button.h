@@ -32,6 +32,11 @@ public:
     uint32_t Color() const { return colour_; }
     void SetColor(uint32_t colorref);
 
+    // Selected: it has the focus, or its key was pressed on the keyboard. Kept apart from
+    // the focus, which a window that is not active cannot give, so a key pressed while
+    // another program is in front still shows. Losing the focus ends it.
+    void SetSelected(bool on);
+    bool Selected() const { return selected_ || hasFocus(); }
     bool LedHighlightRequested() const { return ledRequested_; }
     // The code whose pictures are loaded (0 before the first).
     int PictureKey() const { return pictureKey_; }
@@ -42,6 +47,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void OnClick() override;
     void SetHovered(bool on) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     KeyButtonHost* Host() const;
@@ -54,6 +60,7 @@ private:
     int m_vk = 0;
     uint32_t colour_;
     bool ledRequested_ = false;
+    bool selected_ = false;
     int pictureKey_ = 0;
     QString normalPicture_;
     QString focusPicture_;

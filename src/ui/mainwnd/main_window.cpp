@@ -1,30 +1,445 @@
 #include "ui/mainwnd/main_window.h"
 
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
+#include <QSettings>
+#include <QSocketNotifier>
+#include <QSystemTrayIcon>
+#include <QWindow>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
+#include "app/app_globals.h"
+#include "app/applog.h"
+#include "app/paths.h"
+#include "app/texts.h"
+#include "device/device_monitor.h"
+#include "device/keyboard_hub.h"
+#include "device/session.h"
+#include "ui/keypicker/key_button.h"
+#include "ui/mainwnd/keyboard_view.h"
 #include "ui/pictures/picture_cache.h"
+#include "ui/widgets/control_codes.h"
+#include "ui/widgets/icon_buttons.h"
+#include "ui/widgets/info_button.h"
+#include "ui/widgets/keyboard_tab.h"
+#include "ui/widgets/picture_buttons.h"
+#include "ui/widgets/ui_prompts.h"
 
 namespace tavrik::ui {
+namespace {
 
-CTavrikDlg::CTavrikDlg(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
-    setWindowTitle("Tavrik");
-    setFixedSize(kWindowWidth, kWindowHeight);
+// The per-user profile store of the window position.
+constexpr const char* kProfileKey = "Tavrik App";
+constexpr const char* kProfileGroup = "SETTING";
+// A tray tip holds at most this many characters.
+constexpr int kTrayTipMax = 127;
+
+QRect Ltrb(int l, int t, int r, int b) {
+    return QRect(QPoint(l, t), QPoint(r - 1, b - 1));
 }
 
-CTavrikDlg::~CTavrikDlg() = default;
+QSettings Profile() {
+    return QSettings(kProfileKey, QString::fromStdString(ApplicationName()));
+}
 
-int CTavrikDlg::OnNotify(uint32_t, uint32_t, int32_t) {
+}  // namespace
+
+CTavrikDlg::CTavrikDlg(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint | Qt::Window) {
+    setWindowTitle("Tavrik");
+    setFixedSize(kWindowWidth, kWindowHeight);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    setFocusPolicy(Qt::ClickFocus);
+    setAccessibleName("Tavrik");
+}
+
+CTavrikDlg::~CTavrikDlg() {
+    shutDown_ = true;
+    g_bAppExit = 1;
+    if (hub_) {
+        QSettings profile = Profile();
+        profile.beginGroup(kProfileGroup);
+        profile.setValue("left", x());
+        profile.setValue("top", y());
+    }
+    m_bHidePending = 0;
+    {
+        std::lock_guard lock(minimizeMutex_);
+        minimizeStop_ = true;
+    }
+    minimizeCv_.notify_all();
+    if (minimizeThread_.joinable()) {
+        minimizeThread_.join();
+    }
+    delete monitorNotifier_;
+    monitor_.reset();
+    // Closing the sessions releases workers waiting to deliver to this window first.
+    hub_.reset();
+    if (tray_ != nullptr) {
+        tray_->hide();
+    }
+}
+
+bool CTavrikDlg::Init(MainWindowSetup setup) {
+    DlgLog("Tavrik App Start\n");
+    autoBoot_ = setup.autoBoot;
+    commandLine_ = setup.commandLine;
+    settings_ =
+        std::make_unique<AppSettings>(setup.dataFolder.empty() ? DataFolder() : setup.dataFolder);
+    if (setup.askLanguage) {
+        settings_->SetHooks({[](const std::string&, const std::string& text) {
+                                 return UiPrompts::Question(nullptr, QString::fromStdString(text));
+                             },
+                             [](const std::string&, const std::string& text) {
+                                 UiPrompts::Message(nullptr, QString::fromStdString(text));
+                             }});
+    }
+    settings_->LoadSettings(autoBoot_);
+    {
+        QSettings profile = Profile();
+        profile.beginGroup(kProfileGroup);
+        const WindowPosition pos = SettleWindowPosition(settings_->SettingsFileExisted(),
+                                                        profile.value("left", -1).toInt(),
+                                                        profile.value("top", -1).toInt());
+        storedLeft_ = pos.left;
+        storedTop_ = pos.top;
+    }
+
+    HubOptions options;
+    options.verbose = settings_->Debug();
+    options.simPauseScale = setup.simPauseScale;
+    options.simReplySlackMs = setup.simReplySlackMs;
+    hub_ = std::make_unique<KeyboardHub>(std::move(setup.backend), *this, options);
+    for (int i = 0; i < kHubSlots; ++i) {
+        // Workers queue their notifications for this thread and wait until handled.
+        hub_->Session(i).Channel().SetOwnerThread([this] {
+            QMetaObject::invokeMethod(
+                this, [this] { DeliverNotifications(); }, Qt::QueuedConnection);
+        });
+    }
+    CreateControls();
+    AttachAtStart();
+    StartDeviceMonitor();
+    if (settings_->CloseToTray()) {
+        DlgDebugLog("Add ICON to sys tray\n");
+        AddTrayIcon();
+        DlgDebugLog("Add ICON to sys tray Done\n");
+    }
+    PlaceWindow();
+    return true;
+}
+
+void CTavrikDlg::CreateControls() {
+    auto* logo = new CLogoButton(this);
+    logo->setGeometry(Ltrb(450, 30, 610, 62));
+    setup_ = new CSetupButton(this);
+    setup_->setGeometry(Ltrb(862, 30, 902, 70));
+    connect(setup_, &CSetupButton::openSettings, this, [this] { OpenSettings(); });
+    auto* refresh = new CRefreshButton(this);
+    refresh->setGeometry(Ltrb(914, 30, 964, 70));
+    auto* close = new CCloseButton(this);
+    close->setGeometry(Ltrb(974, 30, 1014, 70));
+    // With close-to-tray off the close button ends the program.
+    close->SetCloseDirectly(!settings_->CloseToTray());
+    status_ =
+        new CInfoButton(this, QString::fromStdString(GetPromptText("scanning", g_strLanguage)));
+    status_->setGeometry(Ltrb(50, 86, 850, 112));
+    status_->setAccessibleName("Status");
+    view_ = std::make_unique<KeyboardView>(this, settings_->OneClickProgramKey());
+    view_->SetPromptPicture(0);
+}
+
+void CTavrikDlg::DeliverNotifications() {
+    if (!hub_) {
+        return;
+    }
+    for (int i = 0; i < kHubSlots; ++i) {
+        hub_->Session(i).Channel().DeliverPending();
+    }
+}
+
+// ---------------------------------------------------------------- placement, tray
+
+void CTavrikDlg::PlaceWindow() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect work = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
+    int left = storedLeft_;
+    int top = storedTop_;
+    if (left < 0 || top < 0) {
+        left = work.x() + work.width() - kWindowWidth;
+        top = work.y() + work.height() - kWindowHeight;
+    }
+    DlgDebugLog("CommandLine=" + commandLine_ + "\n");
+    DlgDebugLog("bMinAfterStart=" + std::to_string(settings_->GetMinAfterStart()) +
+                " IsAutoBoot return " + std::to_string(autoBoot_ ? 1 : 0) + "\n");
+    move(left, top);
+    if (settings_->GetMinAfterStart() != 0 && autoBoot_) {
+        DlgDebugLog("Auto boot and minimum after start\n");
+        showMinimized();
+        StartMinimizeThread();
+    } else {
+        DlgDebugLog("Not Auto boot and minimum after start, show window\n");
+        show();
+    }
+}
+
+// Hides the window half a second after an autostart, from a thread of its own; the
+// window may close before then, which ends the wait early.
+void CTavrikDlg::StartMinimizeThread() {
+    minimizeThread_ = std::thread([this] {
+        std::unique_lock lock(minimizeMutex_);
+        if (minimizeCv_.wait_for(lock, std::chrono::milliseconds(500),
+                                 [this] { return minimizeStop_; })) {
+            return;
+        }
+        if (m_bHidePending.exchange(0) == 1) {
+            QMetaObject::invokeMethod(
+                this, [this] { OnNotify(UM_HIDE_TO_TRAY, 0, 0); }, Qt::QueuedConnection);
+        }
+    });
+}
+
+void CTavrikDlg::AddTrayIcon() {
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        // Hiding then minimises, so the window stays reachable.
+        DlgLog("No system tray on this desktop: hiding minimises the window\n");
+        return;
+    }
+    tray_ = new QSystemTrayIcon(this);
+    QIcon icon(Pictures::Get("res/uipics/tavrik.png", devicePixelRatioF()));
+    tray_->setIcon(icon);
+    tray_->setToolTip(
+        QString::fromStdString(GetTaskBarText("KBName", g_strLanguage)).left(kTrayTipMax));
+    trayMenu_ = new QMenu(this);
+    trayMenu_->addAction(QString::fromStdString(GetTaskBarText("exit", g_strLanguage)), this,
+                         [this] { ExitProgram(); });
+    tray_->setContextMenu(trayMenu_);
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+        if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick) {
+            ShowFromTray();
+        }
+    });
+    tray_->show();
+    trayAdded_ = true;
+}
+
+void CTavrikDlg::ShowFromTray() {
+    hiddenToTray_ = false;
+    m_bHidePending = 0;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+    if (CCCDev* dev = SelSession()) {
+        dev->RequestScan();
+    }
+}
+
+void CTavrikDlg::ExitProgram() {
+    g_bAppExit = 1;
+    exiting_ = true;
+    close();
+}
+
+int CTavrikDlg::OnHideToTray() {
+    if (!settings_->CloseToTray()) {
+        return 0;
+    }
+    hiddenToTray_ = true;
+    if (trayAdded_) {
+        hide();
+    } else {
+        showMinimized();
+    }
+    if (CCCDev* dev = SelSession()) {
+        dev->SetHostActive(0);
+        dev->PauseScan();
+    }
     return 0;
 }
 
+void CTavrikDlg::closeEvent(QCloseEvent* event) {
+    if (exiting_) {
+        event->accept();
+        QApplication::quit();
+        return;
+    }
+    // A close from the desktop (keyboard shortcut, task bar): to the tray when that is
+    // the setting, else the program ends as by the close button.
+    if (settings_ && settings_->CloseToTray()) {
+        event->ignore();
+        OnHideToTray();
+        return;
+    }
+    ExitProgram();
+    event->accept();
+}
+
+void CTavrikDlg::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange) {
+        const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+        const bool wasMin = change->oldState() & Qt::WindowMinimized;
+        const bool isMin = windowState() & Qt::WindowMinimized;
+        if (isMin && !wasMin) {
+            DlgDebugLog("min window, stop scan");
+        } else if (wasMin && !isMin) {
+            DlgDebugLog("show window, start scan");
+        }
+    }
+    QWidget::changeEvent(event);
+}
+
+// ---------------------------------------------------------------- painting, input
+
+// For the start-up measurement (scripts/measure-window): the wall-clock time of the first
+// paint, which the script compares with the time it started the program.
+void CTavrikDlg::ReportFirstFrame() {
+    if (std::getenv("TAVRIK_TIMING") == nullptr) {
+        return;
+    }
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    std::fprintf(
+        stderr, "tavrik-timing first-frame %lld\n",
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+}
+
 void CTavrikDlg::paintEvent(QPaintEvent*) {
+    if (!painted_) {
+        painted_ = true;
+        ReportFirstFrame();
+    }
     QPainter painter(this);
-    const QPixmap bg = Pictures::Get("res/uipics/bg.png", devicePixelRatioF());
+    const QPixmap bg = Pictures::Get("res/uipics/bg.bmp", devicePixelRatioF());
     if (bg.isNull()) {
         painter.fillRect(rect(), QColor(40, 40, 44));
     } else {
         painter.drawTiledPixmap(rect(), bg);
     }
+}
+
+void CTavrikDlg::mousePressEvent(QMouseEvent* event) {
+    // Any free spot of the background drags the whole window.
+    if (event->button() == Qt::LeftButton && windowHandle() != nullptr) {
+        windowHandle()->startSystemMove();
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void CTavrikDlg::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        // The window takes the focus: a selected key loses its selection.
+        setFocus(Qt::MouseFocusReason);
+        DeselectKeys(-1);
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+bool CTavrikDlg::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease) {
+        return QWidget::eventFilter(watched, event);
+    }
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr || widget->window() != this) {
+        return QWidget::eventFilter(watched, event);
+    }
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Shift) {
+        // X11 scan code 50 is the left Shift key.
+        m_bLShiftDown =
+            type == QEvent::KeyPress && (key->nativeScanCode() == 50 || key->nativeScanCode() == 0);
+        return false;
+    }
+    if (type == QEvent::KeyPress) {
+        switch (key->key()) {
+            case Qt::Key_Escape:
+            case Qt::Key_Left:
+            case Qt::Key_Up:
+            case Qt::Key_Right:
+            case Qt::Key_Down:
+            case Qt::Key_F1:
+                return true;
+            default:
+                break;
+        }
+    } else if (key->key() == Qt::Key_F1) {
+        return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------- key button host
+
+CCCDev* CTavrikDlg::SelSession() {
+    if (!hub_ || hub_->Count() == 0) {
+        return nullptr;
+    }
+    return &hub_->Session(hub_->Selected());
+}
+
+int CTavrikDlg::SelDev() const {
+    return hub_ ? hub_->Selected() : 0;
+}
+
+void CTavrikDlg::DeselectKeys(int slot) {
+    view_->DeselectKeys(slot);
+}
+
+void CTavrikDlg::LedHighlightOn(int slot, uint32_t colour) {
+    if (CCCDev* dev = SelSession()) {
+        dev->BlinkKey(slot, colour);
+    }
+}
+
+void CTavrikDlg::LedHighlightOff(int slot, uint32_t colour) {
+    if (CCCDev* dev = SelSession()) {
+        dev->StopBlinkKey(slot, colour);
+    }
+}
+
+QPoint CTavrikDlg::DialogPosition() const {
+    return frameGeometry().topLeft();
+}
+
+KeyPickInputs CTavrikDlg::PickInputs(int slot) const {
+    KeyPickInputs in;
+    if (!hub_ || hub_->Count() == 0 || slot < 0 || slot >= static_cast<int>(kKeySlots)) {
+        return in;
+    }
+    const SessionSnapshot snap = hub_->Session(hub_->Selected()).Snapshot();
+    in.layer = snap.curLayer & 3;
+    in.layerCodes = snap.slots[static_cast<size_t>(slot)].vk;
+    return in;
+}
+
+void CTavrikDlg::RunMarcoEditor(const MarcoEditInputs&) {
+    UiPrompts::Message(this, "The macro editor comes in a later version of Tavrik.");
+}
+
+void CTavrikDlg::OpenSettings() {
+    UiPrompts::Message(this, "The settings window comes in a later version of Tavrik.");
+    m_bLShiftDown = false;
+    show();
+}
+
+QString CTavrikDlg::StatusText() const {
+    return status_ ? status_->text() : QString();
+}
+
+void CTavrikDlg::SetStatus(const QString& text) {
+    status_->setText(text);
+    status_->update();
+}
+
+void CTavrikDlg::SetStatusKey(const char* key) {
+    SetStatus(QString::fromStdString(GetPromptText(key, g_strLanguage)));
 }
 
 }  // namespace tavrik::ui

@@ -1,27 +1,178 @@
 // The program's only top-level window: frameless, 1060 x 560, its own background and
-// controls. It owns the keyboard hub and receives every notification of the engine and of
-// its controls.
+// controls. It owns the keyboard hub (four transports and sessions), shows the selected
+// keyboard through the keyboard view, receives every notification of the engine (on the
+// UI thread, while the sending worker waits) and of its controls, and can live in the tray.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
 
+#include "app/settings.h"
+#include "device/notify.h"
+#include "ui/keypicker/key_button_host.h"
 #include "ui/widgets/notify_sink.h"
 
+class QMenu;
+class QSocketNotifier;
+class QSystemTrayIcon;
+
+namespace tavrik {
+class CCCDev;
+class DeviceMonitor;
+class HidBackend;
+class KeyboardHub;
+struct SessionSnapshot;
+}  // namespace tavrik
+
 namespace tavrik::ui {
+
+class CInfoButton;
+class CSetupButton;
+class KeyboardView;
 
 inline constexpr int kWindowWidth = 1060;
 inline constexpr int kWindowHeight = 560;
 
-class CTavrikDlg : public QWidget, public NotifySink {
+// What start-up hands the window.
+struct MainWindowSetup {
+    std::unique_ptr<HidBackend> backend;  // hidapi, or simulated keyboards
+    double simPauseScale = 1.0;
+    int simReplySlackMs = 0;
+    bool autoBoot = false;             // started with "-auto"
+    std::string commandLine;           // for the log
+    std::filesystem::path dataFolder;  // settings file; empty: the user's data folder
+    bool askLanguage = true;           // the first run's language question (tests: off)
+};
+
+class CTavrikDlg : public QWidget, public NotifySink, public NotifyTarget, public KeyButtonHost {
     Q_OBJECT
 public:
     explicit CTavrikDlg(QWidget* parent = nullptr);
+    // Shutdown: position stored, sessions closed, tray icon removed.
     ~CTavrikDlg() override;
 
+    // The initialisation after construction: settings, sessions, controls, attach, tray,
+    // placement. Returns false only when the window cannot work at all.
+    bool Init(MainWindowSetup setup);
+
+    // Control notifications (UI thread).
     int OnNotify(uint32_t code, uint32_t wParam, int32_t lParam) override;
+    // Engine notifications: delivered on the UI thread by the sessions' channels.
+    void Notify(uint32_t code, uint32_t wParam, uint32_t lParam) override;
+
+    // KeyButtonHost.
+    void DeselectKeys(int slot) override;
+    void LedHighlightOn(int slot, uint32_t colour) override;
+    void LedHighlightOff(int slot, uint32_t colour) override;
+    QPoint DialogPosition() const override;
+    KeyPickInputs PickInputs(int slot) const override;
+    void RunMarcoEditor(const MarcoEditInputs& inputs) override;
+
+    // The tray's "exit", SIGTERM, SIGINT: the window closes and the program ends.
+    void ExitProgram();
+    // A second copy asked, or the tray icon was clicked: shown, raised, scan requested.
+    void ShowFromTray();
+
+    // ---- What tests and the start-up read ----
+    KeyboardHub& Hub() { return *hub_; }
+    KeyboardView& View() { return *view_; }
+    int SelDev() const;
+    bool HasTray() const { return trayAdded_; }
+    QString StatusText() const;
+    AppSettings& Settings() { return *settings_; }
+    // The hidden-in-the-tray state (or minimised where there is no tray).
+    bool HiddenToTray() const { return hiddenToTray_; }
+    // Handles the device monitor's events now (the socket notifier does it otherwise).
+    void ProcessDeviceEvents();
+
+Q_SIGNALS:
+    // After every handled engine notification (tests wait on it).
+    void engineNotified(uint32_t code);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Start-up.
+    void CreateControls();
+    void AttachAtStart();
+    void StartDeviceMonitor();
+    void AddTrayIcon();
+    void PlaceWindow();
+    void StartMinimizeThread();
+    void DeliverNotifications();
+    void ReportFirstFrame();
+
+    // Attach and detach.
+    void OnDeviceArrival(const std::string& path);
+    void OnDeviceRemoval(const std::string& path);
+    void AfterAttach(int slot, bool first);
+    void UpdateKeyboardButtons();
+    void ReportDeniedKeyboards();
+
+    // Notification reactions.
+    int OnHideToTray();
+    int OnChangeColor(uint32_t slot, uint32_t colour);
+    int OnChangeKeyCode(uint32_t slot, uint32_t keyCode);
+    int OnRefreshScan();
+    int OnOneClickProgram();
+    int OnVkChange(uint32_t wParam, uint32_t lParam);
+    int OnSummaryChange(uint32_t wParam, uint32_t lParam);
+    int OnUpdateAllKeys(uint32_t wParam);
+    int OnKeyPressed(uint32_t wParam);
+    int OnKeyReleased(uint32_t wParam);
+    int OnKeyboardSelect(int k);
+    int OnLayerSelect(int layer);
+    int OnOtherKeyboardLayer(uint32_t wParam);
+    int OnPageSwitch();
+    int OnJobState(uint32_t wParam, uint32_t lParam);
+
+    CCCDev* SelSession();
+    bool IsSelected(uint32_t wParam) const;
+    void SetStatus(const QString& text);
+    void SetStatusKey(const char* key);
+    void OpenSettings();
+
+    std::unique_ptr<AppSettings> settings_;
+    std::unique_ptr<KeyboardHub> hub_;
+    std::unique_ptr<DeviceMonitor> monitor_;
+    QPointer<QSocketNotifier> monitorNotifier_;
+    std::unique_ptr<KeyboardView> view_;
+    CInfoButton* status_ = nullptr;
+    CSetupButton* setup_ = nullptr;
+    QSystemTrayIcon* tray_ = nullptr;
+    QMenu* trayMenu_ = nullptr;
+    bool trayAdded_ = false;
+    bool hiddenToTray_ = false;
+    bool autoBoot_ = false;
+    std::string commandLine_;
+    int storedLeft_ = -1;
+    int storedTop_ = -1;
+    bool shutDown_ = false;
+    bool exiting_ = false;
+    bool painted_ = false;
+    bool deniedReported_ = false;
+    bool m_bLShiftDown = false;
+    std::atomic<int> m_bHidePending{1};
+    std::thread minimizeThread_;
+    std::mutex minimizeMutex_;
+    std::condition_variable minimizeCv_;
+    bool minimizeStop_ = false;
+    // The job whose progress the status line shows, per keyboard.
+    std::array<uint32_t, 4> shownJob_{};
 };
 
 }  // namespace tavrik::ui

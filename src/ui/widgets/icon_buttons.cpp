@@ -66,7 +66,7 @@ void CSetupButton::SetBadge(bool on) {
 }
 
 void CSetupButton::OnClick() {
-    emit openSettings();
+    Q_EMIT openSettings();
 }
 
 QRect CSetupButton::BadgeRect() const {

@@ -72,7 +72,7 @@ public:
     void SetBadge(bool on);
     bool Badge() const { return badge_.load(std::memory_order_relaxed); }
 
-signals:
+Q_SIGNALS:
     void openSettings();
 
 protected:

@@ -23,7 +23,7 @@ void CKeyButton::paintEvent(QPaintEvent*) {
 }
 
 void CKeyButton::OnClick() {
-    emit picked(keyCode_);
+    Q_EMIT picked(keyCode_);
 }
 
 }  // namespace tavrik::ui

@@ -12,7 +12,7 @@ public:
     CKeyButton(QWidget* parent, int keyCode);
     int KeyCode() const { return keyCode_; }
 
-signals:
+Q_SIGNALS:
     void picked(int keyCode);
 
 protected:

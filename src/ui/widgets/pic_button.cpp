@@ -1,5 +1,6 @@
 #include "ui/widgets/pic_button.h"
 
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -111,9 +112,19 @@ void DrawTextButton(QPainter& painter, const QRect& rect, const QString& caption
     painter.drawPolygon(
         QPolygon({QPoint(l + 4, t), QPoint(r - 4, t), QPoint(r, t + 4), QPoint(r, b - 4),
                   QPoint(r - 4, b), QPoint(l + 4, b), QPoint(l, b - 4), QPoint(l, t + 4)}));
-    painter.setFont(TextButtonFont(rect.height()));
+    const QRect box = rect.adjusted(5, 2, -5, -5);
+    painter.setFont(FittedFont(TextButtonFont(rect.height()), caption, box.width()));
     painter.setPen(textColor);
-    painter.drawText(rect.adjusted(5, 2, -5, -5), Qt::AlignHCenter | Qt::AlignVCenter, caption);
+    painter.drawText(box, Qt::AlignHCenter | Qt::AlignVCenter, caption);
+}
+
+// Captions are sized for short words; a longer one (English for a Chinese two-character
+// word) is drawn smaller rather than cut off.
+QFont FittedFont(QFont font, const QString& text, int width) {
+    while (font.pixelSize() > 8 && QFontMetrics(font).horizontalAdvance(text) > width) {
+        font.setPixelSize(font.pixelSize() - 1);
+    }
+    return font;
 }
 
 void DrawPicture(QPainter& painter, const QRect& target, const QString& name) {

@@ -53,6 +53,9 @@ QFont TextButtonFont(int clientHeight);
 // Labels and the window: height 22, width 9, normal.
 QFont LabelFont();
 
+// `font` made smaller until `text` fits `width` pixels (not below 8 pixels).
+QFont FittedFont(QFont font, const QString& text, int width);
+
 // The text button's look: a grey plate, an octagon outline (magenta when highlighted,
 // else white) and the caption centred in white (or `textColor`).
 void DrawTextButton(QPainter& painter, const QRect& rect, const QString& caption, bool highlight,

@@ -1,0 +1,199 @@
+#include "ui/mainwnd/keyboard_view.h"
+
+#include <QWidget>
+
+#include "app/app_globals.h"
+#include "app/texts.h"
+#include "device/snapshot.h"
+#include "ui/keypicker/key_button.h"
+#include "ui/widgets/control_codes.h"
+#include "ui/widgets/info_button.h"
+#include "ui/widgets/keyboard_tab.h"
+#include "ui/widgets/picture_buttons.h"
+#include "ui/widgets/text_buttons.h"
+
+namespace tavrik::ui {
+namespace {
+
+QString ButtonText(const char* key) {
+    return QString::fromStdString(GetButtonText(key, g_strLanguage));
+}
+
+QString PromptText(const char* key) {
+    return QString::fromStdString(GetPromptText(key, g_strLanguage));
+}
+
+// Rectangles as left, top, right, bottom.
+QRect Ltrb(int l, int t, int r, int b) {
+    return QRect(QPoint(l, t), QPoint(r - 1, b - 1));
+}
+
+}  // namespace
+
+QRect KeyButtonRect(int slot) {
+    const int onPage = slot % kKeysPerPage;
+    return QRect(92 + 102 * (onPage % 9), 110 + 70 * (onPage / 9), 100, 70);
+}
+
+KeyboardView::KeyboardView(QWidget* window, bool oneClick) {
+    for (int s = 0; s < static_cast<int>(kKeySlots); ++s) {
+        auto* key = new CMyButton(window, s);
+        key->setGeometry(KeyButtonRect(s));
+        key->hide();
+        keys_[static_cast<size_t>(s)] = key;
+    }
+    for (int i = 0; i < 4; ++i) {
+        auto* tab = new CKeyBoardButton(
+            window, ButtonText("KeyBoardCommonName") + QString(" %1").arg(i + 1),
+            UM_KEYBOARD_SELECT, i);
+        tab->setGeometry(60 + 80 * i, 34, 70, 32);
+        tabs_[static_cast<size_t>(i)] = tab;
+
+        auto* layer = new CKeyBoardButton(window, ButtonText("LayerName") + QString::number(i),
+                                          UM_LAYER_SELECT, i);
+        layer->setGeometry(20, 170 + 82 * (3 - i), 70, 32);
+        layer->SetDisabled(false);
+        layers_[static_cast<size_t>(i)] = layer;
+    }
+    SelectLayer(0);
+    prevPage_ = new ClickSdMsgButton(window, "Pre  Page", UM_PAGE_SWITCH);
+    prevPage_->setGeometry(Ltrb(794, 470, 1014, 500));
+    prevPage_->hide();
+    nextPage_ = new ClickSdMsgButton(window, "Next Page", UM_PAGE_SWITCH);
+    nextPage_->setGeometry(Ltrb(794, 470, 1014, 500));
+    nextPage_->hide();
+    allColor_ = new CChAllLightColorButton(window, ButtonText("chAllColor"));
+    allColor_->setGeometry(Ltrb(794, 510, 1014, 540));
+    if (oneClick) {
+        // The same words in every language.
+        oneClick_ = new ClickSdMsgButton(window, QString::fromUtf8("一键烧录键值"),
+                                         UM_ONE_CLICK_PROGRAM_KEY);
+        oneClick_->setGeometry(Ltrb(150, 40, 350, 80));
+    }
+    prompt_ =
+        new CPromptPictureButton(window, {"res/uipics/sBgDefault.png", "res/uipics/sBgConnect.png",
+                                          "res/uipics/sBgInstallKeys.png"});
+    prompt_->setGeometry(Ltrb(349, 116, 711, 489));
+    promptLines_[0] = new CInfoButton(window, PromptText("mainPrompt1"));
+    promptLines_[0]->setGeometry(Ltrb(50, 484, 750, 508));
+    promptLines_[1] = new CInfoButton(window, PromptText("mainPrompt2"));
+    promptLines_[1]->setGeometry(Ltrb(50, 510, 750, 536));
+}
+
+void KeyboardView::SelectLayer(int layer) {
+    for (int i = 0; i < 4; ++i) {
+        layers_[static_cast<size_t>(i)]->SetSelected(i == layer);
+    }
+}
+
+void KeyboardView::ShowPageButtons(bool hidePages, int page) {
+    if (hidePages) {
+        prevPage_->hide();
+        nextPage_->hide();
+    } else if (page == 1) {
+        prevPage_->setText(ButtonText("ShowPrePage"));
+        prevPage_->show();
+        prevPage_->update();
+        nextPage_->hide();
+    } else {
+        nextPage_->setText(ButtonText("ShowNextPage"));
+        nextPage_->show();
+        nextPage_->update();
+        prevPage_->hide();
+    }
+}
+
+void KeyboardView::UpdatePageControls(const SessionSnapshot& snap) {
+    hideLayers_ = snap.hideLayerBtn;
+    hideAllColor_ = snap.hideAllColorBtn;
+    hidePages_ = snap.hidePageBtn;
+    allColor_->setVisible(!hideAllColor_);
+    for (auto* layer : layers_) {
+        layer->setVisible(!hideLayers_);
+    }
+    ShowPageButtons(hidePages_, DevPage(snap.devIdx));
+}
+
+void KeyboardView::RefreshShownKeys(const SessionSnapshot& snap) {
+    const int layer = snap.curLayer & 3;
+    for (int s = m_nShownPage * kKeysPerPage; s < (m_nShownPage + 1) * kKeysPerPage; ++s) {
+        const SlotSnapshot& slot = snap.slots[static_cast<size_t>(s)];
+        CMyButton& key = Key(s);
+        key.SetLayer(layer);
+        key.SetVk(slot.vk[static_cast<size_t>(layer)]);
+        key.SetColor(slot.colour);
+        key.update();
+    }
+}
+
+void KeyboardView::ShowPage(const SessionSnapshot& snap) {
+    UpdatePageControls(snap);
+    m_nShownPage = DevPage(snap.devIdx);
+    for (int s = 0; s < static_cast<int>(kKeySlots); ++s) {
+        if (PageOfSlot(s) != m_nShownPage) {
+            Key(s).hide();
+        }
+    }
+    RefreshShownKeys(snap);
+    if (keysShown_) {
+        for (int s = m_nShownPage * kKeysPerPage; s < (m_nShownPage + 1) * kKeysPerPage; ++s) {
+            Key(s).show();
+        }
+    }
+}
+
+void KeyboardView::ShowKeysView(const SessionSnapshot& snap) {
+    if (prompt_->isVisible()) {
+        prompt_->SetState(0);
+        prompt_->repaint();
+        prompt_->hide();
+    }
+    keysShown_ = true;
+    allColor_->show();
+    for (auto* line : promptLines_) {
+        line->show();
+    }
+    UpdatePageControls(snap);
+    m_nShownPage = DevPage(snap.devIdx);
+    for (int s = 0; s < static_cast<int>(kKeySlots); ++s) {
+        Key(s).setVisible(PageOfSlot(s) == m_nShownPage);
+        Key(s).update();
+    }
+}
+
+void KeyboardView::HideKeysView() {
+    keysShown_ = false;
+    for (auto* key : keys_) {
+        key->SetVk(0);
+        key->SetColor(kPanelGrey);
+        key->hide();
+    }
+    for (auto* layer : layers_) {
+        layer->hide();
+    }
+    allColor_->hide();
+    for (auto* line : promptLines_) {
+        line->hide();
+    }
+    prevPage_->hide();
+    nextPage_->hide();
+}
+
+void KeyboardView::SetPromptPicture(int state) {
+    if (state < 0 || state > 2) {
+        return;
+    }
+    prompt_->SetState(state);
+    prompt_->update();
+    prompt_->show();
+}
+
+void KeyboardView::DeselectKeys(int slot) {
+    for (int s = m_nShownPage * kKeysPerPage; s < (m_nShownPage + 1) * kKeysPerPage; ++s) {
+        if (s != slot && Key(s).Selected()) {
+            Key(s).SetSelected(false);
+        }
+    }
+}
+
+}  // namespace tavrik::ui

@@ -1,0 +1,115 @@
+// Keyboards attached at start-up and coming and going while the window runs.
+#include <QSocketNotifier>
+
+#include "app/app_globals.h"
+#include "app/applog.h"
+#include "app/texts.h"
+#include "device/device_monitor.h"
+#include "device/keyboard_hub.h"
+#include "device/session.h"
+#include "ui/mainwnd/keyboard_view.h"
+#include "ui/mainwnd/main_window.h"
+#include "ui/widgets/keyboard_tab.h"
+#include "ui/widgets/ui_prompts.h"
+
+namespace tavrik::ui {
+
+void CTavrikDlg::AttachAtStart() {
+    const int count = hub_->AttachPresent();
+    if (count == 0) {
+        SetStatusKey("waiting");
+        view_->HideKeysView();
+        view_->SetPromptPicture(1);
+    } else {
+        SetStatusKey("connected");
+    }
+    UpdateKeyboardButtons();
+    ReportDeniedKeyboards();
+}
+
+void CTavrikDlg::StartDeviceMonitor() {
+    std::string error;
+    monitor_ = hub_->MakeMonitor(&error);
+    if (!monitor_) {
+        DlgLog("Fail to register USB event: " + error + "\n");
+        UiPrompts::Message(this, "Fail to register USB event, Please restart the application");
+        return;
+    }
+    monitorNotifier_ = new QSocketNotifier(monitor_->Fd(), QSocketNotifier::Read, this);
+    connect(monitorNotifier_, &QSocketNotifier::activated, this, [this] { ProcessDeviceEvents(); });
+}
+
+void CTavrikDlg::ProcessDeviceEvents() {
+    if (!monitor_) {
+        return;
+    }
+    for (const DeviceEvent& e : monitor_->Process()) {
+        if (e.change == DeviceChange::Arrived) {
+            OnDeviceArrival(e.path);
+        } else {
+            OnDeviceRemoval(e.path);
+        }
+    }
+}
+
+void CTavrikDlg::OnDeviceArrival(const std::string& path) {
+    const bool first = hub_->Count() == 0;
+    const int slot = hub_->OnArrival(path);
+    ReportDeniedKeyboards();
+    if (slot < 0) {
+        return;
+    }
+    if (first) {
+        SetStatusKey("scanning");
+        view_->SetPromptPicture(0);
+    }
+    UpdateKeyboardButtons();
+}
+
+void CTavrikDlg::OnDeviceRemoval(const std::string& path) {
+    const int selected = hub_->Selected();
+    const int slot = hub_->OnRemoval(path);
+    if (slot < 0) {
+        return;
+    }
+    view_->SetDevPage(slot, 0);
+    UpdateKeyboardButtons();
+    if (slot != selected) {
+        return;
+    }
+    if (hub_->Count() > 0) {
+        // The hub selected the first keyboard left and asked it for its summary.
+        view_->ShowPage(hub_->Session(hub_->Selected()).Snapshot());
+    } else {
+        SetStatusKey("devRemove");
+        view_->HideKeysView();
+        view_->SetPromptPicture(1);
+    }
+}
+
+void CTavrikDlg::UpdateKeyboardButtons() {
+    for (int i = 0; i < kHubSlots; ++i) {
+        CKeyBoardButton& tab = view_->KeyboardTab(i);
+        tab.SetDisabled(!hub_->IsAttached(i));
+        tab.SetSelected(hub_->IsAttached(i) && i == hub_->Selected());
+        tab.update();
+    }
+}
+
+// A keyboard that is there but may not be opened is not "no keyboard": say which node and
+// what lets the user in, once.
+void CTavrikDlg::ReportDeniedKeyboards() {
+    const auto& denied = hub_->DeniedPaths();
+    if (denied.empty() || deniedReported_) {
+        return;
+    }
+    deniedReported_ = true;
+    const std::string text = "A keyboard is attached at " + denied.front() +
+                             " but this user may not open it. Install the udev rule "
+                             "70-tavrik.rules into /etc/udev/rules.d, then run "
+                             "'udevadm control --reload' and 'udevadm trigger'.";
+    DlgLog(text + "\n");
+    SetStatus(QString::fromStdString(text));
+}
+
+}  // namespace tavrik::ui

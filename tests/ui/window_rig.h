@@ -1,0 +1,83 @@
+// The main window on simulated keyboards, headless, with a shortened clock and folders of
+// its own: what the window tests start from.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "app/app_globals.h"
+#include "device/keyboard_hub.h"
+#include "keyboard_rig.h"
+#include "sim/sim_backend.h"
+#include "sim/sim_init.h"
+#include "ui/mainwnd/main_window.h"
+
+namespace tavrik::ui::test {
+
+// Runs the event loop until `done` or `limit`; true when done.
+inline bool Until(const std::function<bool()>& done,
+                  std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limit.count()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+struct WindowRig {
+    tavrik::test::TempFolder tmp;
+    std::unique_ptr<CTavrikDlg> window;
+    sim::SimBackend* sim = nullptr;
+    std::filesystem::path simFile;
+
+    // `keys` modules on each of `keyboards` simulated keyboards.
+    explicit WindowRig(int keyboards = 1, int keys = 60) {
+        ::setenv("LOCALAPPDATA", (tmp.path / "local").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (tmp.path / "config").c_str(), 1);
+        g_strLanguage = "en";
+        g_bAppExit = 0;
+        simFile = tmp.path / "keyboards.json";
+        {
+            sim::SimBackend maker;
+            for (int i = 0; i < keyboards; ++i) {
+                maker.Attach(i,
+                             *sim::MakeInitialState(keys, 2, 1, 40, static_cast<uint32_t>(i + 1)));
+            }
+            EXPECT_EQ(maker.SaveSimFile(simFile), sim::SimFileError::None);
+        }
+        std::string error;
+        auto backend = KeyboardHub::SimulatedBackend(simFile, false, &error);
+        EXPECT_TRUE(backend) << error;
+        sim = backend.get();
+        window = std::make_unique<CTavrikDlg>();
+        MainWindowSetup setup;
+        setup.backend = std::move(backend);
+        setup.simPauseScale = 0.02;
+        setup.simReplySlackMs = 500;
+        setup.dataFolder = tmp.path / "data";
+        setup.askLanguage = false;
+        window->Init(std::move(setup));
+    }
+
+    ~WindowRig() { window.reset(); }
+
+    CTavrikDlg& W() { return *window; }
+
+    // The selected keyboard's scan has shown its keys.
+    bool UntilKeysShown() {
+        return Until([this] { return W().StatusText().startsWith("Key modules:"); });
+    }
+};
+
+}  // namespace tavrik::ui::test
