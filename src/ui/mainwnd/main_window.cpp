@@ -325,15 +325,25 @@ void CTavrikDlg::paintEvent(QPaintEvent*) {
 }
 
 void CTavrikDlg::mousePressEvent(QMouseEvent* event) {
-    // Any free spot of the background drags the whole window.
-    if (event->button() == Qt::LeftButton && windowHandle() != nullptr) {
-        windowHandle()->startSystemMove();
+    // Any free spot of the background drags the whole window: through the window manager
+    // when there is one, else by hand.
+    if (event->button() == Qt::LeftButton) {
+        dragging_ = windowHandle() == nullptr || !windowHandle()->startSystemMove();
+        dragOffset_ = event->globalPosition().toPoint() - pos();
     }
     QWidget::mousePressEvent(event);
 }
 
+void CTavrikDlg::mouseMoveEvent(QMouseEvent* event) {
+    if (dragging_ && (event->buttons() & Qt::LeftButton)) {
+        move(event->globalPosition().toPoint() - dragOffset_);
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
 void CTavrikDlg::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
+        dragging_ = false;
         // The window takes the focus: a selected key loses its selection.
         setFocus(Qt::MouseFocusReason);
         DeselectKeys(-1);

@@ -102,6 +102,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -164,6 +165,8 @@ private:
     bool shutDown_ = false;
     bool exiting_ = false;
     bool painted_ = false;
+    bool dragging_ = false;
+    QPoint dragOffset_;
     bool deniedReported_ = false;
     bool m_bLShiftDown = false;
     std::atomic<int> m_bHidePending{1};
