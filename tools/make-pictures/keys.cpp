@@ -31,18 +31,17 @@ void DrawKey(QPainter& p, int hid, bool focus) {
         return;
     }
     const QRectF face = DrawCap(p, kCap, kRadius, focus);
-    if (hid > 0) {
-        DrawLegend(p, face, LegendOfHid(static_cast<uint8_t>(hid), false, false));
-    }
+    DrawLegend(p, face, LegendOfHid(static_cast<uint8_t>(hid), false, false));
 }
 
 }  // namespace
 
 void AddKeyPictures(PictureList& list) {
     const QSize size(100, 70);
-    // Before the first key code is known: a cap without legend.
-    list.push_back({"keyInactive.png", size, [](QPainter& p) { DrawKey(p, -1, false); }});
-    list.push_back({"keyActive.png", size, [](QPainter& p) { DrawKey(p, -1, true); }});
+    // A slot without a key module never loads a key picture of its own (its code 0 is the
+    // start value), so the start pictures are the empty socket.
+    list.push_back({"keyInactive.png", size, [](QPainter& p) { DrawKey(p, 0, false); }});
+    list.push_back({"keyActive.png", size, [](QPainter& p) { DrawKey(p, 0, true); }});
     for (int hid = 0; hid < 256; ++hid) {
         for (const bool focus : {false, true}) {
             const QString name =
