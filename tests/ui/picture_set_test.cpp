@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -90,24 +95,70 @@ TEST(PictureSet, KeyCapsLetTheLightThroughAndFocusShowsMagenta) {
     }
 }
 
-TEST(PictureSet, PickerKeyboardDrawsLayerZeroKeysOnlyInItsLayerZeroPictures) {
-    const PickerKey& klt0 = PickerKeyTable()[128];
-    const PickerKey& letterA = PickerKeyTable()[59];
-    for (const char* lang : {"en", "ch"}) {
-        SCOPED_TRACE(lang);
-        const QImage plain(kDir.filePath(QString("vk-%1.png").arg(lang)));
-        const QImage layerZero(kDir.filePath(QString("vk-%1-L0@2x.png").arg(lang)));
-        ASSERT_FALSE(plain.isNull());
-        ASSERT_FALSE(layerZero.isNull());
-        auto centreAlpha = [](const QImage& image, const PickerKey& key) {
-            const int k = image.width() / 1060;
-            return qAlpha(image.pixel((key.x + key.width / 2) * k, (key.y + 4) * k));
-        };
-        EXPECT_EQ(centreAlpha(plain, letterA), 255);
-        EXPECT_EQ(centreAlpha(layerZero, letterA), 255);
-        EXPECT_EQ(centreAlpha(layerZero, klt0), 255);
-        EXPECT_LT(centreAlpha(plain, klt0), 255);
+bool HiddenUnderAnEnabledKey(const PickerKey& key) {
+    for (const PickerKey& other : PickerKeyTable()) {
+        if (other.enabled && other.x < key.x + key.width && key.x < other.x + other.width &&
+            other.y < key.y + key.height && key.y < other.y + other.height) {
+            return true;
+        }
     }
+    return false;
+}
+
+// The picker lays its buttons on the table's rectangles: a key offered there has its cap
+// inside that rectangle, and a key not offered shows no cap.
+TEST(PictureSet, PickerKeyboardsDrawTheirCapsOnTheTableRectangles) {
+    for (const char* name : {"vk-en", "vk-ch", "vk-en-L0", "vk-ch-L0"}) {
+        const bool layerZero = QString(name).endsWith("-L0");
+        for (const char* scale : {"", "@2x"}) {
+            SCOPED_TRACE(std::string(name) + scale);
+            const QImage image(kDir.filePath(QString("%1%2.png").arg(name, scale)));
+            ASSERT_FALSE(image.isNull());
+            const int k = image.width() / 1060;
+            for (int i = 0; i < kPickerKeyCount; ++i) {
+                const PickerKey& key = PickerKeyTable()[i];
+                SCOPED_TRACE(i);
+                const int top = qAlpha(image.pixel((key.x + key.width / 2) * k, (key.y + 4) * k));
+                const bool offered = key.enabled && (layerZero || !IsLayerOnlyKey(i));
+                if (offered) {
+                    EXPECT_EQ(top, 255);
+                    EXPECT_LT(qAlpha(image.pixel(key.x * k + 1, key.y * k + 1)), 255);
+                } else if (!HiddenUnderAnEnabledKey(key) || IsLayerOnlyKey(i)) {
+                    EXPECT_LT(top, 255);
+                }
+            }
+        }
+    }
+}
+
+// The drawer replaces only regular files: a link where a picture goes stays as it is, the
+// file it points to is untouched, and the run fails while the other pictures are drawn.
+TEST(PictureSet, TheDrawerNeverWritesThroughALink) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile victim(dir.filePath("victim"));
+    ASSERT_TRUE(victim.open(QIODevice::WriteOnly));
+    victim.write("keep");
+    victim.close();
+    ASSERT_TRUE(QDir(dir.path()).mkpath("out"));
+    ASSERT_TRUE(QFile::link(dir.filePath("victim"), dir.filePath("out/logo.png")));
+
+    QProcess drawer;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ASAN_OPTIONS", "detect_leaks=0");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    drawer.setProcessEnvironment(env);
+    drawer.start(TAVRIK_MAKE_PICTURES, {dir.filePath("out")});
+    ASSERT_TRUE(drawer.waitForFinished(180000));
+    EXPECT_EQ(drawer.exitStatus(), QProcess::NormalExit);
+    EXPECT_NE(drawer.exitCode(), 0);
+
+    EXPECT_TRUE(QFileInfo(dir.filePath("out/logo.png")).isSymLink());
+    ASSERT_TRUE(victim.open(QIODevice::ReadOnly));
+    EXPECT_EQ(victim.readAll(), "keep");
+    EXPECT_EQ(QImageReader(dir.filePath("out/logo@2x.png")).size(), QSize(320, 64));
+    EXPECT_EQ(QImageReader(dir.filePath("out/keys/key-s4.png")).size(), QSize(100, 70));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("out/logo.png.part")));
 }
 
 }  // namespace
