@@ -41,8 +41,10 @@ run: build
 
 bench: setup
 	cmake -S . -B $(BENCH_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTAVRIK_TESTS=OFF
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavrik_bench
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavrik_bench tavrik_ui_bench tavrik tavrikctl
 	$(BENCH_BUILD)/tavrik_bench
+	$(BENCH_BUILD)/tavrik_ui_bench
+	BUILD=$(BENCH_BUILD) ./scripts/measure-window
 
 fuzz: setup
 	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIK_FUZZ=ON

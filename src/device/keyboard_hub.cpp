@@ -224,6 +224,8 @@ int KeyboardHub::OnRemoval(const std::string& path) {
     for (int i = 0; i < kHubSlots; ++i) {
         if (IsAttached(i) && Transport(i).m_strPath == path) {
             TV_HUBLOG("USB device change, Remove device %s", path.c_str());
+            // The node is gone: the session need not wait for it while it closes.
+            Transport(i).MarkGone();
             Detach(i);
             return i;
         }

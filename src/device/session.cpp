@@ -440,20 +440,30 @@ int CCCDev::Close() {
     // An upgrade must not go on talking to a keyboard that is being let go.
     Stop(kbmcUpgrade_);
     Stop(keyUpgrade_);
+    // A keyboard that was pulled out hears no goodbye, and its threads end without the
+    // settling pauses: they would only hold up the window that closes it.
+    const bool gone = TransportGone();
     // The scan goes first: a pass ending later would tell the keyboard again that the
     // host shows it, after the goodbye below.
     PauseScan();
-    Pause(30);
-    StopScanThread();
-    SendCmd(CmdHostActive(false));
-    Pause(50);
-    if (const DeviceTableRow* row = RowOfKind(m_nKbdKind); row && row->needsEnableReport) {
-        EnableKbmc(0);
+    if (gone) {
+        Stop(scan_);
+        DrainTx();
+        Stop(rx_);
+        Stop(tx_);
+    } else {
+        Pause(30);
+        StopScanThread();
+        SendCmd(CmdHostActive(false));
         Pause(50);
+        if (const DeviceTableRow* row = RowOfKind(m_nKbdKind); row && row->needsEnableReport) {
+            EnableKbmc(0);
+            Pause(50);
+        }
+        DrainTx();
+        StopRx();
+        StopTx();
     }
-    DrainTx();
-    StopRx();
-    StopTx();
     Reset();
     m_bRunning = 0;
     channel_.Reopen();
