@@ -89,8 +89,13 @@ TEST(UiMainWindow, SummaryFillsTheCountsInOrder) {
     EXPECT_EQ(w.StatusText().toStdString(),
               "Key modules: 5 in total, 3 assigned, 1 in bootloader, 0 unassigned");
     EXPECT_EQ(w.OnNotify(UM_INFO_DLG_SUMMARY_CHANGE, PackSummaryState(kSummaryNoKeys, 0), 0), 0);
+    // The round's end redraws the page: still nothing to edit over the prompt picture.
+    EXPECT_EQ(w.OnNotify(UM_INFO_DLG_UPDATE_ALL_KEY_DISPLAY, 0, 0), 0);
     EXPECT_EQ(VisibleKeys(w.View()), 0);
     EXPECT_EQ(w.View().PromptPicture().State(), 2);
+    EXPECT_FALSE(w.View().LayerButton(0).isVisible());
+    EXPECT_FALSE(w.View().AllColorButton().isVisible());
+    EXPECT_FALSE(w.View().NextPageButton().isVisible());
 }
 
 TEST(UiMainWindow, KeyPressedOnTheOtherPageSwitchesAndSelects) {

@@ -107,6 +107,16 @@ void KeyboardView::UpdatePageControls(const SessionSnapshot& snap) {
     hideLayers_ = snap.hideLayerBtn;
     hideAllColor_ = snap.hideAllColorBtn;
     hidePages_ = snap.hidePageBtn;
+    if (!keysShown_) {
+        // No keys to edit (none fitted, no keyboard): nothing that works on them. A scan
+        // round's end would otherwise bring the buttons back over the prompt picture.
+        allColor_->hide();
+        for (auto* layer : layers_) {
+            layer->hide();
+        }
+        ShowPageButtons(true, 0);
+        return;
+    }
     allColor_->setVisible(!hideAllColor_);
     for (auto* layer : layers_) {
         layer->setVisible(!hideLayers_);
