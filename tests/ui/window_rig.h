@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -41,13 +42,20 @@ struct WindowRig {
     sim::SimBackend* sim = nullptr;
     std::filesystem::path simFile;
 
-    // `keys` modules on each of `keyboards` simulated keyboards.
-    explicit WindowRig(int keyboards = 1, int keys = 60) {
+    // `keys` modules on each of `keyboards` simulated keyboards. `settings`: the text of
+    // the settings file to start with (none: the first run); `autoBoot`: started by the
+    // autostart entry.
+    explicit WindowRig(int keyboards = 1, int keys = 60, const std::string& settings = {},
+                       bool autoBoot = false) {
         ::setenv("LOCALAPPDATA", (tmp.path / "local").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (tmp.path / "config").c_str(), 1);
         g_strLanguage = "en";
         g_bAppExit = 0;
         simFile = tmp.path / "keyboards.json";
+        if (!settings.empty()) {
+            std::filesystem::create_directories(tmp.path / "data");
+            std::ofstream(tmp.path / "data" / "ccsetup.ini") << settings;
+        }
         {
             sim::SimBackend maker;
             for (int i = 0; i < keyboards; ++i) {
@@ -67,6 +75,7 @@ struct WindowRig {
         setup.simReplySlackMs = 500;
         setup.dataFolder = tmp.path / "data";
         setup.askLanguage = false;
+        setup.autoBoot = autoBoot;
         window->Init(std::move(setup));
     }
 

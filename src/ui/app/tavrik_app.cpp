@@ -77,6 +77,7 @@ UiArgs ParseUiArgs(int argc, const char* const* argv) {
 }
 
 int RunTavrik(int argc, char** argv) {
+    ReportTiming("main");
     const UiArgs args = ParseUiArgs(argc, argv);
     if (args.help) {
         std::fputs(kUsage, stdout);
@@ -103,6 +104,7 @@ int RunTavrik(int argc, char** argv) {
         return 0;
     }
 
+    ReportTiming("shell");
     std::unique_ptr<HidBackend> backend;
     if (args.simulate) {
         const std::string path = simFile.empty() ? KeyboardHub::DefaultSimFile().string() : simFile;
@@ -118,22 +120,24 @@ int RunTavrik(int argc, char** argv) {
         backend = KeyboardHub::RealBackend();
     }
 
+    ReportTiming("backend");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromStdString(ApplicationName()));
     QApplication::setDesktopFileName(kAppId);
     QApplication::setFont(LabelFont());
     QApplication::setQuitOnLastWindowClosed(false);
 
+    ReportTiming("qapp");
     int code = 0;
     {
         CTavrikDlg window;
-        qApp->installEventFilter(&window);
         MainWindowSetup setup;
         setup.backend = std::move(backend);
         setup.simPauseScale = KeyboardHub::SimPauseScaleFromEnv();
         setup.simReplySlackMs = KeyboardHub::SimReplySlackFromEnv();
         setup.autoBoot = shell.AutoBoot();
         setup.commandLine = shell.CommandLine();
+        setup.attachAfterFirstFrame = true;
         window.Init(std::move(setup));
         shell.Instance().StartListening([&window] {
             QMetaObject::invokeMethod(

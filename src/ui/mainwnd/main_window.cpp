@@ -11,6 +11,7 @@
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWindow>
 #include <chrono>
 #include <cstdio>
@@ -52,6 +53,17 @@ QSettings Profile() {
 
 }  // namespace
 
+void ReportTiming(const char* what) {
+    static const bool on = std::getenv("TAVRIK_TIMING") != nullptr;
+    if (!on) {
+        return;
+    }
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    std::fprintf(
+        stderr, "tavrik-timing %s %lld\n", what,
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+}
+
 CTavrikDlg::CTavrikDlg(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint | Qt::Window) {
     setWindowTitle("Tavrik");
     setFixedSize(kWindowWidth, kWindowHeight);
@@ -89,6 +101,8 @@ CTavrikDlg::~CTavrikDlg() {
 
 bool CTavrikDlg::Init(MainWindowSetup setup) {
     DlgLog("Tavrik App Start\n");
+    // Keys reach the window before the control that has the focus.
+    qApp->installEventFilter(this);
     autoBoot_ = setup.autoBoot;
     commandLine_ = setup.commandLine;
     settings_ =
@@ -102,6 +116,7 @@ bool CTavrikDlg::Init(MainWindowSetup setup) {
                              }});
     }
     settings_->LoadSettings(autoBoot_);
+    ReportTiming("settings");
     {
         QSettings profile = Profile();
         profile.beginGroup(kProfileGroup);
@@ -124,15 +139,23 @@ bool CTavrikDlg::Init(MainWindowSetup setup) {
                 this, [this] { DeliverNotifications(); }, Qt::QueuedConnection);
         });
     }
+    ReportTiming("hub");
     CreateControls();
-    AttachAtStart();
-    StartDeviceMonitor();
+    ReportTiming("controls");
+    if (setup.attachAfterFirstFrame && !(settings_->GetMinAfterStart() != 0 && autoBoot_)) {
+        attachPending_ = true;
+    } else {
+        AttachAtStart();
+        ReportTiming("attached");
+        StartDeviceMonitor();
+    }
     if (settings_->CloseToTray()) {
         DlgDebugLog("Add ICON to sys tray\n");
         AddTrayIcon();
         DlgDebugLog("Add ICON to sys tray Done\n");
     }
     PlaceWindow();
+    ReportTiming("placed");
     return true;
 }
 
@@ -298,22 +321,18 @@ void CTavrikDlg::changeEvent(QEvent* event) {
 
 // ---------------------------------------------------------------- painting, input
 
-// For the start-up measurement (scripts/measure-window): the wall-clock time of the first
-// paint, which the script compares with the time it started the program.
-void CTavrikDlg::ReportFirstFrame() {
-    if (std::getenv("TAVRIK_TIMING") == nullptr) {
-        return;
-    }
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    std::fprintf(
-        stderr, "tavrik-timing first-frame %lld\n",
-        static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
-}
-
 void CTavrikDlg::paintEvent(QPaintEvent*) {
     if (!painted_) {
         painted_ = true;
-        ReportFirstFrame();
+        ReportTiming("first-frame");
+        if (attachPending_) {
+            attachPending_ = false;
+            QTimer::singleShot(0, this, [this] {
+                AttachAtStart();
+                ReportTiming("attached");
+                StartDeviceMonitor();
+            });
+        }
     }
     QPainter painter(this);
     const QPixmap bg = Pictures::Get("res/uipics/bg.bmp", devicePixelRatioF());

@@ -38,6 +38,11 @@ class CInfoButton;
 class CSetupButton;
 class KeyboardView;
 
+// With TAVRIK_TIMING set, writes "tavrik-timing <what> <wall-clock ns>" to stderr: the
+// start-up measurement (scripts/measure-window) compares them with the time it started the
+// program.
+void ReportTiming(const char* what);
+
 inline constexpr int kWindowWidth = 1060;
 inline constexpr int kWindowHeight = 560;
 
@@ -50,6 +55,10 @@ struct MainWindowSetup {
     std::string commandLine;           // for the log
     std::filesystem::path dataFolder;  // settings file; empty: the user's data folder
     bool askLanguage = true;           // the first run's language question (tests: off)
+    // The keyboards are attached right after the window's first frame instead of before
+    // it is shown: opening a session holds the UI thread about 100 ms, which the user
+    // would otherwise wait for a window. Tests attach at once.
+    bool attachAfterFirstFrame = false;
 };
 
 class CTavrikDlg : public QWidget, public NotifySink, public NotifyTarget, public KeyButtonHost {
@@ -75,6 +84,10 @@ public:
     QPoint DialogPosition() const override;
     KeyPickInputs PickInputs(int slot) const override;
     void RunMarcoEditor(const MarcoEditInputs& inputs) override;
+
+    // Keys at window level, before the control with the focus: Escape, the arrows and F1
+    // are swallowed; the left Shift key is followed.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     // The tray's "exit", SIGTERM, SIGINT: the window closes and the program ends.
     void ExitProgram();
@@ -104,7 +117,6 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Start-up.
@@ -115,7 +127,6 @@ private:
     void PlaceWindow();
     void StartMinimizeThread();
     void DeliverNotifications();
-    void ReportFirstFrame();
 
     // Attach and detach.
     void OnDeviceArrival(const std::string& path);
@@ -165,6 +176,7 @@ private:
     bool shutDown_ = false;
     bool exiting_ = false;
     bool painted_ = false;
+    bool attachPending_ = false;
     bool dragging_ = false;
     QPoint dragOffset_;
     bool deniedReported_ = false;

@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include <QKeyEvent>
+#include <QSettings>
+#include <QTest>
+
+#include "app/paths.h"
+#include "device/session.h"
+#include "ui/app/tavrik_app.h"
+#include "ui/keypicker/key_button.h"
+#include "ui/mainwnd/keyboard_view.h"
+#include "ui/widgets/control_codes.h"
+#include "window_rig.h"
+
+namespace tavrik::ui {
+namespace {
+
+using test::Until;
+using test::WindowRig;
+
+UiArgs Parse(std::vector<const char*> args) {
+    args.insert(args.begin(), "tavrik");
+    return ParseUiArgs(static_cast<int>(args.size()), args.data());
+}
+
+TEST(UiStartup, OwnOptionsAreTakenAndTheRestGoesToTheShell) {
+    const UiArgs plain = Parse({"-AUTO"});
+    EXPECT_FALSE(plain.simulate);
+    EXPECT_EQ(plain.shellArgs, std::vector<std::string>{"-AUTO"});
+    const UiArgs sim = Parse({"--simulate=/tmp/k.json", "-auto"});
+    EXPECT_TRUE(sim.simulate);
+    EXPECT_EQ(sim.simFile, "/tmp/k.json");
+    // "-auto" alone after our own options still counts as an autostart.
+    EXPECT_EQ(sim.shellArgs, std::vector<std::string>{"-auto"});
+    EXPECT_FALSE(Parse({"--simulate="}).error.empty());
+    EXPECT_TRUE(Parse({"--help"}).help);
+}
+
+TEST(UiStartup, ExitStoresWhereTheWindowWas) {
+    WindowRig rig(1, 10);
+    rig.W().move(123, 45);
+    rig.window.reset();
+    QSettings profile("Tavrik App", QString::fromStdString(ApplicationName()));
+    profile.beginGroup("SETTING");
+    EXPECT_EQ(profile.value("left").toInt(), 123);
+    EXPECT_EQ(profile.value("top").toInt(), 45);
+}
+
+TEST(UiStartup, HidingWithoutATrayMinimisesPausesTheScanAndShowingScansAgain) {
+    WindowRig rig(1, 10);
+    CTavrikDlg& w = rig.W();
+    ASSERT_TRUE(rig.UntilKeysShown());
+    ASSERT_TRUE(w.Settings().CloseToTray());
+    EXPECT_FALSE(w.HasTray());  // the offscreen platform has none
+    EXPECT_EQ(w.OnNotify(UM_HIDE_TO_TRAY, 0, 0), 0);
+    EXPECT_TRUE(w.HiddenToTray());
+    EXPECT_TRUE(w.isMinimized() || !w.isVisible());
+    EXPECT_FALSE(w.Hub().Session(0).IsScanBusy());
+    bool goodbye = false;
+    rig.sim->WithKeyboard(0, [&](sim::SimKeyboard& kb) {
+        for (const auto& heard : kb.Heard()) {
+            goodbye = goodbye || (heard[0] == 0x3A && heard[1] == 0);
+        }
+    });
+    EXPECT_TRUE(goodbye) << "the keyboard was not told that the host no longer shows it";
+    w.ShowFromTray();
+    EXPECT_FALSE(w.HiddenToTray());
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.Hub().Session(0).IsScanBusy());
+}
+
+TEST(UiStartup, WithoutCloseToTrayTheHideRequestChangesNothing) {
+    WindowRig rig(0, 0, "[Config1]\nAutoStart=N\nMinAfterStart=N\nCloseToMin=N\n");
+    EXPECT_FALSE(rig.W().Settings().CloseToTray());
+    EXPECT_EQ(rig.W().OnNotify(UM_HIDE_TO_TRAY, 0, 0), 0);
+    EXPECT_FALSE(rig.W().HiddenToTray());
+    EXPECT_TRUE(rig.W().isVisible());
+}
+
+TEST(UiStartup, AutostartWithMinimiseAfterStartHidesTheWindowSoonAfter) {
+    WindowRig rig(0, 0, "[Config1]\nAutoStart=N\nMinAfterStart=Y\n", true);
+    ASSERT_TRUE(Until([&] { return rig.W().HiddenToTray(); }, std::chrono::seconds(20)));
+    // Started by hand, the same settings show the window.
+    WindowRig byHand(0, 0, "[Config1]\nAutoStart=N\nMinAfterStart=Y\n", false);
+    EXPECT_TRUE(byHand.W().isVisible());
+    EXPECT_FALSE(byHand.W().isMinimized());
+}
+
+TEST(UiStartup, EscapeAndArrowsNeverReachTheControls) {
+    WindowRig rig(1, 10);
+    CTavrikDlg& w = rig.W();
+    ASSERT_TRUE(rig.UntilKeysShown());
+    for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Left, Qt::Key_Down, Qt::Key_F1}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        EXPECT_TRUE(w.eventFilter(&w.View().Key(0), &press)) << key;
+    }
+    QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+    EXPECT_FALSE(w.eventFilter(&w.View().Key(0), &letter));
+    EXPECT_TRUE(w.isVisible());
+}
+
+}  // namespace
+}  // namespace tavrik::ui
