@@ -28,6 +28,8 @@ struct FakeHost : test::Recorder, KeyButtonHost {
     std::vector<std::pair<int, uint32_t>> ledOn, ledOff;
     std::vector<MarcoEditInputs> marcoRuns;
     KeyPickInputs inputs;
+    uint64_t generation = 0;
+    uint64_t KeyboardGeneration() const override { return generation; }
     void DeselectKeys(int slot) override { deselected.push_back(slot); }
     void LedHighlightOn(int slot, uint32_t colour) override { ledOn.push_back({slot, colour}); }
     void LedHighlightOff(int slot, uint32_t colour) override { ledOff.push_back({slot, colour}); }
@@ -109,6 +111,22 @@ TEST_F(KeyButtonTest, APickedColourIsSentAlone) {
     EXPECT_EQ(button->Vk(), 0x41);
     // The key's colour shows in the rim around the cap picture.
     EXPECT_EQ(test::PixelAt(button, 5, 35), QColor(0xAB, 0xCD, 0xEF));
+}
+
+// The keyboard was pulled out (or another one chosen) while the picker was open: its choice
+// must not land on the keyboard shown now.
+TEST_F(KeyButtonTest, AChoiceForAKeyboardThatWentMeanwhileIsDropped) {
+    Setup(0x41, 0);
+    answers.color = QColor(0x10, 0x20, 0x30);
+    picker.user = [this](CCVKBDlg& dlg) {
+        QTest::mouseClick(dlg.ColorButton(), Qt::LeftButton);
+        ++host.generation;
+        QTest::mouseClick(dlg.KeyButton(59), Qt::LeftButton);
+    };
+    Click();
+    EXPECT_TRUE(host.calls.empty());
+    EXPECT_EQ(button->Vk(), 0x41);
+    EXPECT_EQ(button->Color(), 0x00FF00u);
 }
 
 TEST_F(KeyButtonTest, AnUnsetKeyOnLayerZeroTurnsWhiteWithItsFirstCode) {

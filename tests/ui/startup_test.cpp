@@ -56,13 +56,18 @@ TEST(UiStartup, HidingWithoutATrayMinimisesPausesTheScanAndShowingScansAgain) {
     EXPECT_TRUE(w.HiddenToTray());
     EXPECT_TRUE(w.isMinimized() || !w.isVisible());
     EXPECT_FALSE(w.Hub().Session(0).IsScanBusy());
-    bool goodbye = false;
-    rig.sim->WithKeyboard(0, [&](sim::SimKeyboard& kb) {
-        for (const auto& heard : kb.Heard()) {
-            goodbye = goodbye || (heard[0] == 0x3A && heard[1] == 0);
-        }
-    });
-    EXPECT_TRUE(goodbye) << "the keyboard was not told that the host no longer shows it";
+    // The command goes out through the sending thread: the keyboard hears it a moment later.
+    const auto heardGoodbye = [&] {
+        bool goodbye = false;
+        rig.sim->WithKeyboard(0, [&](sim::SimKeyboard& kb) {
+            for (const auto& heard : kb.Heard()) {
+                goodbye = goodbye || (heard[0] == 0x3A && heard[1] == 0);
+            }
+        });
+        return goodbye;
+    };
+    EXPECT_TRUE(Until(heardGoodbye, std::chrono::seconds(10)))
+        << "the keyboard was not told that the host no longer shows it";
     w.ShowFromTray();
     EXPECT_FALSE(w.HiddenToTray());
     EXPECT_TRUE(w.isVisible());

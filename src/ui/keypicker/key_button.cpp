@@ -157,6 +157,7 @@ void CMyButton::OnClick() {
     inputs.layer = layer_;
     inputs.layerCodes[static_cast<size_t>(layer_ & 3)] = static_cast<uint8_t>(m_vk);
     QPoint position(-1, -1);
+    const uint64_t generation = host ? host->KeyboardGeneration() : 0;
     if (host) {
         inputs = host->PickInputs(slot_);
         position = host->DialogPosition();
@@ -185,6 +186,10 @@ void CMyButton::OnClick() {
     const bool colorChange = dlg->m_bColorChange;
     const bool marco = dlg->m_bMarco;
     delete dlg.data();
+    if (host && host->KeyboardGeneration() != generation) {
+        DlgLog("The keyboard changed while the picker was open: nothing is written");
+        return;
+    }
 
     if (marco) {
         if (host) {

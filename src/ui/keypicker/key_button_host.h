@@ -34,6 +34,10 @@ public:
     // The top-left corner of the main window on the screen: where dialogs open.
     virtual QPoint DialogPosition() const = 0;
     virtual KeyPickInputs PickInputs(int slot) const = 0;
+    // Changes whenever the shown keyboard may have changed (one came or went, another was
+    // selected). A key button drops what the picker returned when it changed meanwhile:
+    // the choice was made for a keyboard that is no longer the one shown.
+    virtual uint64_t KeyboardGeneration() const { return 0; }
     // Runs the macro editor for the slot (modal). Until the macro editor exists this shows
     // a note; the key code it stores reaches the view through the engine's notification.
     virtual void RunMarcoEditor(const MarcoEditInputs& inputs) = 0;

@@ -53,6 +53,7 @@ void CTavrikDlg::ProcessDeviceEvents() {
 }
 
 void CTavrikDlg::OnDeviceArrival(const std::string& path) {
+    ++generation_;
     const bool first = hub_->Count() == 0;
     const int slot = hub_->OnArrival(path);
     ReportDeniedKeyboards();
@@ -67,6 +68,7 @@ void CTavrikDlg::OnDeviceArrival(const std::string& path) {
 }
 
 void CTavrikDlg::OnDeviceRemoval(const std::string& path) {
+    ++generation_;
     const int selected = hub_->Selected();
     const int slot = hub_->OnRemoval(path);
     if (slot < 0) {

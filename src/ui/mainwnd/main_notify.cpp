@@ -240,6 +240,7 @@ int CTavrikDlg::OnKeyboardSelect(int k) {
     if (k < 0 || k >= kHubSlots || !hub_->IsAttached(k)) {
         return 1;
     }
+    ++generation_;
     for (int i = 0; i < kHubSlots; ++i) {
         CKeyBoardButton& tab = view_->KeyboardTab(i);
         if (tab.Selected() && hub_->IsAttached(i)) {

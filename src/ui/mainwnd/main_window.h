@@ -84,6 +84,7 @@ public:
     QPoint DialogPosition() const override;
     KeyPickInputs PickInputs(int slot) const override;
     void RunMarcoEditor(const MarcoEditInputs& inputs) override;
+    uint64_t KeyboardGeneration() const override { return generation_; }
 
     // Keys at window level, before the control with the focus: Escape, the arrows and F1
     // are swallowed; the left Shift key is followed.
@@ -177,6 +178,7 @@ private:
     bool exiting_ = false;
     bool painted_ = false;
     bool attachPending_ = false;
+    uint64_t generation_ = 0;
     bool dragging_ = false;
     QPoint dragOffset_;
     bool deniedReported_ = false;
