@@ -8,7 +8,7 @@ JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all setup build test test-fast test-asan test-tsan run bench fuzz format clean
+.PHONY: all setup build test test-fast test-asan test-tsan test-fuzz run bench fuzz fuzz-build format clean
 
 all: build
 
@@ -20,8 +20,9 @@ build: setup
 	cmake --build $(BUILD) -j $(JOBS)
 
 # Every test, then the core again under AddressSanitizer and UBSan, then the threaded
-# tests under ThreadSanitizer.
-test: test-fast test-asan test-tsan
+# tests under ThreadSanitizer, then every fuzz target for a few seconds (one that no longer
+# builds or crashes at once is caught; `make fuzz` runs them for longer).
+test: test-fast test-asan test-tsan test-fuzz
 
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -42,14 +43,17 @@ run: build
 bench: setup
 	cmake -S . -B $(BENCH_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTAVRIK_TESTS=OFF
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavrik_bench tavrik_ui_bench tavrik tavrikctl
-	$(BENCH_BUILD)/tavrik_bench
-	$(BENCH_BUILD)/tavrik_ui_bench
-	BUILD=$(BENCH_BUILD) ./scripts/measure-window
+	./scripts/perf-report $(BENCH_BUILD) docs/performance.md
 
-fuzz: setup
+fuzz-build: setup
 	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIK_FUZZ=ON
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz: fuzz-build
 	./scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+test-fuzz: fuzz-build
+	./scripts/fuzz.sh $(FUZZ_BUILD) 3
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
