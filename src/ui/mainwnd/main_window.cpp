@@ -449,11 +449,12 @@ KeyPickInputs CTavrikDlg::PickInputs(int slot) const {
 }
 
 void CTavrikDlg::RunMarcoEditor(const MarcoEditInputs&) {
-    UiPrompts::Message(this, "The macro editor comes in a later version of Tavrik.");
+    UiPrompts::Message(this,
+                       QString::fromStdString(GetPromptText("marcoEditorLater", g_strLanguage)));
 }
 
 void CTavrikDlg::OpenSettings() {
-    UiPrompts::Message(this, "The settings window comes in a later version of Tavrik.");
+    UiPrompts::Message(this, QString::fromStdString(GetPromptText("settingsLater", g_strLanguage)));
     m_bLShiftDown = false;
     show();
 }
