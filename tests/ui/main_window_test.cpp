@@ -230,3 +230,31 @@ TEST(UiMainWindow, ClosingWhileKeyboardsScanEndsWithoutAHang) {
 
 }  // namespace
 }  // namespace tavrik::ui
+
+namespace tavrik::ui {
+namespace {
+
+// The keyboard goes while its 90 keys change colour: the job ends, the window waits for a
+// keyboard again and nothing hangs.
+TEST(UiMainWindow, PullingTheKeyboardDuringAllKeysColourEndsTheJob) {
+    test::WindowRig rig(1, 90);
+    CTavrikDlg& w = rig.W();
+    ASSERT_TRUE(rig.UntilKeysShown());
+    EXPECT_EQ(w.OnNotify(UM_CHANGE_ONE_KEY_LIGHT_COLOR, kAllKeys, 0x0000F0), 0);
+    ASSERT_TRUE(test::Until([&] { return w.StatusText().contains('%'); }));
+    ASSERT_TRUE(rig.sim->Detach(0));
+    ASSERT_TRUE(test::Until([&] {
+        w.ProcessDeviceEvents();
+        return w.Hub().Count() == 0;
+    }));
+    EXPECT_EQ(w.StatusText().toStdString(), "Keyboard removed. Waiting for a keyboard.");
+    ASSERT_TRUE(rig.sim->Attach(0));
+    ASSERT_TRUE(test::Until([&] {
+        w.ProcessDeviceEvents();
+        return w.Hub().Count() == 1;
+    }));
+    ASSERT_TRUE(rig.UntilKeysShown());
+}
+
+}  // namespace
+}  // namespace tavrik::ui
