@@ -76,7 +76,9 @@ struct Device {
     std::condition_variable cv;
     SimKeyboard keyboard;
     bool attached = true;
-    int failReads = 0;  // reads still to fail although attached
+    int failReads = 0;       // reads still to fail although attached
+    uint8_t unplugCode = 0;  // see SimBackend::UnplugAfter
+    int unplugAfter = 0;
     std::vector<std::shared_ptr<Inbox>> inboxes;
 
     const SimUsbIds ids;
@@ -505,6 +507,10 @@ public:
             replies = device_->keyboard.HandleReport({report, size});
             changed = device_->keyboard.TakeChanged();
             vanished = device_->keyboard.TakeVanished();
+            if (device_->unplugAfter > 0 && report[1] == device_->unplugCode &&
+                --device_->unplugAfter == 0) {
+                vanished = true;
+            }
             if (!changed || vanished) {
                 device_->Deliver(replies);
                 replies.clear();
@@ -778,6 +784,17 @@ bool SimBackend::FailNextReads(int index, int count) {
         device->failReads = std::max(count, 0);
     }
     device->cv.notify_all();
+    return true;
+}
+
+bool SimBackend::UnplugAfter(int index, uint8_t code, int count) {
+    const auto device = core_->DeviceAt(index);
+    if (!device) {
+        return false;
+    }
+    std::lock_guard lock(device->mu);
+    device->unplugCode = code;
+    device->unplugAfter = std::max(count, 0);
     return true;
 }
 

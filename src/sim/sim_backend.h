@@ -70,6 +70,10 @@ public:
     // The next `count` reads from the keyboard fail (-1) while it stays plugged in: a
     // transient transfer error. False when nothing is attached at `index`.
     bool FailNextReads(int index, int count);
+    // The keyboard pulls itself out once it has obeyed the `count`-th command with code
+    // `code` from now on, before its reply goes out, as a cable pulled at that moment;
+    // hot-plug listeners hear the removal. 0 turns it off. False when nothing is attached.
+    bool UnplugAfter(int index, uint8_t code, int count);
 
     // Shortens the keyboards' restart time, now and for those attached later, like the
     // session clock's pause scale (0..1; 1 is real time).

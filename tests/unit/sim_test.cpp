@@ -492,6 +492,38 @@ TEST(SimBackendTest, DetachWakesAWaitingReadAndReattachKeepsTheState) {
     EXPECT_EQ(seen[5].first, SimHotplug::Arrived);
 }
 
+// The hook the unplug tests pull cables with: only the chosen command counts, the
+// command is obeyed, its reply is lost, and the keyboard is kept for plugging in again.
+TEST(SimBackendTest, UnplugAfterTheNthCommandOfACode) {
+    SimBackend backend;
+    std::atomic<int> removals{0};
+    backend.SetHotplugListener([&](SimHotplug kind, const std::string&) {
+        removals += kind == SimHotplug::Removed ? 1 : 0;
+    });
+    ASSERT_TRUE(backend.Attach(0, SmallKeyboard()));
+    EXPECT_FALSE(backend.UnplugAfter(1, 0x04, 1)) << "nothing attached there";
+    ASSERT_TRUE(backend.UnplugAfter(0, 0x09, 2));
+    auto h = backend.Open(backend.VendorPath(0), nullptr);
+    const auto scan = ToOutputReport(CmdScanKey(0));
+    const auto config = ToOutputReport(CmdWriteKeyConfig(40, {0x2C, 0, 0, 0}, 0));
+    SimPayload p{};
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_GT(h->Write(scan.data(), scan.size()), 0);
+        ASSERT_EQ(h->Read(p.data(), p.size(), 10000), static_cast<int>(kPayloadSize));
+    }
+    ASSERT_GT(h->Write(config.data(), config.size()), 0);
+    EXPECT_TRUE(backend.IsAttached(0));
+    ASSERT_GT(h->Write(config.data(), config.size()), 0);
+    EXPECT_FALSE(backend.IsAttached(0));
+    EXPECT_EQ(h->Read(p.data(), p.size(), 0), -1) << "the reply went with the cable";
+    EXPECT_EQ(removals.load(), 2);
+    EXPECT_EQ(backend.StateOf(0)->modules[0]->hid[0], 0x2C);
+    ASSERT_TRUE(backend.Attach(0));
+    auto again = backend.Open(backend.VendorPath(0), nullptr);
+    ASSERT_GT(again->Write(config.data(), config.size()), 0);
+    EXPECT_TRUE(backend.IsAttached(0)) << "a fresh plug-in forgets the trigger";
+}
+
 TEST(SimBackendTest, ConcurrentTrafficEventsAndHotplug) {
     SimBackend backend;
     auto s = SmallKeyboard();
