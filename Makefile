@@ -6,9 +6,10 @@ FUZZ_BUILD ?= build-fuzz
 BENCH_BUILD ?= build-bench
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
+SOAK_SECONDS ?= 1800
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all setup build test test-fast test-asan test-tsan test-fuzz run bench fuzz fuzz-build format clean
+.PHONY: all setup build test test-fast test-asan test-tsan test-fuzz soak run bench fuzz fuzz-build format clean
 
 all: build
 
@@ -36,6 +37,12 @@ test-tsan: setup
 	cmake -S . -B $(TSAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTAVRIK_TSAN=ON -DTAVRIK_BENCH=OFF
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The soak tests (four busy keyboards, cables pulled, the command line beside) for
+# SOAK_SECONDS each instead of the minute of `make test`: the window, then the core.
+soak: build
+	TAVRIK_SOAK_SECONDS=$(SOAK_SECONDS) QT_QPA_PLATFORM=offscreen $(BUILD)/tavrik_ui_tests --gtest_filter='Soak*'
+	TAVRIK_SOAK_SECONDS=$(SOAK_SECONDS) $(BUILD)/tavrik_tests --gtest_filter='Soak*'
 
 run: build
 	./scripts/run.sh $(BUILD)
