@@ -81,7 +81,14 @@ int CCCDev::GetKbmcStageVerLocked() {
     m_bRsp = 0;
     SendCmd(CmdGetKbmcVer());
     if (!WaitFlag(m_bRsp, 10, 10)) {
-        return -1;
+        // A busy host misses a prompt reply now and then; like a slot's, the question is
+        // asked once more with the longer wait before the keyboard counts as silent. A late
+        // reply to the first one carries the same version.
+        m_bRsp = 0;
+        SendCmd(CmdGetKbmcVer());
+        if (!WaitFlag(m_bRsp, 1, kScanSlowReplyMs)) {
+            return -1;
+        }
     }
     std::lock_guard lock(m_TableLock);
     const char stage = m_cKbmcStage;

@@ -184,6 +184,20 @@ TEST(SessionScan, KindsAndViewFlags) {
     }
 }
 
+// Slower than the first wait for every reply (a loaded machine): the version is asked
+// again, as the slots are, and the pass counts every key.
+TEST(SessionScan, SlowControllerIsAskedOnceMoreAndScansWhole) {
+    auto state = Keyboard(2);
+    state.latencyMs = 150;
+    Rig rig(state);
+    rig.Attach();
+    ASSERT_TRUE(rig.WaitIdle());
+    const SessionSnapshot snap = rig.dev.Snapshot();
+    EXPECT_FALSE(snap.verFail);
+    EXPECT_EQ(snap.counts.total, 2);
+    EXPECT_TRUE(snap.UnansweredSlots().empty());
+}
+
 TEST(SessionScan, ControllerThatNeverAnswersLeavesTheSlotsAlone) {
     auto state = Keyboard(5);
     state.faults.silentCodes = {0x30};
