@@ -9,7 +9,7 @@ FUZZ_SECONDS ?= 30
 SOAK_SECONDS ?= 1800
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all setup build test test-fast test-asan test-tsan test-fuzz soak run bench fuzz fuzz-build format clean
+.PHONY: all setup build test test-fast test-asan test-tsan test-fuzz soak run bench fuzz fuzz-build format clean install deb
 
 all: build
 
@@ -43,6 +43,15 @@ test-tsan: setup
 soak: build
 	TAVRIK_SOAK_SECONDS=$(SOAK_SECONDS) QT_QPA_PLATFORM=offscreen $(BUILD)/tavrik_ui_tests --gtest_filter='Soak*'
 	TAVRIK_SOAK_SECONDS=$(SOAK_SECONDS) $(BUILD)/tavrik_tests --gtest_filter='Soak*'
+
+# Into PREFIX (default /usr/local), or a staging root with DESTDIR.
+PREFIX ?= /usr/local
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package for /usr in the build folder; its dependencies from what the programs link.
+deb: build
+	cd $(BUILD) && cpack -G DEB
 
 run: build
 	./scripts/run.sh $(BUILD)

@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev libhidapi-dev libudev-dev libgoogle-glog-dev libsimpleini-dev
   libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
   xvfb xauth x11-apps x11-utils xdotool netpbm fonts-wqy-microhei ccache
+  desktop-file-utils appstream groff-base dpkg-dev fakeroot file
 )
 
 missing=()

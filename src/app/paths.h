@@ -22,8 +22,8 @@ std::filesystem::path ExePath();
 // The folder holding the executable, without a trailing separator.
 std::string GetExeFolder();
 
-// The executable's base name without its extension. It names the autostart entry and the
-// single-instance lock.
+// The executable's base name without its extension. It names the single-instance lock (and
+// named the autostart entry of older versions).
 std::string ApplicationName();
 
 // The folder that holds `res` (text tables and pictures): the executable's folder when it

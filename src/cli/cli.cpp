@@ -61,6 +61,7 @@ void PrintOverview(std::ostream& os, const std::string& group) {
           "                     data folder, made on first use)\n"
           "  --device N         the keyboard to work on, 0..3 (default 0)\n"
           "  --verbose, -v      write the diagnostic log to stderr\n"
+          "  --version          print the version and exit\n"
           "\nMessages are in Chinese when LC_ALL, LC_MESSAGES or LANG starts with zh, else\n"
           "in English.\n"
           "\nRun 'tavrikctl COMMAND --help' for the options of a command.\n";
@@ -156,6 +157,10 @@ int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
     if (!ExtractGlobalOptions(args, ctx.global, globalError)) {
         err << "tavrikctl: " << globalError << "\n";
         return kExitUsage;
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        out << "tavrikctl " << TAVRIK_VERSION << "\n";
+        return kExitOk;
     }
     if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
         if (args.size() > 1) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/udev_access.h"
 #include "cli/job_wait.h"
 #include "device/session_jobs.h"
 #include "sim/sim_backend.h"
@@ -45,17 +46,13 @@ std::unique_ptr<Keyboards> Keyboards::Open(Context& ctx, int& status) {
     kb->hub_ = std::make_unique<KeyboardHub>(std::move(backend), targets, options);
     KeyboardHub& hub = *kb->hub_;
     hub.AttachPresent();
-    if (hub.Count() == 0 && !hub.DeniedPaths().empty()) {
-        for (const auto& node : hub.DeniedPaths()) {
-            ctx.err << "tavrikctl: " << node
-                    << " is a keyboard, but this user may not open it (permission "
-                       "denied).\nInstall the udev rule: sudo cp "
-                       "packaging/udev/70-tavrik.rules /etc/udev/rules.d/ && sudo "
-                       "udevadm control --reload && sudo udevadm trigger; then plug "
-                       "the keyboard in again.\n";
+    // A keyboard that is there but may not be opened is not "no keyboard".
+    if (!hub.DeniedPaths().empty()) {
+        ctx.err << "tavrikctl: " << DeniedKeyboardsText(hub.DeniedPaths(), FindUdevRule()) << "\n";
+        if (hub.Count() == 0) {
+            status = kExitFailed;
+            return nullptr;
         }
-        status = kExitFailed;
-        return nullptr;
     }
     if (!hub.OpenFailures().empty()) {
         const auto& failure = hub.OpenFailures().front();

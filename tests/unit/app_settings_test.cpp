@@ -176,7 +176,7 @@ TEST(AppSettings, SetLanguageTakesOnlyOneOrTwo) {
 TEST(AppAutostart, CreatePresentOtherTextAndDelete) {
     AppTestEnv env;
     const auto entry = AutoBootEntryFile();
-    EXPECT_EQ(entry, env.Root() / "config" / "autostart" / (ApplicationName() + ".desktop"));
+    EXPECT_EQ(entry, env.Root() / "config" / "autostart" / "org.tavrik.Tavrik.desktop");
     EXPECT_EQ(IsAutoBootEntryPresent(), 0);
 
     ASSERT_EQ(SetAutoBootEntry(), 1);

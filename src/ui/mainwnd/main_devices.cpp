@@ -4,6 +4,7 @@
 #include "app/app_globals.h"
 #include "app/applog.h"
 #include "app/texts.h"
+#include "app/udev_access.h"
 #include "device/device_monitor.h"
 #include "device/keyboard_hub.h"
 #include "device/session.h"
@@ -106,10 +107,7 @@ void CTavrikDlg::ReportDeniedKeyboards() {
         return;
     }
     deniedReported_ = true;
-    const std::string text = "A keyboard is attached at " + denied.front() +
-                             " but this user may not open it. Install the udev rule "
-                             "70-tavrik.rules into /etc/udev/rules.d, then run "
-                             "'udevadm control --reload' and 'udevadm trigger'.";
+    const std::string text = DeniedKeyboardsText(denied, FindUdevRule());
     DlgLog(text + "\n");
     SetStatus(QString::fromStdString(text));
 }
