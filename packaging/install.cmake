@@ -34,7 +34,6 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://tavrik.org")
 # The libraries (Qt 6 widgets, hidapi, libudev, glog, curl, ssl) from what the executables
 # link; udev itself runs the rule.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

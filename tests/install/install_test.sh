@@ -48,6 +48,12 @@ for f in "${expect[@]}"; do
     [[ -e $prefix/$f ]] || fail "not installed: $f"
 done
 
+# The metainfo, desktop entry and icon together, as a software centre finds them.
+if ((with_ui)) && command -v appstreamcli >/dev/null; then
+    appstreamcli validate-tree --no-net "$root" >"$root/tree.log" 2>&1 ||
+        { cat "$root/tree.log" >&2; fail "appstreamcli validate-tree refused the install tree"; }
+fi
+
 # The programs look for their files from their own folder; a home of their own keeps the
 # user's files out of it.
 home=$root/home
