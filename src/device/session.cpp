@@ -130,6 +130,8 @@ int CCCDev::Reset() {
         for (auto& slot : m_TxRing) {
             slot.fill(0);
         }
+        // What was dropped here will never be written: nobody waits for it.
+        txWritten_ = txQueued_;
         m_nTxHead = 0;
         m_nTxTail = 0;
     }
@@ -207,6 +209,7 @@ int CCCDev::SendCmd(std::span<const uint8_t> bytes) {
         slot[0] = static_cast<uint8_t>(bytes.size());
         std::copy(bytes.begin(), bytes.end(), slot.begin() + 1);
         m_nTxTail = static_cast<uint8_t>((m_nTxTail + 1) % kTxRingSlots);
+        ++txQueued_;
     }
     if (tx_.Running()) {
         DEV_LOG_V("Wakeup Tx thead");
@@ -407,6 +410,7 @@ void CCCDev::TxThread(Worker& self) {
         if (TakeCmd(slot) < TxRingSize()) {
             // A failed write loses that command; nothing retries it.
             m_pUsb->WriteReport(slot.data() + 1, slot[0]);
+            ++txWritten_;
             continue;
         }
         // Re-checks the ring under the wait lock, so a command queued just now is not
@@ -417,6 +421,22 @@ void CCCDev::TxThread(Worker& self) {
             return self.stop.load() || m_nTxHead != m_nTxTail;
         });
     }
+}
+
+bool CCCDev::WaitTxWritten(std::chrono::milliseconds limit) {
+    uint64_t target = 0;
+    {
+        std::lock_guard lock(ringLock_);
+        target = txQueued_;
+    }
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (txWritten_.load() < target) {
+        if (!tx_.Running() || TransportGone() || std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return !TransportGone();
 }
 
 // Lets the sending thread write what is queued before it is stopped; a keyboard that is

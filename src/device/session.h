@@ -155,6 +155,10 @@ public:
     // ---- Command ring ----
     int SendCmd(std::span<const uint8_t> bytes);
     int SendCmd(const Command& command) { return SendCmd(command.Payload()); }
+    // Waits until the sending thread has written every command queued before the call
+    // (not only taken it off the ring). False when the keyboard went, the sending thread
+    // is not running, or `limit` passed first.
+    bool WaitTxWritten(std::chrono::milliseconds limit);
     int TakeCmd(std::array<uint8_t, kReportSize>& out);
     static constexpr int TxRingSize() { return kTxRingSlots; }
 
@@ -397,6 +401,8 @@ private:
 
     std::mutex ringLock_;
     std::array<std::array<uint8_t, kReportSize>, kTxRingSlots> m_TxRing{};
+    uint64_t txQueued_ = 0;               // commands queued so far (under ringLock_)
+    std::atomic<uint64_t> txWritten_{0};  // commands the sending thread has written
     uint8_t m_nTxHead = 0;
     uint8_t m_nTxTail = 0;
 

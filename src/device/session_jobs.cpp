@@ -78,7 +78,9 @@ JobResult MarcoWrite(JobContext& ctx, int slot, int layer, const MarcoRecord& re
     if (const int r = dev.WriteMacro(slot, layer, record); r != 0) {
         return JobResult::Error(r, SessionResultText(r));
     }
-    if (dev.TransportGone()) {
+    // The entries are only queued: a cable pulled before the last one was written must
+    // not pass for a stored macro.
+    if (!dev.WaitTxWritten(std::chrono::seconds(5)) || dev.TransportGone()) {
         return JobResult::Error(kJobKeyboardGone, "the keyboard went away");
     }
     return JobResult::Ok();

@@ -76,11 +76,16 @@ protected:
     Sent Taken() {
         size_t count = SIZE_MAX;
         int quiet = 0;
-        for (int i = 0; i < 300 && quiet < 5; ++i) {
+        // Quiet for 50 ms once something came; nothing at all is believed only after
+        // 300 ms, since a starved controller thread on a loaded machine may not have run.
+        for (int i = 0; i < 300; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             std::lock_guard lock(sentLock);
             quiet = sent.size() == count ? quiet + 1 : 0;
             count = sent.size();
+            if (quiet >= (count == 0 ? 30 : 5)) {
+                break;
+            }
         }
         std::lock_guard lock(sentLock);
         return sent;
