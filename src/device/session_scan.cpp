@@ -84,9 +84,15 @@ int CCCDev::GetKbmcStageVerLocked() {
         // A busy host misses a prompt reply now and then; like a slot's, the question is
         // asked once more with the longer wait before the keyboard counts as silent. A late
         // reply to the first one carries the same version.
+        // A keyboard that was pulled out is not asked again, nor waited for.
+        if (TransportGone()) {
+            return -1;
+        }
         m_bRsp = 0;
         SendCmd(CmdGetKbmcVer());
-        if (!WaitFlag(m_bRsp, 1, kScanSlowReplyMs)) {
+        WaitUntil([this] { return m_bRsp.load() != 0 || TransportGone(); },
+                  std::chrono::milliseconds(kScanSlowReplyMs));
+        if (m_bRsp.load() == 0) {
             return -1;
         }
     }
