@@ -16,6 +16,7 @@
 #include "ui/widgets/picture_buttons.h"
 #include "ui/widgets/result_show_button.h"
 #include "ui/widgets/text_buttons.h"
+#include "ui/widgets/ui_texts.h"
 
 namespace tavrik::ui {
 namespace {
@@ -23,11 +24,6 @@ namespace {
 CCVKBDlg::ExecHook& TheExecHook() {
     static CCVKBDlg::ExecHook hook;
     return hook;
-}
-
-// Rectangles as left, top, right, bottom.
-QRect Ltrb(int l, int t, int r, int b) {
-    return QRect(QPoint(l, t), QPoint(r - 1, b - 1));
 }
 
 QString Text(std::string (*fetch)(std::string_view, std::string_view), const char* key) {

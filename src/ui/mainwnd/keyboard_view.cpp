@@ -11,24 +11,10 @@
 #include "ui/widgets/keyboard_tab.h"
 #include "ui/widgets/picture_buttons.h"
 #include "ui/widgets/text_buttons.h"
+#include "ui/widgets/ui_texts.h"
 
 namespace tavrik::ui {
-namespace {
-
-QString ButtonText(const char* key) {
-    return QString::fromStdString(GetButtonText(key, g_strLanguage));
-}
-
-QString PromptText(const char* key) {
-    return QString::fromStdString(GetPromptText(key, g_strLanguage));
-}
-
-// Rectangles as left, top, right, bottom.
-QRect Ltrb(int l, int t, int r, int b) {
-    return QRect(QPoint(l, t), QPoint(r - 1, b - 1));
-}
-
-}  // namespace
+namespace {}  // namespace
 
 QRect KeyButtonRect(int slot) {
     const int onPage = slot % kKeysPerPage;

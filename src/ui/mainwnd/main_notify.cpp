@@ -18,6 +18,7 @@
 #include "ui/mainwnd/main_window.h"
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/keyboard_tab.h"
+#include "ui/widgets/ui_texts.h"
 
 namespace tavrik::ui {
 
@@ -302,7 +303,7 @@ int CTavrikDlg::OnJobState(uint32_t wParam, uint32_t lParam) {
         return 1;
     }
     const JobState state = JobStateOf(lParam);
-    const QString caption = QString::fromStdString(GetButtonText("chAllColor", g_strLanguage));
+    const QString caption = ButtonText("chAllColor");
     if (state == JobState::Started || state == JobState::Progress) {
         SetStatus(caption + QString("  %1%").arg(JobPercentOf(lParam)));
         return 0;

@@ -33,6 +33,7 @@
 #include "ui/widgets/keyboard_tab.h"
 #include "ui/widgets/picture_buttons.h"
 #include "ui/widgets/ui_prompts.h"
+#include "ui/widgets/ui_texts.h"
 
 namespace tavrik::ui {
 namespace {
@@ -42,10 +43,6 @@ constexpr const char* kProfileKey = "Tavrik App";
 constexpr const char* kProfileGroup = "SETTING";
 // A tray tip holds at most this many characters.
 constexpr int kTrayTipMax = 127;
-
-QRect Ltrb(int l, int t, int r, int b) {
-    return QRect(QPoint(l, t), QPoint(r - 1, b - 1));
-}
 
 QSettings Profile() {
     return QSettings(kProfileKey, QString::fromStdString(ApplicationName()));
@@ -171,8 +168,7 @@ void CTavrikDlg::CreateControls() {
     close->setGeometry(Ltrb(974, 30, 1014, 70));
     // With close-to-tray off the close button ends the program.
     close->SetCloseDirectly(!settings_->CloseToTray());
-    status_ =
-        new CInfoButton(this, QString::fromStdString(GetPromptText("scanning", g_strLanguage)));
+    status_ = new CInfoButton(this, PromptText("scanning"));
     status_->setGeometry(Ltrb(50, 86, 850, 112));
     status_->setAccessibleName("Status");
     view_ = std::make_unique<KeyboardView>(this, settings_->OneClickProgramKey());
@@ -238,11 +234,9 @@ void CTavrikDlg::AddTrayIcon() {
     tray_ = new QSystemTrayIcon(this);
     QIcon icon(Pictures::Get("res/uipics/tavrik.png", devicePixelRatioF()));
     tray_->setIcon(icon);
-    tray_->setToolTip(
-        QString::fromStdString(GetTaskBarText("KBName", g_strLanguage)).left(kTrayTipMax));
+    tray_->setToolTip(TaskBarText("KBName").left(kTrayTipMax));
     trayMenu_ = new QMenu(this);
-    trayMenu_->addAction(QString::fromStdString(GetTaskBarText("exit", g_strLanguage)), this,
-                         [this] { ExitProgram(); });
+    trayMenu_->addAction(TaskBarText("exit"), this, [this] { ExitProgram(); });
     tray_->setContextMenu(trayMenu_);
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
         if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick) {
@@ -449,12 +443,11 @@ KeyPickInputs CTavrikDlg::PickInputs(int slot) const {
 }
 
 void CTavrikDlg::RunMarcoEditor(const MarcoEditInputs&) {
-    UiPrompts::Message(this,
-                       QString::fromStdString(GetPromptText("marcoEditorLater", g_strLanguage)));
+    UiPrompts::Message(this, PromptText("marcoEditorLater"));
 }
 
 void CTavrikDlg::OpenSettings() {
-    UiPrompts::Message(this, QString::fromStdString(GetPromptText("settingsLater", g_strLanguage)));
+    UiPrompts::Message(this, PromptText("settingsLater"));
     m_bLShiftDown = false;
     show();
 }
@@ -469,7 +462,7 @@ void CTavrikDlg::SetStatus(const QString& text) {
 }
 
 void CTavrikDlg::SetStatusKey(const char* key) {
-    SetStatus(QString::fromStdString(GetPromptText(key, g_strLanguage)));
+    SetStatus(PromptText(key));
 }
 
 }  // namespace tavrik::ui

@@ -1,5 +1,7 @@
 #include "ui/widgets/selectors.h"
 
+#include "ui/widgets/ui_texts.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -9,14 +11,6 @@
 #include "ui/widgets/notify_sink.h"
 
 namespace tavrik::ui {
-namespace {
-
-QString ButtonText(const char* key) {
-    return QString::fromStdString(GetButtonText(key, g_strLanguage));
-}
-
-}  // namespace
-
 CSelectorButton::CSelectorButton(QWidget* parent, std::vector<int> table, uint32_t code)
     : CPicButton(parent), table_(std::move(table)), code_(code) {
     SetFocusOnRightClick(true);
