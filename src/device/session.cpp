@@ -163,6 +163,7 @@ int CCCDev::Reset() {
         m_KeyVerHi.fill(0);
         m_KeyVerLo.fill(0);
         m_KeyAnswered.fill(false);
+        m_KeyMacGuessed.fill(false);
         m_Marco = {};
         m_nMarcoKey = 0;
         m_bMarcoPending = 0;

@@ -274,7 +274,9 @@ private:
     std::array<uint8_t, kKeySlots> m_KeyVerHi{};
     std::array<uint8_t, kKeySlots> m_KeyVerLo{};
     std::array<bool, kKeySlots> m_KeyAnswered{};  // by the last scan pass
-    std::array<uint8_t, 4> m_KeyVerRange{};       // min hi, min lo, max hi, max lo
+    // The short mac is the slot number an insert report gave, not yet the module's own.
+    std::array<bool, kKeySlots> m_KeyMacGuessed{};
+    std::array<uint8_t, 4> m_KeyVerRange{};  // min hi, min lo, max hi, max lo
     std::array<uint8_t, 8> m_CipherKey{};
 
     // ---- Macro buffer: guarded by m_TableLock ----
@@ -337,6 +339,7 @@ private:
     // Runs `op` under the operation lock when the slot holds a usable module; else the
     // refusal.
     int OnUsableSlot(int slot, const std::function<int()>& op);
+    int ConfirmShortMacLocked(int slot);
     // Puts `hid`, the key codes it gives and `flag` into the slot and writes the key;
     // on refusal the slot gets its old values back.
     int RewriteKey(int slot, const std::array<uint8_t, 4>& hid, const std::array<uint8_t, 4>& vk,

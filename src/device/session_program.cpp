@@ -152,7 +152,32 @@ int CCCDev::OnUsableSlot(int slot, const std::function<int()>& op) {
     if (const int r = CheckUsableSlot(slot); r != 0) {
         return r;
     }
+    if (const int r = ConfirmShortMacLocked(slot); r != 0) {
+        return r;
+    }
     return op();
+}
+
+// Key configurations are addressed by short mac. An insert report gives the slot number
+// in its place, so a key written before the next scan asked the slot would reach whichever
+// module uses that number as its address; the slot is asked first.
+int CCCDev::ConfirmShortMacLocked(int slot) {
+    {
+        std::lock_guard lock(m_TableLock);
+        if (!m_KeyMacGuessed[slot]) {
+            return kSessionOk;
+        }
+    }
+    DEV_LOG_V("Key idx %d: asking its short mac before writing", slot);
+    if (!AskScanReply(CmdScanKey(static_cast<uint8_t>(slot)), slot, kScanReplyKeyInfo,
+                      kScanSlowReplyMs)) {
+        return kErrNoAnswer;
+    }
+    if (const int r = CheckUsableSlot(slot); r != 0) {
+        return r;
+    }
+    std::lock_guard lock(m_TableLock);
+    return m_KeyMacGuessed[slot] ? kErrNoAnswer : kSessionOk;
 }
 
 int CCCDev::AssignKey(int slot, int layer, uint8_t keyCode, bool replaceMacro) {

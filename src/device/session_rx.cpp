@@ -53,6 +53,7 @@ void CCCDev::ClearSlotLocked(int slot, bool keepUidAndMac, bool keepFlag) {
     if (!keepUidAndMac) {
         m_KeyUid[slot] = 0;
         m_KeyShortMac[slot] = 0;
+        m_KeyMacGuessed[slot] = false;
     }
     m_KeyHid[slot] = {};
     m_KeyVk[slot] = {};
@@ -89,6 +90,7 @@ void CCCDev::Dispatch(std::span<const uint8_t> payload) {
                     m_KeyHid[s] = r.hid;
                     m_KeyFlag[s] = r.flag;
                     m_KeyShortMac[s] = r.shortMac;
+                    m_KeyMacGuessed[s] = false;
                     m_KeyUid[s] = r.uid;
                     m_KeyType[s] = r.bootloader ? 'B' : 'A';
                     if (r.chainEnd) {
@@ -131,6 +133,7 @@ void CCCDev::Dispatch(std::span<const uint8_t> payload) {
                             const auto s = it - m_KeyUid.begin();
                             m_KeyUid[s] = r.uid;
                             m_KeyShortMac[s] = r.shortMac;
+                            m_KeyMacGuessed[s] = false;
                         }
                     }
                     if (it != m_KeyUid.end()) {
@@ -168,6 +171,7 @@ void CCCDev::Dispatch(std::span<const uint8_t> payload) {
                     m_KeyHid[s] = r.hid;
                     m_KeyFlag[s] = r.flag;
                     m_KeyShortMac[s] = r.slotNumber;
+                    m_KeyMacGuessed[s] = true;
                     m_KeyUid[s] = r.uid;
                     if (r.uid != 0) {
                         for (int l = 0; l < 4; ++l) {
@@ -208,6 +212,7 @@ void CCCDev::Dispatch(std::span<const uint8_t> payload) {
                     m_KeyHid[s] = {};
                     m_KeyVk[s] = {};
                     m_KeyShortMac[s] = 0;
+                    m_KeyMacGuessed[s] = false;
                     m_KeyUid[s] = 0;
                 }
                 DEV_LOG_V("Key lost, UID=%08X, HID=%d", uid, hid0);
@@ -285,6 +290,7 @@ void CCCDev::Dispatch(std::span<const uint8_t> payload) {
                         m_KeyHid[s] = {};
                         m_KeyVk[s] = {};
                         m_KeyShortMac[s] = 0;
+                        m_KeyMacGuessed[s] = false;
                         m_KeyUid[s] = 0;
                     }
                 }

@@ -131,6 +131,38 @@ TEST(SessionJobs, RescanWaitsForTheScanToGoIdle) {
     EXPECT_EQ(rig.dev.Snapshot().counts.total, 21);
 }
 
+// An inserted module announces its slot number, not its bus address. Before the next
+// scan has asked it, a key written to it must still reach it, and not the module that
+// happens to use the slot number as its address.
+TEST(SessionJobs, AKeyWrittenRightAfterAnInsertReachesTheNewModule) {
+    auto state = Keyboard(20);
+    constexpr uint8_t kSlot = 40;
+    for (auto& m : state.modules) {
+        if (m && m->shortMac == kSlot + 1) {
+            m->shortMac = 0x7E;  // free the address for slot 0's module
+        }
+    }
+    state.modules[0]->shortMac = kSlot + 1;
+    const auto before = state.modules[0]->hid;
+    Rig rig(state);
+    rig.dev.StopScanThread();  // no pass may set the address right before the write
+    ASSERT_TRUE(rig.backend.InsertModule(0, kSlot, 0xABCDEF, 0x70, {0x04, 0, 0, 0}, 1));
+    for (int i = 0; i < 2000 && rig.dev.GetKeySlot(kSlot).uid != 0xABCDEF; ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_EQ(rig.dev.GetKeySlot(kSlot).uid, 0xABCDEFu);
+
+    ASSERT_EQ(rig.dev.AssignKey(kSlot, 0, 'Z'), 0);
+    ASSERT_TRUE(rig.dev.WaitTxWritten(5s));
+    for (int i = 0; i < 2000 && rig.State().modules[kSlot]->hid[0] != HidOfKeyCode('Z'); ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    const auto after = rig.State();
+    EXPECT_EQ(after.modules[kSlot]->hid[0], HidOfKeyCode('Z'));
+    EXPECT_EQ(after.modules[0]->hid, before) << "the key went to the module at address 41";
+    EXPECT_EQ(rig.dev.GetKeySlot(kSlot).shortMac, 0x70);
+}
+
 TEST(SessionJobs, ModeChangesReachTheControllerOrSayWhyNot) {
     {
         Rig rig(Keyboard(10));
