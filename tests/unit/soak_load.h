@@ -313,11 +313,13 @@ private:
 };
 
 // Whether every attached slot's key table equals the simulated keyboard behind it, without
-// failing the test: for waiting until late changes of the shared file have settled.
+// failing the test: for waiting until late changes of the shared file have settled. The
+// first difference is printed, so a run that needed another pass says why.
 inline bool TablesMatchSim(KeyboardHub& hub) {
     sim::SimBackend& backend = *hub.Sim();
     for (int slot = 0; slot < kHubSlots; ++slot) {
         if (!hub.IsAttached(slot)) {
+            std::printf("soak: hub slot %d not attached\n", slot);
             return false;
         }
         for (int i = 0; i < kSoakKeyboards; ++i) {
@@ -331,6 +333,11 @@ inline bool TablesMatchSim(KeyboardHub& hub) {
                 const SlotSnapshot& k = snap.slots[s];
                 if (k.Present() != m.has_value() ||
                     (m && (k.uid != m->uid || k.shortMac != m->shortMac || k.hid != m->hid))) {
+                    std::printf(
+                        "soak: hub slot %d key slot %zu differs: table uid %08X mac %d, "
+                        "keyboard %s %08X mac %d\n",
+                        slot, s, k.uid, k.shortMac, m ? "uid" : "empty", m ? m->uid : 0,
+                        m ? m->shortMac : 0);
                     return false;
                 }
             }
