@@ -20,8 +20,10 @@ int RunSimInit(const Args& args, Context& ctx) {
         ctx.err << "tavrikctl sim init: expected at most one FILE\n";
         return kExitUsage;
     }
+    // With no FILE, the file the other commands of this line use: --simulate's, or the
+    // default one.
     const std::string path =
-        args.Positional().empty() ? KeyboardHub::DefaultSimFile().string() : args.Positional()[0];
+        args.Positional().empty() ? Keyboards::SimFile(ctx) : args.Positional()[0];
     const auto keys = ParseNumber(args.Get("keys", "60"), 0, 90);
     const auto row = ParseNumber(args.Get("row", "2"), 0, 3);
     const auto seed = ParseNumber(args.Get("seed", "1"), 0, 0x7FFFFFFF);
@@ -46,7 +48,7 @@ int RunSimInit(const Args& args, Context& ctx) {
         return kExitUsage;
     }
     // The data folder may not be there yet; a folder the user named must be.
-    if (args.Positional().empty()) {
+    if (args.Positional().empty() && ctx.global.simFile.empty()) {
         std::error_code ec;
         std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
     }
@@ -352,7 +354,8 @@ void AddSimCommands(std::vector<CommandDef>& table) {
         {"sim init",
          "[FILE] [--keys N] [--row R] [--version X.Y] [--seed S]",
          "Write a starting state for the simulated keyboard",
-         "Writes FILE (default: the simulator file in the data folder that --simulate uses)\n"
+         "Writes FILE (default: the FILE of --simulate=FILE, else the simulator file in the\n"
+         "data folder that --simulate uses)\n"
          "with one simulated keyboard: N key modules (0..90, default 60) with distinct UIDs,\n"
          "some assigned, some waiting for an assignment, one in its bootloader from ten\n"
          "modules on, colours set. The file is replaced if it exists; its format is in\n"

@@ -40,6 +40,16 @@ protected:
     }
 };
 
+// `--simulate=FILE sim init` makes the FILE that the next `--simulate=FILE scan` reads.
+TEST_F(CliSim, InitWithoutFileWritesTheSimulateFile) {
+    const std::string other = (dir.path / "other.json").string();
+    auto r = RunCtl({"--simulate=" + other, "sim", "init", "--keys", "7"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(other), std::string::npos) << r.out;
+    r = RunCtl({"--simulate=" + other, "scan", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+}
+
 TEST_F(CliSim, PlugUnplugAndShow) {
     auto r = Sim({"sim", "plug", "2"});
     ASSERT_EQ(r.status, 0) << r.err;
