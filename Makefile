@@ -9,7 +9,7 @@ FUZZ_SECONDS ?= 30
 SOAK_SECONDS ?= 1800
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all setup build test test-fast test-asan test-tsan test-fuzz soak run bench fuzz fuzz-build format clean install deb
+.PHONY: all setup build test test-fast test-asan test-tsan test-fuzz soak run bench fuzz fuzz-build format clean install deb desktop-check
 
 all: build
 
@@ -52,6 +52,10 @@ install: build
 # A Debian package for /usr in the build folder; its dependencies from what the programs link.
 deb: build
 	cd $(BUILD) && cpack -G DEB
+
+# Installs that package here and starts it from its menu entry as a desktop user (root).
+desktop-check: deb
+	./scripts/desktop-check
 
 run: build
 	./scripts/run.sh $(BUILD)
