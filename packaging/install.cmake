@@ -7,6 +7,7 @@ if(TAVRIK_UI)
   install(TARGETS tavrik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(DIRECTORY ${TAVRIK_PICTURES_DIR} DESTINATION ${CMAKE_INSTALL_DATADIR}/tavrik/res)
   install(FILES ${TAVRIK_PKG}/${TAVRIK_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${TAVRIK_PKG}/tavrik.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${TAVRIK_PKG}/${TAVRIK_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   # The theme's icons carry the id, as the desktop file and the window ask for them.
   foreach(size 16 24 32 48 64 128 256)

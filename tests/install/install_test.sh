@@ -39,6 +39,7 @@ if ((with_ui)); then
         share/tavrik/res/uipics/tavrik.png
         share/applications/org.tavrik.Tavrik.desktop
         share/metainfo/org.tavrik.Tavrik.metainfo.xml
+        share/man/man1/tavrik.1
     )
     for size in 16 24 32 48 64 128 256; do
         expect+=("share/icons/hicolor/${size}x${size}/apps/org.tavrik.Tavrik.png")
@@ -68,6 +69,8 @@ if ((with_ui)); then
     grep -q "<release version=\"${version#tavrikctl }\"" \
         "$prefix/share/metainfo/org.tavrik.Tavrik.metainfo.xml" ||
         fail "the metainfo has no release ${version#tavrikctl }"
+    [[ $("$prefix/bin/tavrik" --version) == "tavrik ${version#tavrikctl }" ]] ||
+        fail "tavrik --version does not say the version tavrikctl says"
 fi
 
 sim=$root/kb.json

@@ -34,6 +34,7 @@ TEST(UiStartup, OwnOptionsAreTakenAndTheRestGoesToTheShell) {
     EXPECT_EQ(sim.shellArgs, std::vector<std::string>{"-auto"});
     EXPECT_FALSE(Parse({"--simulate="}).error.empty());
     EXPECT_TRUE(Parse({"--help"}).help);
+    EXPECT_TRUE(Parse({"--version"}).version);
 }
 
 TEST(UiStartup, ExitStoresWhereTheWindowWas) {

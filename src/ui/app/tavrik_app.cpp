@@ -21,6 +21,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: tavrik [--simulate[=FILE]] [-auto]\n"
+    "       tavrik --version\n"
     "  --simulate[=FILE]  use simulated keyboards kept in FILE (default: a file in the\n"
     "                     data folder, made on first use)\n"
     "  -auto              started by the autostart entry\n";
@@ -69,6 +70,8 @@ UiArgs ParseUiArgs(int argc, const char* const* argv) {
             }
         } else if (a == "--help" || a == "-h") {
             out.help = true;
+        } else if (a == "--version") {
+            out.version = true;
         } else {
             out.shellArgs.push_back(a);
         }
@@ -81,6 +84,10 @@ int RunTavrik(int argc, char** argv) {
     const UiArgs args = ParseUiArgs(argc, argv);
     if (args.help) {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (args.version) {
+        std::printf("tavrik %s\n", TAVRIK_VERSION);
         return 0;
     }
     if (!args.error.empty()) {

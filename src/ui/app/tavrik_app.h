@@ -12,6 +12,7 @@ struct UiArgs {
     bool simulate = false;
     std::string simFile;  // empty: the default file in the data folder
     bool help = false;
+    bool version = false;
     std::string error;  // a bad option
     std::vector<std::string> shellArgs;
 };
