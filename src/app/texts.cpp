@@ -51,6 +51,10 @@ std::string GetCommandLineText(std::string_view key, std::string_view language) 
     return Fetch("CommandLine", key, language);
 }
 
+std::string GetSessionResultText(std::string_view key, std::string_view language) {
+    return Fetch("SessionResult", key, language);
+}
+
 std::string FillNumbers(std::string_view text, std::initializer_list<long> numbers) {
     std::string out;
     auto next = numbers.begin();

@@ -23,6 +23,8 @@ std::string GetButtonText(std::string_view key, std::string_view language);
 std::string GetTaskBarText(std::string_view key, std::string_view language);
 // Section CommandLine: messages of tavrikctl.
 std::string GetCommandLineText(std::string_view key, std::string_view language);
+// Why an operation on a keyboard was refused ("SessionResult" section).
+std::string GetSessionResultText(std::string_view key, std::string_view language);
 
 // `text` with its "%d" places filled by `numbers` in order; places beyond the numbers and
 // every other '%' stay as they are. The tables can be edited, so a text is never used as a

@@ -23,8 +23,8 @@ using namespace std::chrono_literals;
 
 // Says why the session refused an operation on `slot`; the exit status.
 int Refused(Context& ctx, const char* command, int slot, int result) {
-    ctx.err << "tavrikctl " << command << ": slot " << slot << ": " << SessionResultText(result)
-            << "\n";
+    ctx.err << "tavrikctl " << command << ": slot " << slot << ": "
+            << SessionResultText(result, CliLanguage()) << "\n";
     return kExitFailed;
 }
 
@@ -89,7 +89,7 @@ int RunSetKey(const Args& args, Context& ctx) {
     // Refused before any keyboard is opened: no keyboard takes these.
     if (const int r = KeyCodeRefusal(*layer, *code); r != 0) {
         ctx.err << "tavrikctl set-key: key code " << HexText(*code, 2) << " on layer " << *layer
-                << ": " << SessionResultText(r) << "\n";
+                << ": " << SessionResultText(r, CliLanguage()) << "\n";
         return kExitUsage;
     }
     int status = kExitOk;
@@ -304,7 +304,7 @@ int RunMode(const Args& args, Context& ctx) {
     auto refused = [&](int standardCount) {
         const int r = ModeRefusal(change, standardCount);
         if (r != kSessionOk) {
-            ctx.err << "tavrikctl mode " << what << ": " << SessionResultText(r);
+            ctx.err << "tavrikctl mode " << what << ": " << SessionResultText(r, CliLanguage());
             if (r == kErrOverloadCountNotAbove) {
                 ctx.err << " (" << standardCount << " modules)";
             }

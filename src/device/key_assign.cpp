@@ -1,5 +1,6 @@
 #include "device/key_assign.h"
 
+#include "app/texts.h"
 #include "device/session_result.h"
 #include "keys/keycodes.h"
 
@@ -50,63 +51,76 @@ int KeyAssignRefusal(const std::array<uint8_t, 4>& vk, int layer, uint8_t keyCod
     return kSessionOk;
 }
 
-const char* SessionResultText(int result) {
-    switch (result) {
-        case kSessionOk:
-            return "done";
-        case kErrBadSlot:
-            return "the slot is outside 0..89";
-        case kErrNoMacro:
-            return "the key plays no macro";
-        case kErrMacroNoAnswer:
-            return "the key's macro could not be read back (no answer), so the key was left "
-                   "unchanged to keep it";
-        case kErrMacroWrongAnswer:
-            return "the key's macro could not be read back (wrong answer), so the key was left "
-                   "unchanged to keep it";
-        case kErrNoModule:
-            return "there is no key module in the slot";
-        case kErrModuleBootloader:
-            return "the key module runs its bootloader; upgrade its firmware first";
-        case kErrBadLayer:
-            return "the layer is outside 0..3";
-        case kErrStateKeyCode:
-            return "the key code marks a key's state and cannot be assigned; store a macro "
-                   "for a macro key";
-        case kErrNoHidValue:
-            return "the key code has no HID value, so the keyboard cannot store it";
-        case kErrLayerKeyOffLayer0:
-            return "K/LT layer keys go on layer 0 only";
-        case kErrMacroOnOtherLayer:
-            return "the key already plays a macro on another layer; a key holds one macro, on "
-                   "one layer";
-        case kErrMacroEmpty:
-            return "the macro holds no steps";
-        case kErrMacroTooLong:
-            return "the macro has more entries than this keyboard holds";
-        case kErrControllerBootloader:
-            return "the controller runs its bootloader; upgrade its firmware first";
-        case kErrKeyUnassigned:
-            return "the key has no assignment on layer 0; give it a key first";
-        case kErrBusy:
-            return "the keyboard stayed busy; try again";
-        case kErrNoAnswer:
-            return "the keyboard did not answer";
-        case kErrUsbRate:
-            return "the USB report interval is 1, 2, 3, 4, 5, 8 or 10 ms";
-        case kErrCountWithoutOverload:
-            return "a module count is a setting of overload mode, which would be off";
-        case kErrOverloadCountRange:
-            return "the module count of overload mode is 42..90, or 0 for the controller's "
-                   "own limits";
-        case kErrOverloadCountNotAbove:
-            return "the module count of overload mode must be above the controller's "
-                   "standard count, or the controller runs without overload";
-        case kErrMacroOnLayer:
-            return "the layer plays the key's macro, which a key code there would remove";
-        default:
-            return "the keyboard refused the change";
+namespace {
+
+struct ResultWords {
+    int result;
+    const char* key;  // in the text tables' "SessionResult" section
+    const char* english;
+};
+
+constexpr ResultWords kResultWords[] = {
+    {kSessionOk, "done", "done"},
+    {kErrBadSlot, "badSlot", "the slot is outside 0..89"},
+    {kErrNoMacro, "noMacro", "the key plays no macro"},
+    {kErrMacroNoAnswer, "macroNoAnswer",
+     "the key's macro could not be read back (no answer), so the key was left unchanged to "
+     "keep it"},
+    {kErrMacroWrongAnswer, "macroWrongAnswer",
+     "the key's macro could not be read back (wrong answer), so the key was left unchanged to "
+     "keep it"},
+    {kErrNoModule, "noModule", "there is no key module in the slot"},
+    {kErrModuleBootloader, "moduleBootloader",
+     "the key module runs its bootloader; upgrade its firmware first"},
+    {kErrBadLayer, "badLayer", "the layer is outside 0..3"},
+    {kErrStateKeyCode, "stateKeyCode",
+     "the key code marks a key's state and cannot be assigned; store a macro for a macro key"},
+    {kErrNoHidValue, "noHidValue",
+     "the key code has no HID value, so the keyboard cannot store it"},
+    {kErrLayerKeyOffLayer0, "layerKeyOffLayer0", "K/LT layer keys go on layer 0 only"},
+    {kErrMacroOnOtherLayer, "macroOnOtherLayer",
+     "the key already plays a macro on another layer; a key holds one macro, on one layer"},
+    {kErrMacroEmpty, "macroEmpty", "the macro holds no steps"},
+    {kErrMacroTooLong, "macroTooLong", "the macro has more entries than this keyboard holds"},
+    {kErrControllerBootloader, "controllerBootloader",
+     "the controller runs its bootloader; upgrade its firmware first"},
+    {kErrKeyUnassigned, "keyUnassigned",
+     "the key has no assignment on layer 0; give it a key first"},
+    {kErrBusy, "busy", "the keyboard stayed busy; try again"},
+    {kErrNoAnswer, "noAnswer", "the keyboard did not answer"},
+    {kErrUsbRate, "usbRate", "the USB report interval is 1, 2, 3, 4, 5, 8 or 10 ms"},
+    {kErrCountWithoutOverload, "countWithoutOverload",
+     "a module count is a setting of overload mode, which would be off"},
+    {kErrOverloadCountRange, "overloadCountRange",
+     "the module count of overload mode is 42..90, or 0 for the controller's own limits"},
+    {kErrOverloadCountNotAbove, "overloadCountNotAbove",
+     "the module count of overload mode must be above the controller's standard count, or the "
+     "controller runs without overload"},
+    {kErrMacroOnLayer, "macroOnLayer",
+     "the layer plays the key's macro, which a key code there would remove"},
+};
+
+constexpr ResultWords kRefused{0, "refused", "the keyboard refused the change"};
+
+const ResultWords& WordsOf(int result) {
+    for (const ResultWords& w : kResultWords) {
+        if (w.result == result) {
+            return w;
+        }
     }
+    return kRefused;
+}
+
+}  // namespace
+
+const char* SessionResultText(int result) {
+    return WordsOf(result).english;
+}
+
+std::string SessionResultText(int result, std::string_view language) {
+    const ResultWords& w = WordsOf(result);
+    std::string text = GetSessionResultText(w.key, language);
+    return text.empty() ? std::string(w.english) : text;
 }
 
 }  // namespace tavrik

@@ -3,6 +3,9 @@
 // them through SessionResultText.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 namespace tavrik {
 
 inline constexpr int kSessionOk = 0;
@@ -32,6 +35,8 @@ inline constexpr int kErrMacroOnLayer = -27;           // a key code would remov
 
 // A short English sentence for a result, e.g. for "tavrikctl set-key: <text>".
 const char* SessionResultText(int result);
+// The same in `language` from the text tables, or in English where they have none.
+std::string SessionResultText(int result, std::string_view language);
 
 // A refusal of the macro read-back before a rewrite: the key was left unchanged.
 constexpr bool IsMacroReadFailure(int result) {

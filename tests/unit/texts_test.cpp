@@ -10,6 +10,7 @@
 #include "app/profile_ini.h"
 #include "app/texts.h"
 #include "app_test_env.h"
+#include "device/session_result.h"
 
 namespace tavrik {
 namespace {
@@ -201,6 +202,21 @@ TEST(Texts, LookupRules) {
     EXPECT_EQ(GetPromptText("connected", "../.."), "");
     EXPECT_EQ(GetPromptText("connected", ""), "");
     EXPECT_TRUE(TextTableFile("en/../..").empty());
+}
+
+// Refusals reach the window and tavrikctl in the user's language; a code added without
+// its Chinese words shows up here.
+TEST(Texts, EveryRefusalHasChineseWordsAndEnglishFromTheCode) {
+    const auto before = ResourceRoot();
+    SetResourceRoot(ShippedRoot());
+    for (int r = 0; r >= -40; --r) {
+        const std::string en = SessionResultText(r);
+        EXPECT_EQ(SessionResultText(r, "en"), en) << r;
+        const std::string zh = SessionResultText(r, "zh-cn");
+        EXPECT_NE(zh, en) << r;
+        EXPECT_TRUE(ValidUtf8(zh)) << r;
+    }
+    SetResourceRoot(before);
 }
 
 class TextsShipped : public ::testing::TestWithParam<const char*> {};

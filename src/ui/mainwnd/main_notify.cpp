@@ -107,7 +107,7 @@ int CTavrikDlg::OnChangeColor(uint32_t slot, uint32_t colour) {
     if (result != kSessionOk) {
         // The key keeps the colour it really has.
         key.SetColor(dev->Snapshot().slots[slot].colour);
-        SetStatus(QString::fromUtf8(SessionResultText(result)));
+        SetStatus(QString::fromStdString(SessionResultText(result, g_strLanguage)));
     } else {
         key.SetColor(colour);
     }
@@ -131,7 +131,7 @@ int CTavrikDlg::OnChangeKeyCode(uint32_t slot, uint32_t keyCode) {
     if (result != kSessionOk) {
         // Nothing was written: the button shows what the key really holds.
         key.SetVk(dev->Snapshot().slots[slot].vk[static_cast<size_t>(layer)]);
-        SetStatus(QString::fromUtf8(SessionResultText(result)));
+        SetStatus(QString::fromStdString(SessionResultText(result, g_strLanguage)));
     } else {
         key.SetVk(static_cast<int>(keyCode & 0xFF));
     }
