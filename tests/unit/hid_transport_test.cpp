@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "hid/ccusb.h"
@@ -225,31 +226,42 @@ TEST(DeviceTableTest, IsOwnDevicePathLooksUpTheArrivalPath) {
     EXPECT_TRUE(IsOwnDevicePath(backend, "\\\\?\\HID#VID_BCD0&PID_1100&MI_02#x"));
 }
 
-// The installed udev rule opens the hidraw nodes of exactly the keyboards in the table:
-// a row added without a rule could not be opened by an ordinary user.
-TEST(DeviceTableTest, UdevRuleListsExactlyTheTableIds) {
+// The installed udev rule opens exactly the vendor interfaces of the table's keyboards: a
+// row added without a rule could not be opened by an ordinary user, and a rule for another
+// interface would hand out what is typed on the keyboard.
+TEST(DeviceTableTest, UdevRuleOpensExactlyTheTablesVendorInterfaces) {
     std::ifstream in(std::string(TAVRIK_SOURCE_DIR) + "/packaging/udev/70-tavrik.rules");
     ASSERT_TRUE(in) << "packaging/udev/70-tavrik.rules";
-    std::set<std::pair<std::string, std::string>> ruled;
-    const std::regex rule(
-        R"re(^SUBSYSTEM=="hidraw", ATTRS\{idVendor\}=="([0-9a-f]{4})", ATTRS\{idProduct\}=="([0-9a-f]{4})", TAG\+="uaccess"$)re");
+    using Ids = std::pair<std::string, std::string>;
+    std::set<Ids> imported;
+    std::set<std::tuple<std::string, std::string, std::string>> opened;
+    const std::regex import(
+        R"re(^SUBSYSTEM=="hidraw", ATTRS\{idVendor\}=="([0-9a-f]{4})", ATTRS\{idProduct\}=="([0-9a-f]{4})", IMPORT\{builtin\}="usb_id"$)re");
+    const std::regex open(
+        R"re(^SUBSYSTEM=="hidraw", ENV\{ID_VENDOR_ID\}=="([0-9a-f]{4})", ENV\{ID_MODEL_ID\}=="([0-9a-f]{4})", ENV\{ID_USB_INTERFACE_NUM\}=="([0-9a-f]{2})", TAG\+="uaccess"$)re");
     std::string line;
     while (std::getline(in, line)) {
         if (line.empty() || line[0] == '#') {
             continue;
         }
         std::smatch m;
-        ASSERT_TRUE(std::regex_match(line, m, rule)) << line;
-        EXPECT_TRUE(ruled.insert({m[1], m[2]}).second) << "listed twice: " << line;
+        if (std::regex_match(line, m, import)) {
+            EXPECT_TRUE(imported.insert({m[1], m[2]}).second) << "listed twice: " << line;
+        } else {
+            ASSERT_TRUE(std::regex_match(line, m, open)) << line;
+            EXPECT_TRUE(opened.insert({m[1], m[2], m[3]}).second) << "listed twice: " << line;
+            EXPECT_TRUE(imported.count({m[1], m[2]})) << "no usb_id import before: " << line;
+        }
     }
-    std::set<std::pair<std::string, std::string>> table;
+    std::set<std::tuple<std::string, std::string, std::string>> table;
     for (const auto& r : kDeviceTable) {
-        char vid[8], pid[8];
+        char vid[8], pid[8], iface[8];
         std::snprintf(vid, sizeof vid, "%04x", unsigned{r.vendorId});
         std::snprintf(pid, sizeof pid, "%04x", unsigned{r.productId});
-        table.insert({vid, pid});
+        std::snprintf(iface, sizeof iface, "%02x", static_cast<unsigned>(r.interfaceNumber));
+        table.insert({vid, pid, iface});
     }
-    EXPECT_EQ(ruled, table);
+    EXPECT_EQ(opened, table);
 }
 
 // Knowledge about kinds that the session and the tools read from the rows.
