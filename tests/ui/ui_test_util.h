@@ -6,6 +6,7 @@
 #include <QEnterEvent>
 #include <QImage>
 #include <QWidget>
+#include <deque>
 #include <optional>
 #include <vector>
 
@@ -51,7 +52,25 @@ struct PromptAnswers {
     bool yes = true;
     int colorAsked = 0;
     std::vector<QString> opened;
+    std::deque<int> numbers;  // answers of the number input, in order; -1 once used up
+    std::vector<QString> numberPrompts;
+    std::deque<QString> files;  // answers of the file chooser; empty (cancel) once used up
     PromptAnswers() {
+        UiPrompts::SetNumberHook([this](QWidget*, const QString&, const QString& prompt) {
+            numberPrompts.push_back(prompt);
+            const int n = numbers.empty() ? -1 : numbers.front();
+            if (!numbers.empty()) {
+                numbers.pop_front();
+            }
+            return n;
+        });
+        UiPrompts::SetFileHook([this](QWidget*, bool) {
+            const QString f = files.empty() ? QString() : files.front();
+            if (!files.empty()) {
+                files.pop_front();
+            }
+            return f;
+        });
         UiPrompts::SetMessageHook([this](QWidget*, const QString& t) { messages.push_back(t); });
         UiPrompts::SetQuestionHook([this](QWidget*, const QString&) { return yes; });
         UiPrompts::SetColorHook([this](QWidget*, const QColor&) {
@@ -65,6 +84,8 @@ struct PromptAnswers {
         UiPrompts::SetQuestionHook({});
         UiPrompts::SetColorHook({});
         UiPrompts::SetUrlHook({});
+        UiPrompts::SetNumberHook({});
+        UiPrompts::SetFileHook({});
     }
     PromptAnswers(const PromptAnswers&) = delete;
     PromptAnswers& operator=(const PromptAnswers&) = delete;

@@ -38,8 +38,8 @@ public:
     // selected). A key button drops what the picker returned when it changed meanwhile:
     // the choice was made for a keyboard that is no longer the one shown.
     virtual uint64_t KeyboardGeneration() const { return 0; }
-    // Runs the macro editor for the slot (modal). Until the macro editor exists this shows
-    // a note; the key code it stores reaches the view through the engine's notification.
+    // Runs the macro editor for the slot (modal) on the selected keyboard; the key code a
+    // written macro gives the key reaches the view through the engine's notification.
     virtual void RunMarcoEditor(const MarcoEditInputs& inputs) = 0;
 };
 

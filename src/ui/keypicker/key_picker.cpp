@@ -32,6 +32,15 @@ QString Text(std::string (*fetch)(std::string_view, std::string_view), const cha
 
 }  // namespace
 
+QPoint PlaceDialog(const QPoint& wanted, const QSize& size) {
+    if (wanted.x() >= 0 && wanted.y() >= 0) {
+        return wanted;
+    }
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect work = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size);
+    return {work.x() + work.width() - size.width(), work.y() + work.height() - size.height()};
+}
+
 CCVKBDlg::CCVKBDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), shownColor_(kPanelGrey) {
     setWindowTitle("Tavrik");
@@ -75,13 +84,7 @@ int CCVKBDlg::RunModal() {
 
 void CCVKBDlg::Prepare() {
     prepared_ = true;
-    if (m_position.x() < 0 || m_position.y() < 0) {
-        const QScreen* screen = QGuiApplication::primaryScreen();
-        const QRect work = screen ? screen->availableGeometry() : QRect(0, 0, 1060, 560);
-        move(work.x() + work.width() - kPickerWidth, work.y() + work.height() - kPickerHeight);
-    } else {
-        move(m_position);
-    }
+    move(PlaceDialog(m_position, QSize(kPickerWidth, kPickerHeight)));
     MakeKeyButtons();
     marcoButton_->SetLayerCodes(m_layer, m_layerCodes);
     shownVk_ = startVk_ = m_vk;

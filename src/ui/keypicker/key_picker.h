@@ -28,6 +28,10 @@ inline constexpr int kPickerHeight = 560;
 // Control ids: hot spot i is kPickerKeyIdBase + i (its object name).
 inline constexpr int kPickerKeyIdBase = 15000;
 
+// Where a dialog of `size` opens: at `wanted`, or at the bottom-right of the primary
+// screen's work area when a coordinate of `wanted` is negative.
+QPoint PlaceDialog(const QPoint& wanted, const QSize& size);
+
 class CCVKBDlg : public QDialog, public NotifySink {
     Q_OBJECT
 public:

@@ -25,6 +25,7 @@
 #include "device/keyboard_hub.h"
 #include "device/session.h"
 #include "ui/keypicker/key_button.h"
+#include "ui/macroedit/marco_dlg.h"
 #include "ui/mainwnd/keyboard_view.h"
 #include "ui/pictures/picture_cache.h"
 #include "ui/widgets/control_codes.h"
@@ -442,8 +443,14 @@ KeyPickInputs CTavrikDlg::PickInputs(int slot) const {
     return in;
 }
 
-void CTavrikDlg::RunMarcoEditor(const MarcoEditInputs&) {
-    UiPrompts::Message(this, PromptText("marcoEditorLater"));
+void CTavrikDlg::RunMarcoEditor(const MarcoEditInputs& inputs) {
+    CCCDev* dev = SelSession();
+    if (dev == nullptr) {
+        return;
+    }
+    CMarcoDlg dlg(*dev, inputs.slot, inputs.layer, this);
+    dlg.m_position = inputs.position;
+    dlg.RunModal();
 }
 
 void CTavrikDlg::OpenSettings() {

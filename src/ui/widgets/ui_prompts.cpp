@@ -2,8 +2,11 @@
 
 #include <QColorDialog>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QUrl>
+
+#include "ui/widgets/number_input.h"
 
 namespace tavrik::ui {
 namespace {
@@ -13,6 +16,8 @@ struct Hooks {
     UiPrompts::QuestionHook question;
     UiPrompts::ColorHook color;
     UiPrompts::UrlHook url;
+    UiPrompts::NumberHook number;
+    UiPrompts::FileHook file;
 };
 
 Hooks& TheHooks() {
@@ -64,6 +69,29 @@ bool UiPrompts::OpenLink(const QString& address) {
     return QDesktopServices::openUrl(url);
 }
 
+int UiPrompts::AskNumber(QWidget* parent, const QString& label, const QString& prompt) {
+    if (TheHooks().number) {
+        return TheHooks().number(parent, label, prompt);
+    }
+    CMarcoDelayEditDlg dlg(parent);
+    dlg.SetTexts(label, prompt);
+    dlg.exec();
+    return dlg.Value();
+}
+
+QString UiPrompts::ChooseMarcoFile(QWidget* parent, bool save) {
+    if (TheHooks().file) {
+        return TheHooks().file(parent, save);
+    }
+    // No default name or extension: a name typed without one is used as typed.
+    const QString filter = "(*.tvm; *.macro) (*.tvm *.macro)";
+    return save ? QFileDialog::getSaveFileName(parent, {}, {}, filter, nullptr,
+                                               QFileDialog::DontUseNativeDialog)
+                : QFileDialog::getOpenFileName(
+                      parent, {}, {}, filter, nullptr,
+                      QFileDialog::ReadOnly | QFileDialog::DontUseNativeDialog);
+}
+
 void UiPrompts::SetMessageHook(MessageHook hook) {
     TheHooks().message = std::move(hook);
 }
@@ -75,6 +103,12 @@ void UiPrompts::SetColorHook(ColorHook hook) {
 }
 void UiPrompts::SetUrlHook(UrlHook hook) {
     TheHooks().url = std::move(hook);
+}
+void UiPrompts::SetNumberHook(NumberHook hook) {
+    TheHooks().number = std::move(hook);
+}
+void UiPrompts::SetFileHook(FileHook hook) {
+    TheHooks().file = std::move(hook);
 }
 
 }  // namespace tavrik::ui

@@ -18,6 +18,9 @@ public:
     using QuestionHook = std::function<bool(QWidget* parent, const QString& text)>;
     using ColorHook = std::function<std::optional<QColor>(QWidget* parent, const QColor& initial)>;
     using UrlHook = std::function<void(const QString& address)>;
+    using NumberHook =
+        std::function<int(QWidget* parent, const QString& label, const QString& prompt)>;
+    using FileHook = std::function<QString(QWidget* parent, bool save)>;
 
     // A message with an OK button; returns when the user closed it.
     static void Message(QWidget* parent, const QString& text);
@@ -29,11 +32,19 @@ public:
     // opened (a link text from a file must not start a program); false for any other.
     static bool OpenLink(const QString& address);
 
+    // The number input (up to five digits) with a unit label and a prompt line; an empty
+    // text keeps its default. -1 when nothing usable was typed or it was cancelled.
+    static int AskNumber(QWidget* parent, const QString& label = {}, const QString& prompt = {});
+    // The chooser of a macro file to save to or to load; empty when cancelled.
+    static QString ChooseMarcoFile(QWidget* parent, bool save);
+
     // An empty hook restores the real window.
     static void SetMessageHook(MessageHook hook);
     static void SetQuestionHook(QuestionHook hook);
     static void SetColorHook(ColorHook hook);
     static void SetUrlHook(UrlHook hook);
+    static void SetNumberHook(NumberHook hook);
+    static void SetFileHook(FileHook hook);
 };
 
 // The title of message boxes.

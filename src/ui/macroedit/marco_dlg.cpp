@@ -1,0 +1,556 @@
+#include "ui/macroedit/marco_dlg.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QPainter>
+
+#include "device/job_runner.h"
+#include "device/session.h"
+#include "device/session_jobs.h"
+#include "keys/native_keys.h"
+#include "macro/marco_file.h"
+#include "ui/keypicker/key_picker.h"
+#include "ui/pictures/picture_cache.h"
+#include "ui/widgets/check_button.h"
+#include "ui/widgets/control_codes.h"
+#include "ui/widgets/icon_buttons.h"
+#include "ui/widgets/info_button.h"
+#include "ui/widgets/pic_button.h"
+#include "ui/widgets/picture_buttons.h"
+#include "ui/widgets/ui_prompts.h"
+#include "ui/widgets/ui_texts.h"
+
+namespace tavrik::ui {
+namespace {
+
+// The delay-mode switch's number in UM_CHECK_BUTTON.
+constexpr int kDelaySwitchNumber = 4;
+constexpr int kJobPollMs = 50;
+
+CMarcoDlg::ExecHook& TheExecHook() {
+    static CMarcoDlg::ExecHook hook;
+    return hook;
+}
+
+MarcoEditor EditorFor(CCCDev& dev) {
+    const SessionSnapshot snap = dev.Snapshot();
+    return MarcoEditor(snap.marcoMax, snap.marcoDelay, snap.autoLoop);
+}
+
+QString Key(std::string_view key) {
+    return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
+}
+
+// Key codes for a key whose physical code the platform did not give (some test and remote
+// platforms): letters and digits share their numbers with Qt's, modifiers stay generic.
+uint8_t FallbackKeyCode(int key, bool& extended) {
+    if ((key >= Qt::Key_0 && key <= Qt::Key_9) || (key >= Qt::Key_A && key <= Qt::Key_Z)) {
+        return static_cast<uint8_t>(key);
+    }
+    switch (key) {
+        case Qt::Key_Shift:
+            return kKeyCodeShift;
+        case Qt::Key_Control:
+            return kKeyCodeCtrl;
+        case Qt::Key_Alt:
+            return kKeyCodeAlt;
+        case Qt::Key_Enter:
+            extended = true;
+            return kKeyCodeEnter;
+        case Qt::Key_Return:
+            return kKeyCodeEnter;
+        case Qt::Key_Escape:
+            return 0x1B;
+        case Qt::Key_Space:
+            return 0x20;
+        case Qt::Key_Tab:
+            return 0x09;
+        case Qt::Key_Backspace:
+            return 0x08;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+CMarcoDlg::CMarcoDlg(CCCDev& dev, int slot, int layer, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
+      dev_(dev),
+      slot_(slot),
+      layer_(layer),
+      editor_(EditorFor(dev)) {
+    setWindowTitle("Tavrik");
+    setModal(true);
+    setFixedSize(kMarcoDlgWidth, kMarcoDlgHeight);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    clock_.start();
+
+    // First, so that it lies under the controls it frames.
+    frame_ = new QGroupBox(this);
+    frame_->setGeometry(50, 70, 630, 435);
+    frame_->setAccessibleName("Macro steps");
+    frame_->setStyleSheet("QGroupBox { border: 1px solid #c8c8c8; }");
+
+    closeButton_ = new CCloseButton(this, true);
+    closeButton_->setGeometry(Ltrb(974, 30, 1014, 70));
+    backButton_ = new CBackButton(this);
+    backButton_->setGeometry(Ltrb(50, 30, 90, 70));
+    logo_ = new CLogoButton(this);
+    logo_->setGeometry(Ltrb(450, 30, 610, 62));
+    prompt_ = new CInfoButton(this, PromptText("MarcoDlgPrompt1"));
+    prompt_->setGeometry(Ltrb(50, 520, 750, 546));
+    prompt_->setAccessibleName("Prompt");
+    delayLabel_ = new CInfoButton(this, ButtonText("InfoDefaultDelay"));
+    delayLabel_->setGeometry(Ltrb(380, 135, 565, 170));
+    delayLabel_->setAccessibleName("Delay mode");
+    delaySwitch_ = new CMyCheckButton(this, kDelaySwitchNumber, false);
+    delaySwitch_->setGeometry(Ltrb(580, 135, 640, 170));
+    delaySwitch_->setAccessibleName("Recorded delay");
+
+    modes_ = new QComboBox(this);
+    modes_->setObjectName(QString::number(kMarcoModeListId));
+    modes_->setGeometry(70, 90, 600, 35);
+    modes_->setAccessibleName("Macro mode");
+    for (const MarcoMode mode : kMarcoModes) {
+        const std::string key(MarcoModeTextKey(mode));
+        modes_->addItem(ButtonText(key.c_str()));
+    }
+    modes_->setCurrentIndex(editor_.ModeIndex());
+    connect(modes_, &QComboBox::activated, this, &CMarcoDlg::ModeChosen);
+
+    steps_ = new QListWidget(this);
+    steps_->setObjectName(QString::number(kMarcoStepListId));
+    steps_->setGeometry(70, 130, 240, 345);
+    steps_->setAccessibleName("Macro step list");
+    steps_->setSelectionMode(QAbstractItemView::SingleSelection);
+    steps_->setStyleSheet("QListWidget { background: #202020; color: white; }");
+
+    AddButton("StartRecordMarco", UM_START_RECORD_MARCO, 720, 120, 960, 150);
+    AddButton("ClearRecordMarco", UM_CLEAR_RECORD_MARCO, 720, 180, 960, 210);
+    AddButton("SaveRecordMarco", UM_SAVE_RECORD_MARCO, 720, 240, 960, 270);
+    AddButton("ReadRecordMarco", UM_READ_RECORD_MARCO, 720, 300, 960, 330);
+    AddButton("SaveRecordMarcoToFile", UM_SAVE_RECORD_MARCO_TO_FILE, 720, 360, 960, 390);
+    AddButton("ReadRecordMarcoFromFile", UM_READ_RECORD_MARCO_FROM_FILE, 720, 420, 960, 450);
+    AddButton("InsertGuiDown", UM_INSERT_GUI_DOWN, 380, 212, 640, 242);
+    AddButton("InsertGuiUp", UM_INSERT_GUI_UP, 380, 254, 640, 284);
+    AddButton("DelOneMarcoEntry", UM_DEL_ONE_MARCO_ENTRY, 380, 296, 640, 326);
+    AddButton("ChangeMarcoDelay", UM_CHANGE_MARCO_DELAY, 380, 338, 640, 368);
+    AddButton("InsertKeyUpFlag", UM_INSERT_KEY_UP_FLAG, 380, 380, 640, 410);
+    AddButton("InsertMarcoLoopStartFlag", UM_INSERT_MARCO_LOOP_START_FLAG, 380, 422, 640, 452);
+    AddButton("InsertMarcoLoopEndFlag", UM_INSERT_MARCO_LOOP_END_FLAG, 380, 464, 640, 494);
+
+    jobPoll_.setInterval(kJobPollMs);
+    connect(&jobPoll_, &QTimer::timeout, this, &CMarcoDlg::PollJob);
+    // Key messages of every control of the dialog pass here first while recording.
+    qApp->installEventFilter(this);
+    Refresh();
+}
+
+CMarcoDlg::~CMarcoDlg() {
+    qApp->removeEventFilter(this);
+}
+
+ClickSdMsgButton* CMarcoDlg::AddButton(const char* textKey, uint32_t code, int l, int t, int r,
+                                       int b) {
+    auto* button = new ClickSdMsgButton(this, ButtonText(textKey), code);
+    button->setGeometry(Ltrb(l, t, r, b));
+    button->setAccessibleName(textKey);
+    buttons_[code] = button;
+    return button;
+}
+
+ClickSdMsgButton* CMarcoDlg::Button(uint32_t code) const {
+    const auto it = buttons_.find(code);
+    return it == buttons_.end() ? nullptr : it->second;
+}
+
+void CMarcoDlg::SetExecHook(ExecHook hook) {
+    TheExecHook() = std::move(hook);
+}
+
+int CMarcoDlg::RunModal() {
+    Prepare();
+    if (TheExecHook()) {
+        return TheExecHook()(*this);
+    }
+    return exec();
+}
+
+void CMarcoDlg::Prepare() {
+    prepared_ = true;
+    move(PlaceDialog(m_position, QSize(kMarcoDlgWidth, kMarcoDlgHeight)));
+}
+
+void CMarcoDlg::showEvent(QShowEvent* event) {
+    if (!prepared_) {
+        Prepare();
+    }
+    QDialog::showEvent(event);
+}
+
+void CMarcoDlg::done(int result) {
+    StopRecording();
+    // A read can stop at once; a write runs to its end, since a macro stopped halfway
+    // would leave the key playing part of it.
+    if (jobId_ != 0 && jobKind_ == JobKind::Read) {
+        dev_.Jobs().Cancel(jobId_);
+    }
+    jobPoll_.stop();
+    jobId_ = 0;
+    jobKind_ = JobKind::None;
+    QDialog::done(result);
+}
+
+bool CMarcoDlg::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease &&
+        type != QEvent::ShortcutOverride) {
+        return false;
+    }
+    if (!editor_.Recording() || !watched->isWidgetType()) {
+        return false;
+    }
+    auto* widget = static_cast<QWidget*>(watched);
+    if (widget != this && !isAncestorOf(widget)) {
+        return false;
+    }
+    if (type == QEvent::ShortcutOverride) {
+        event->accept();  // no shortcut fires: the key comes as a key message
+        return true;
+    }
+    return RecordKeyEvent(static_cast<QKeyEvent*>(event));
+}
+
+bool CMarcoDlg::RecordKeyEvent(QKeyEvent* event) {
+    if (event->isAutoRepeat()) {
+        return true;
+    }
+    MarcoKeyEvent key;
+    key.down = event->type() == QEvent::KeyPress;
+    key.keyCode = KeyCodeOfXkbKeycode(event->nativeScanCode());
+    if (key.keyCode == 0) {
+        key.keyCode = FallbackKeyCode(event->key(), key.extended);
+    }
+    // Without the physical key a generic modifier is taken as the left one going down.
+    key.leftDown = key.down;
+    key.timeMs = event->timestamp() != 0 ? static_cast<uint32_t>(event->timestamp())
+                                         : static_cast<uint32_t>(clock_.elapsed());
+    const MarcoEditor::RecordResult result = editor_.RecordKey(key);
+    ShowLines();
+    Refresh();
+    Say(result.message);
+    return true;
+}
+
+int CMarcoDlg::SelectedLine() const {
+    const QList<QListWidgetItem*> selected = steps_->selectedItems();
+    return selected.isEmpty() ? -1 : steps_->row(selected.front());
+}
+
+void CMarcoDlg::ShowLines() {
+    const int selected = SelectedLine();
+    steps_->clear();
+    for (const std::string& line : editor_.Lines()) {
+        steps_->addItem(QString::fromStdString(line));
+    }
+    if (selected >= 0 && selected < steps_->count()) {
+        steps_->setCurrentRow(selected);
+    }
+}
+
+void CMarcoDlg::Refresh() {
+    const bool any = !editor_.Steps().Empty();
+    for (const uint32_t code :
+         {UM_INSERT_GUI_DOWN, UM_INSERT_GUI_UP, UM_DEL_ONE_MARCO_ENTRY, UM_CHANGE_MARCO_DELAY}) {
+        Button(code)->setVisible(any);
+    }
+    Button(UM_INSERT_KEY_UP_FLAG)->setVisible(any && editor_.Mode() == MarcoMode::DualSec);
+    const bool loops = any && editor_.Mode() == MarcoMode::SingleShot;
+    Button(UM_INSERT_MARCO_LOOP_START_FLAG)->setVisible(loops);
+    Button(UM_INSERT_MARCO_LOOP_END_FLAG)->setVisible(loops);
+    Button(UM_START_RECORD_MARCO)
+        ->setText(ButtonText(editor_.Recording() ? "StopRecordMarco" : "StartRecordMarco"));
+    delayLabel_->setText(
+        ButtonText(editor_.DelayMode() == 1 ? "InfoRecordDelay" : "InfoDefaultDelay"));
+    delaySwitch_->SetState(editor_.DelayMode() == 1);
+    modes_->setCurrentIndex(editor_.ModeIndex());
+    // A job of this dialog owns the keyboard until it ends.
+    for (const uint32_t code : {UM_START_RECORD_MARCO, UM_CLEAR_RECORD_MARCO, UM_SAVE_RECORD_MARCO,
+                                UM_READ_RECORD_MARCO, UM_READ_RECORD_MARCO_FROM_FILE}) {
+        Button(code)->setEnabled(jobId_ == 0);
+    }
+    update();
+}
+
+void CMarcoDlg::Say(std::string_view messageKey) {
+    if (!messageKey.empty()) {
+        const std::string key(messageKey);
+        UiPrompts::Message(this, PromptText(key.c_str()));
+    }
+}
+
+int CMarcoDlg::OnNotify(uint32_t code, uint32_t, int32_t lParam) {
+    const int line = SelectedLine();
+    std::string_view message;
+    switch (code) {
+        case UM_START_RECORD_MARCO:
+            if (editor_.Recording()) {
+                StopRecording();
+            } else {
+                StartRecording();
+                steps_->setFocus();
+            }
+            return 1;
+        case UM_START_RECORD:
+            StartRecording();
+            return 1;
+        case UM_STOP_RECORD:
+            StopRecording();
+            return 1;
+        case UM_CLEAR_RECORD_MARCO:
+            ClearList();
+            steps_->setFocus();
+            return 1;
+        case UM_SAVE_RECORD_MARCO:
+            WriteToKey();
+            return 1;
+        case UM_READ_RECORD_MARCO:
+            ReadFromKey();
+            return 1;
+        case UM_SAVE_RECORD_MARCO_TO_FILE:
+            SaveToFile();
+            return 1;
+        case UM_READ_RECORD_MARCO_FROM_FILE:
+            LoadFromFile();
+            return 1;
+        case UM_INSERT_GUI_DOWN:
+        case UM_INSERT_GUI_UP:
+            message = editor_.InsertGui(line, code == UM_INSERT_GUI_DOWN);
+            break;
+        case UM_INSERT_KEY_UP_FLAG:
+            message = editor_.InsertSwitch(line);
+            break;
+        case UM_INSERT_MARCO_LOOP_START_FLAG:
+            InsertLoopStart();
+            return 1;
+        case UM_INSERT_MARCO_LOOP_END_FLAG:
+            message = editor_.InsertLoopEnd(line);
+            break;
+        case UM_DEL_ONE_MARCO_ENTRY:
+            message = editor_.DeleteLine(line);
+            break;
+        case UM_CHANGE_MARCO_DELAY:
+            ChangeDelay();
+            return 1;
+        case UM_CHECK_BUTTON:
+            if (lParam != kDelaySwitchNumber) {
+                return 0;
+            }
+            editor_.ToggleDelayMode();
+            Refresh();
+            return 1;
+        default:
+            return 0;
+    }
+    ShowLines();
+    Refresh();
+    Say(message);
+    return 1;
+}
+
+void CMarcoDlg::StartRecording() {
+    editor_.StartRecording();
+    ShowLines();
+    Refresh();
+}
+
+void CMarcoDlg::StopRecording() {
+    editor_.StopRecording();
+    ShowLines();
+    Refresh();
+}
+
+void CMarcoDlg::ClearList() {
+    editor_.Clear();
+    ShowLines();
+    Refresh();
+}
+
+void CMarcoDlg::InsertLoopStart() {
+    const int line = SelectedLine();
+    std::string_view message = editor_.CheckLoopStart(line);
+    if (message.empty() && line < editor_.LineCount()) {
+        const int count =
+            UiPrompts::AskNumber(this, "  ", "Input Loop count 2-250/输入宏循环次数 2-250");
+        message = editor_.InsertLoopStart(line, count);
+    }
+    ShowLines();
+    Refresh();
+    Say(message);
+}
+
+void CMarcoDlg::ChangeDelay() {
+    const int line = SelectedLine();
+    std::string_view message = editor_.CheckDelayChange(line);
+    if (message.empty() && line < editor_.LineCount()) {
+        message = editor_.ChangeDelay(line, UiPrompts::AskNumber(this));
+    }
+    ShowLines();
+    Refresh();
+    Say(message);
+}
+
+void CMarcoDlg::ModeChosen(int index) {
+    const std::string_view message = editor_.SelectMode(index);
+    ShowLines();
+    Refresh();
+    Say(message);
+}
+
+void CMarcoDlg::ShowLoaded() {
+    steps_->clearSelection();
+    ShowLines();
+    Refresh();
+}
+
+std::optional<MarcoRecord> CMarcoDlg::EncodeList() {
+    if (editor_.Steps().Empty()) {
+        return std::nullopt;
+    }
+    std::string_view message;
+    std::optional<MarcoRecord> record = editor_.Encode(message);
+    ShowLines();
+    Refresh();
+    Say(message);
+    return record;
+}
+
+void CMarcoDlg::WriteToKey() {
+    if (jobId_ != 0) {
+        return;
+    }
+    const std::optional<MarcoRecord> record = EncodeList();
+    if (!record) {
+        return;
+    }
+    StartJob(JobKind::Write, SubmitMarcoWriteJob(dev_, slot_, layer_, *record));
+}
+
+void CMarcoDlg::ReadFromKey() {
+    if (jobId_ != 0) {
+        return;
+    }
+    editor_.StopRecording();
+    ClearList();
+    readInto_ = std::make_shared<MarcoRecord>();
+    StartJob(JobKind::Read, SubmitMarcoReadJob(dev_, slot_, readInto_));
+}
+
+void CMarcoDlg::StartJob(JobKind kind, uint32_t id) {
+    jobId_ = id;
+    jobKind_ = kind;
+    prompt_->setText(ButtonText(kind == JobKind::Write ? "SaveRecordMarco" : "ReadRecordMarco") +
+                     "  ...");
+    Refresh();
+    jobPoll_.start();
+}
+
+// The job's state is read from the session's runner: the dialog needs no notification
+// route of its own, and a job that ended while the dialog was busy is seen at the next tick.
+void CMarcoDlg::PollJob() {
+    if (jobId_ == 0) {
+        jobPoll_.stop();
+        return;
+    }
+    const QString caption =
+        ButtonText(jobKind_ == JobKind::Write ? "SaveRecordMarco" : "ReadRecordMarco");
+    const std::optional<JobStatus> status = dev_.Jobs().Status(jobId_);
+    if (status && !status->Finished()) {
+        prompt_->setText(caption + QString("  %1%").arg(status->percent));
+        return;
+    }
+    jobPoll_.stop();
+    const JobKind kind = jobKind_;
+    jobId_ = 0;
+    jobKind_ = JobKind::None;
+    const bool ok = status && status->state == JobState::Done;
+    const int result = status ? status->result : kJobCancelled;
+    const QString reason = status ? QString::fromStdString(status->message) : QString();
+    prompt_->setText(ok ? caption + "  100%" : PromptText("MarcoDlgPrompt1"));
+    Refresh();
+    if (kind == JobKind::Read) {
+        if (ok) {
+            editor_.Load(*readInto_);
+            ShowLoaded();
+            return;
+        }
+        QString text = QString("Read Marco Fail, error code is %1").arg(result);
+        if (!reason.isEmpty()) {
+            text += "\n" + reason;
+        }
+        UiPrompts::Message(this, text);
+        return;
+    }
+    if (!ok) {
+        UiPrompts::Message(this,
+                           caption + ": " + (reason.isEmpty() ? QString::number(result) : reason));
+    }
+}
+
+void CMarcoDlg::SaveToFile() {
+    const std::optional<MarcoRecord> record = EncodeList();
+    if (!record) {
+        return;
+    }
+    const QString name = UiPrompts::ChooseMarcoFile(this, true);
+    if (name.isEmpty()) {
+        return;
+    }
+    const std::filesystem::path path(QFile::encodeName(name).toStdString());
+    if (SaveMarcoFile(path, *record) != MarcoFileStatus::Ok) {
+        UiPrompts::Message(this, "The macro could not be saved to " + name);
+    }
+}
+
+void CMarcoDlg::LoadFromFile() {
+    if (jobId_ != 0) {
+        return;
+    }
+    editor_.StopRecording();
+    ClearList();
+    const QString name = UiPrompts::ChooseMarcoFile(this, false);
+    if (name.isEmpty()) {
+        return;
+    }
+    const MarcoFileResult file =
+        LoadMarcoFile(std::filesystem::path(QFile::encodeName(name).toStdString()));
+    switch (file.status) {
+        case MarcoFileStatus::Ok:
+            editor_.Load(file.record);
+            ShowLoaded();
+            return;
+        case MarcoFileStatus::InvalidData:
+            UiPrompts::Message(this, Key(kMarcoFileInvalidText));
+            return;
+        default:
+            UiPrompts::Message(this, QString::fromStdString(file.error));
+            return;
+    }
+}
+
+void CMarcoDlg::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), ColorOf(kPanelGrey));
+    const QPixmap background = Pictures::Get("res/uipics/bg.png", devicePixelRatioF());
+    if (!background.isNull()) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawPixmap(rect(), background);
+    }
+}
+
+}  // namespace tavrik::ui

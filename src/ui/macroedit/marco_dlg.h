@@ -1,0 +1,133 @@
+// The macro editor of one key slot: records key messages the dialog receives, edits the
+// step list, chooses the playing mode, writes the macro to the key or reads it back (as
+// jobs of the keyboard's session, so the window never waits for the keyboard) and saves
+// or loads macro files. The editing rules live in MarcoEditor; this window shows them.
+#pragma once
+
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QPoint>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "macro/marco_editor.h"
+#include "ui/widgets/notify_sink.h"
+
+class QComboBox;
+class QGroupBox;
+class QKeyEvent;
+class QListWidget;
+
+namespace tavrik {
+class CCCDev;
+}
+
+namespace tavrik::ui {
+
+class CCloseButton;
+class CBackButton;
+class CLogoButton;
+class CInfoButton;
+class CMyCheckButton;
+class ClickSdMsgButton;
+
+inline constexpr int kMarcoDlgWidth = 1060;
+inline constexpr int kMarcoDlgHeight = 560;
+inline constexpr int kMarcoStepListId = 1016;
+inline constexpr int kMarcoModeListId = 1021;
+
+class CMarcoDlg : public QDialog, public NotifySink {
+    Q_OBJECT
+public:
+    // The macro of `slot` on `layer` of the keyboard `dev`. The session must outlive the
+    // dialog (the hub keeps its sessions for its whole life).
+    CMarcoDlg(CCCDev& dev, int slot, int layer, QWidget* parent = nullptr);
+    ~CMarcoDlg() override;
+
+    // Inputs: a negative coordinate places the dialog at the bottom-right of the work area.
+    QPoint m_position{-1, -1};
+
+    int RunModal();
+    void Prepare();
+    int OnNotify(uint32_t code, uint32_t wParam, int32_t lParam) override;
+
+    const MarcoEditor& Editor() const { return editor_; }
+    QListWidget* StepList() const { return steps_; }
+    QComboBox* ModeList() const { return modes_; }
+    ClickSdMsgButton* Button(uint32_t code) const;
+    CMyCheckButton* DelaySwitch() const { return delaySwitch_; }
+    CInfoButton* DelayLabel() const { return delayLabel_; }
+    CInfoButton* Prompt() const { return prompt_; }
+    CCloseButton* CloseButton() const { return closeButton_; }
+    CBackButton* BackButton() const { return backButton_; }
+    // A write or read job of this dialog has not finished yet.
+    bool JobPending() const { return jobId_ != 0; }
+    uint32_t PendingJob() const { return jobId_; }
+
+    // Replaces exec() in RunModal; the hook gets the prepared dialog. Empty: exec() again.
+    using ExecHook = std::function<int(CMarcoDlg& dialog)>;
+    static void SetExecHook(ExecHook hook);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void done(int result) override;
+
+private:
+    enum class JobKind { None, Write, Read };
+
+    ClickSdMsgButton* AddButton(const char* textKey, uint32_t code, int l, int t, int r, int b);
+    bool RecordKeyEvent(QKeyEvent* event);
+    int SelectedLine() const;
+    void Refresh();
+    void ShowLines();
+    void ShowEditingButtons(bool on);
+    void Say(std::string_view messageKey);
+    void StartRecording();
+    void StopRecording();
+    void ClearList();
+    void InsertLoopStart();
+    void ChangeDelay();
+    void ModeChosen(int index);
+    void ShowLoaded();
+    // The list as a macro (the recording stopped); nothing, after saying why, when the
+    // list is empty or fails its checks.
+    std::optional<MarcoRecord> EncodeList();
+    void WriteToKey();
+    void ReadFromKey();
+    void SaveToFile();
+    void LoadFromFile();
+    void StartJob(JobKind kind, uint32_t id);
+    void PollJob();
+
+    CCCDev& dev_;
+    int slot_;
+    int layer_;
+    MarcoEditor editor_;
+    bool prepared_ = false;
+    bool showingMode_ = false;
+    QElapsedTimer clock_;
+
+    CCloseButton* closeButton_;
+    CBackButton* backButton_;
+    CLogoButton* logo_;
+    CInfoButton* prompt_;
+    CInfoButton* delayLabel_;
+    CMyCheckButton* delaySwitch_;
+    QGroupBox* frame_;
+    QComboBox* modes_;
+    QListWidget* steps_;
+    std::map<uint32_t, ClickSdMsgButton*> buttons_;
+
+    uint32_t jobId_ = 0;
+    JobKind jobKind_ = JobKind::None;
+    std::shared_ptr<MarcoRecord> readInto_;
+    QTimer jobPoll_;
+};
+
+}  // namespace tavrik::ui
