@@ -11,6 +11,7 @@
 #include "device/job_runner.h"
 #include "device/session.h"
 #include "device/session_jobs.h"
+#include "device/session_result.h"
 #include "keys/native_keys.h"
 #include "macro/marco_file.h"
 #include "ui/keypicker/key_picker.h"
@@ -480,7 +481,13 @@ void CMarcoDlg::PollJob() {
     jobKind_ = JobKind::None;
     const bool ok = status && status->state == JobState::Done;
     const int result = status ? status->result : kJobCancelled;
-    const QString reason = status ? QString::fromStdString(status->message) : QString();
+    // The session's refusals in the user's language; the job's own words for the rest (the
+    // keyboard went away, stopped).
+    const QString reason =
+        !status ? QString()
+        : status->result > kJobCancelled
+            ? QString::fromStdString(SessionResultText(status->result, g_strLanguage))
+            : QString::fromStdString(status->message);
     prompt_->setText(ok ? caption + "  100%" : PromptText("MarcoDlgPrompt1"));
     Refresh();
     if (kind == JobKind::Read) {
