@@ -91,6 +91,7 @@ TEST_F(MarcoDlgTest, RecordsKeysWritesThemToTheKeyAndReadsThemBack) {
     Notify(UM_START_RECORD_MARCO);
     ASSERT_TRUE(dlg->Editor().Recording());
     EXPECT_EQ(dlg->Button(UM_START_RECORD_MARCO)->text(), "Stop Recording");
+    EXPECT_EQ(dlg->Button(UM_START_RECORD_MARCO)->accessibleName(), "Stop Recording");
     EXPECT_TRUE(dlg->Button(UM_INSERT_GUI_DOWN)->isHidden());
     Press(kScanLShift, true);
     Press(kScanA, true);

@@ -160,7 +160,8 @@ ClickSdMsgButton* CMarcoDlg::AddButton(const char* textKey, uint32_t code, int l
                                        int b) {
     auto* button = new ClickSdMsgButton(this, ButtonText(textKey), code);
     button->setGeometry(Ltrb(l, t, r, b));
-    button->setAccessibleName(textKey);
+    // Screen readers say the caption; without a text table, what the button is for.
+    button->setAccessibleName(button->text().isEmpty() ? QString(textKey) : button->text());
     buttons_[code] = button;
     return button;
 }
@@ -274,8 +275,10 @@ void CMarcoDlg::Refresh() {
     const bool loops = any && editor_.Mode() == MarcoMode::SingleShot;
     Button(UM_INSERT_MARCO_LOOP_START_FLAG)->setVisible(loops);
     Button(UM_INSERT_MARCO_LOOP_END_FLAG)->setVisible(loops);
-    Button(UM_START_RECORD_MARCO)
-        ->setText(ButtonText(editor_.Recording() ? "StopRecordMarco" : "StartRecordMarco"));
+    const char* recordKey = editor_.Recording() ? "StopRecordMarco" : "StartRecordMarco";
+    ClickSdMsgButton* record = Button(UM_START_RECORD_MARCO);
+    record->setText(ButtonText(recordKey));
+    record->setAccessibleName(record->text().isEmpty() ? QString(recordKey) : record->text());
     delayLabel_->setText(
         ButtonText(editor_.DelayMode() == 1 ? "InfoRecordDelay" : "InfoDefaultDelay"));
     delaySwitch_->SetState(editor_.DelayMode() == 1);
