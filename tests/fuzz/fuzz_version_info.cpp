@@ -12,7 +12,8 @@
 namespace {
 
 void CheckLink(const std::string& link) {
-    if (link.size() > tavrik::kIniValueMax) {
+    // Cut to 259 characters, of at most four bytes each.
+    if (link.size() > tavrik::kIniValueMax * 4) {
         std::abort();
     }
     const std::string url = tavrik::ResolveLink("https://update.tavrik.invalid/base", link);
