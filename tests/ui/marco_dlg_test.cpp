@@ -240,7 +240,7 @@ TEST_F(MarcoDlgTest, SavesToAFileAndLoadsItBack) {
     answers.files = {QString::fromStdString((rig.tmp.path / "dir.tvm").string())};
     Notify(UM_SAVE_RECORD_MARCO_TO_FILE);
     ASSERT_EQ(answers.messages.size(), 1u);
-    EXPECT_TRUE(answers.messages[0].startsWith("The macro could not be saved"));
+    EXPECT_TRUE(answers.messages[0].startsWith("The macro could not be saved to this file:"));
     EXPECT_TRUE(std::filesystem::is_directory(rig.tmp.path / "dir.tvm"));
 
     // Cancelled: an empty list and no message.

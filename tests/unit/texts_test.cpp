@@ -23,6 +23,7 @@ using test::WriteAll;
 const std::map<std::string, std::vector<std::string>> kRequiredKeys = {
     {"PromptInfo",
      {"connected",
+      "marcoFileNotSaved",
       "waiting",
       "scanning",
       "scanningKeys",

@@ -523,7 +523,7 @@ void CMarcoDlg::SaveToFile() {
     }
     const std::filesystem::path path(QFile::encodeName(name).toStdString());
     if (SaveMarcoFile(path, *record) != MarcoFileStatus::Ok) {
-        UiPrompts::Message(this, "The macro could not be saved to " + name);
+        UiPrompts::Message(this, PromptText("marcoFileNotSaved") + "\n" + name);
     }
 }
 
