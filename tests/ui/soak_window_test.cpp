@@ -52,36 +52,8 @@ TEST(SoakWindow, FourKeyboardsUnderLoadEndWithTheirTablesRight) {
     rig.sim->SyncFile();
     ASSERT_TRUE(
         test::Until(beat([&] { return hub.Count() == tavrik::test::kSoakKeyboards; }), 60s));
-    // The tables are compared after a pass in which every slot answered, once the shared
-    // file has settled: a reply lost in the load's last backlog, or a change of the other
-    // program merged after the pass, is mended by one more pass.
-    for (int round = 0; round < 3; ++round) {
-        std::array<uint32_t, kHubSlots> scans{};
-        for (int i = 0; i < kHubSlots; ++i) {
-            scans[static_cast<size_t>(i)] = SubmitScanOnceJob(hub.Session(i));
-        }
-        ASSERT_TRUE(test::Until(beat([&] {
-                                    for (int i = 0; i < kHubSlots; ++i) {
-                                        const auto s = hub.Session(i).Jobs().Status(
-                                            scans[static_cast<size_t>(i)]);
-                                        if (!s || !s->Finished()) {
-                                            return false;
-                                        }
-                                    }
-                                    return true;
-                                }),
-                                150s));
-        bool whole = true;
-        for (int i = 0; i < kHubSlots; ++i) {
-            const auto s = hub.Session(i).Jobs().Status(scans[static_cast<size_t>(i)]);
-            EXPECT_EQ(s->state, JobState::Done) << s->message;
-            whole = whole && hub.Session(i).Snapshot().UnansweredSlots().empty();
-        }
-        // Another program's last changes to the shared file may still arrive after a pass.
-        if (whole && tavrik::test::TablesMatchSim(hub)) {
-            break;
-        }
-    }
+    ASSERT_TRUE(tavrik::test::ScanUntilTablesMatchSim(
+        hub, [&](std::function<bool()> done) { return test::Until(beat(done), 150s); }));
     tavrik::test::ExpectTablesMatchSim(hub);
     std::printf("soak (window, %d s): %s\n", seconds, load.Summary().c_str());
     EXPECT_GT(load.Figures().keyReports.load(), 0u);

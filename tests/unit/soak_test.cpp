@@ -135,36 +135,8 @@ TEST(SoakCore, FourKeyboardsUnderLoadEndWithTheirTablesRight) {
     owner.hub->Sim()->SyncFile();
     ASSERT_TRUE(
         owner.PumpUntil([&] { return owner.hub->Count() == test::kSoakKeyboards; }, dog, 60s));
-    // Compared after a pass in which every slot answered, once the shared file has settled:
-    // a reply lost in the load's last backlog, or a change of the other program merged
-    // after the pass, is mended by one more pass.
-    for (int round = 0; round < 3; ++round) {
-        std::array<uint32_t, kHubSlots> scans{};
-        for (int i = 0; i < kHubSlots; ++i) {
-            scans[static_cast<size_t>(i)] = SubmitScanOnceJob(owner.hub->Session(i));
-        }
-        ASSERT_TRUE(owner.PumpUntil(
-            [&] {
-                for (int i = 0; i < kHubSlots; ++i) {
-                    const auto s =
-                        owner.hub->Session(i).Jobs().Status(scans[static_cast<size_t>(i)]);
-                    if (!s || !s->Finished()) {
-                        return false;
-                    }
-                }
-                return true;
-            },
-            dog, 150s));
-        bool whole = true;
-        for (int i = 0; i < kHubSlots; ++i) {
-            const auto s = owner.hub->Session(i).Jobs().Status(scans[static_cast<size_t>(i)]);
-            EXPECT_EQ(s->state, JobState::Done) << s->message;
-            whole = whole && owner.hub->Session(i).Snapshot().UnansweredSlots().empty();
-        }
-        if (whole && test::TablesMatchSim(*owner.hub)) {
-            break;
-        }
-    }
+    ASSERT_TRUE(test::ScanUntilTablesMatchSim(
+        *owner.hub, [&](std::function<bool()> done) { return owner.PumpUntil(done, dog, 150s); }));
     test::ExpectTablesMatchSim(*owner.hub);
     std::printf("soak (core, %d s): %s\n", seconds, owner.load->Summary().c_str());
     EXPECT_GT(owner.load->Figures().keyReports.load(), 0u);
