@@ -376,6 +376,7 @@ private:
     bool UpgradeWait(const std::atomic<int>& flag, int count, int intervalMs, const Worker& self);
     struct PassTally;
     bool ScanPass(Worker& self);
+    void EndCutPass(const PassTally& tally);
     // Asks one slot's key info, then its colour and version as the answer calls for;
     // `waitMs` for each reply.
     void ScanSlot(int slot, PassTally& tally, int waitMs);

@@ -261,7 +261,8 @@ void CCCDev::ScanSlot(int slot, PassTally& tally, int waitMs) {
     tally.answered[slot] = answered;
 }
 
-// One pass; false when the controller did not answer its version query. Each exchange
+// One pass; false when the controller did not answer its version query or the pass was
+// cut short, so that the next one may follow at once. Each exchange
 // with the controller holds the operation lock, so user operations wait between slots
 // rather than share a mailbox with the pass. Counts, answers and the version range are
 // gathered here and published together at the end.
@@ -312,6 +313,9 @@ bool CCCDev::ScanPass(Worker& self) {
     }
 
     PassTally tally;
+    // A pass stopped before every slot was asked (a pause, a stop, a pulled cable) knows too
+    // little to count the modules: it publishes nothing and does not count as a pass.
+    bool cut = false;
     m_bChainEnd = 0;
     for (int slot = 0; slot < static_cast<int>(kKeySlots); ++slot) {
         if (m_bChainEnd != 0) {
@@ -324,16 +328,19 @@ bool CCCDev::ScanPass(Worker& self) {
             break;
         }
         if (m_nScanState >= kScanIdle || self.stop) {
+            cut = true;
             break;
         }
         // A keyboard pulled out mid-pass answers nothing more; end the pass at once
         // instead of timing out on every remaining slot.
         if (TransportGone()) {
             m_nScanState = kScanIdle;
+            cut = true;
             break;
         }
         const OpLock op = LockOps();
         if (!op.owns_lock()) {
+            cut = true;
             break;
         }
         ScanSlot(slot, tally, kScanReplyWaitMs);
@@ -357,6 +364,10 @@ bool CCCDev::ScanPass(Worker& self) {
         DEV_LOG("Scan idx %d: no answer, asking again", slot);
         ScanSlot(slot, tally, kScanSlowReplyMs);
         silentInARow = tally.answered[slot] ? 0 : silentInARow + 1;
+    }
+    if (cut) {
+        EndCutPass(tally);
+        return false;
     }
     KeyCounts& counts = tally.counts;
     for (size_t s = 0; s < kKeySlots; ++s) {
@@ -399,6 +410,30 @@ bool CCCDev::ScanPass(Worker& self) {
         Notify(UM_INFO_UPDATE_CHECK, static_cast<uint32_t>(m_nDevIdx & 0xFF), 0);
     }
     return true;
+}
+
+// The slots the pass did ask keep what they answered; the counts stay those of the last
+// whole pass, and the window gets them back in place of "scanning".
+void CCCDev::EndCutPass(const PassTally& tally) {
+    KeyCounts counts;
+    {
+        std::lock_guard lock(m_TableLock);
+        for (size_t s = 0; s < kKeySlots; ++s) {
+            if (tally.visited[s]) {
+                m_KeyAnswered[s] = tally.answered[s];
+            }
+        }
+        counts = {m_nKeyTotal, m_nKeyAssigned, m_nKeyBoot, m_nKeyBlank};
+    }
+    if (counts.total != 0) {
+        SendSummary(kSummaryKeysFound, counts);
+    } else if (m_nScanPasses != 0) {
+        SendSummary(kSummaryNoKeys, counts);
+    }
+    Notify(UM_INFO_DLG_UPDATE_ALL_KEY_DISPLAY, static_cast<uint32_t>(m_nDevIdx & 0xFF), 0);
+    SendCmd(CmdHostActive(m_bHostView == 1));
+    // No AdvanceScanState: the pass did not happen, and a request made meanwhile must keep
+    // both of its passes.
 }
 
 void CCCDev::ScanThread(Worker& self) {

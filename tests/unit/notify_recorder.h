@@ -22,11 +22,21 @@ struct Note {
 class NotifyRecorder : public NotifyTarget {
 public:
     void Notify(uint32_t code, uint32_t wParam, uint32_t lParam) override {
+        std::function<void(const Note&)> hook;
         {
             std::lock_guard lock(mutex_);
             notes_.push_back({code, wParam, lParam});
+            hook = hook_;
         }
         cv_.notify_all();
+        if (hook) {
+            hook({code, wParam, lParam});
+        }
+    }
+    // Called on the notifying thread after each note is recorded, as a window's handler is.
+    void SetHook(std::function<void(const Note&)> hook) {
+        std::lock_guard lock(mutex_);
+        hook_ = std::move(hook);
     }
 
     std::vector<Note> Notes() const {
@@ -65,6 +75,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::vector<Note> notes_;
+    std::function<void(const Note&)> hook_;
 };
 
 }  // namespace tavrik::test

@@ -212,6 +212,44 @@ TEST(SessionScan, ControllerThatNeverAnswersLeavesTheSlotsAlone) {
     EXPECT_EQ(rig.dev.GetKbmcStageVer(), -1);
 }
 
+// A pause that lands on a pass (a job starting, a window closing) must not publish the
+// counts of the few slots asked so far: the window would say "no key modules".
+TEST(SessionScan, APassCutShortKeepsTheCountsOfTheLastWholePass) {
+    Rig rig(Keyboard(12));
+    rig.Attach();
+    ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
+    ASSERT_TRUE(rig.WaitIdle());
+    const int passes = rig.dev.Snapshot().scanPasses;
+    ASSERT_EQ(rig.dev.Snapshot().counts.total, 12);
+
+    std::atomic<bool> cut{false};
+    const uint32_t scanning = PackSummaryState(kSummaryScanning, 0);
+    rig.rec.SetHook([&](const test::Note& n) {
+        if (n.code == UM_INFO_DLG_SUMMARY_CHANGE && n.wParam == scanning && !cut.exchange(true)) {
+            rig.dev.PauseScan();  // on the scan thread, before the pass asks its first slot
+        }
+    });
+    rig.rec.Clear();
+    rig.dev.RequestScan();
+    ASSERT_TRUE(rig.rec.WaitFor(UM_INFO_DLG_UPDATE_ALL_KEY_DISPLAY, 1));
+    ASSERT_TRUE(rig.WaitIdle());
+    rig.rec.SetHook(nullptr);
+    ASSERT_TRUE(cut.load());
+
+    EXPECT_EQ(rig.dev.Snapshot().counts.total, 12);
+    EXPECT_EQ(rig.dev.Snapshot().scanPasses, passes) << "a cut pass counted as a whole one";
+    const auto summaries = rig.rec.Of(UM_INFO_DLG_SUMMARY_CHANGE);
+    ASSERT_EQ(summaries.size(), 2u);
+    EXPECT_EQ(summaries[1].wParam, PackSummaryState(kSummaryKeysFound, 0));
+    EXPECT_EQ(summaries[1].lParam, PackCounts(rig.dev.Snapshot().counts));
+    EXPECT_EQ(rig.rec.Count(UM_INFO_UPDATE_CHECK), 0u);
+
+    // Asked again, the scan runs whole passes as before.
+    rig.dev.RequestScan();
+    ASSERT_TRUE(test::Eventually([&] { return rig.dev.Snapshot().scanPasses >= passes + 2; }));
+    EXPECT_EQ(rig.dev.Snapshot().counts.total, 12);
+}
+
 TEST(SessionScan, EndOfChainClearsTheRestOfTheTable) {
     Rig rig(Keyboard(12));
     // Stale data beyond the chain, as if a module had been there before.
