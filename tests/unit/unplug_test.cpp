@@ -97,6 +97,23 @@ struct UnplugRig {
     }
 };
 
+// What a failed count needs to be understood: the session's view beside the keyboard's.
+std::string Describe(const SessionSnapshot& snap, const sim::SimBackend& backend) {
+    std::string text = "passes " + std::to_string(snap.scanPasses) + ", scan state " +
+                       std::to_string(snap.scanState) +
+                       ", unanswered: " + SlotListText(snap.UnansweredSlots()) + "; simulator: ";
+    const auto state = backend.StateOf(0);
+    if (!state) {
+        return text + "no keyboard";
+    }
+    int modules = 0;
+    for (const auto& m : state->modules) {
+        modules += m ? 1 : 0;
+    }
+    return text + "stage " + std::string(1, state->stage) + ", " + std::to_string(modules) +
+           " modules";
+}
+
 struct Step {
     const char* what;
     uint8_t code;
@@ -133,7 +150,8 @@ void PullAt(const Step& step, bool early, const std::function<uint32_t(CCCDev&)>
     // A controller left in its bootloader answers its version only.
     if (rig.Dev().GetKbmcStageVer() >> 16 == 'A') {
         EXPECT_TRUE(rig.ScanOnce());
-        EXPECT_EQ(rig.Dev().Snapshot().counts.total, 12);
+        const SessionSnapshot snap = rig.Dev().Snapshot();
+        EXPECT_EQ(snap.counts.total, 12) << Describe(snap, rig.backend);
     } else {
         EXPECT_NE(rig.Dev().GetKbmcStageVer(), 0);
     }
