@@ -51,6 +51,7 @@ struct PromptAnswers {
     std::optional<QColor> color;
     bool yes = true;
     int colorAsked = 0;
+    QColor colorInitial;
     std::vector<QString> opened;
     std::deque<int> numbers;  // answers of the number input, in order; -1 once used up
     std::vector<QString> numberPrompts;
@@ -73,8 +74,9 @@ struct PromptAnswers {
         });
         UiPrompts::SetMessageHook([this](QWidget*, const QString& t) { messages.push_back(t); });
         UiPrompts::SetQuestionHook([this](QWidget*, const QString&) { return yes; });
-        UiPrompts::SetColorHook([this](QWidget*, const QColor&) {
+        UiPrompts::SetColorHook([this](QWidget*, const QColor& initial) {
             ++colorAsked;
+            colorInitial = initial;
             return color;
         });
         UiPrompts::SetUrlHook([this](const QString& a) { opened.push_back(a); });
