@@ -344,6 +344,38 @@ TEST_F(MarcoDlgTest, TheMainWindowRunsTheEditorForTheSlot) {
     EXPECT_TRUE(answers.messages.empty());
 }
 
+// Closed while its write runs: the write goes on, and the main window's status line says
+// how it ended. Closing an unwritten macro asks first.
+TEST_F(MarcoDlgTest, AWriteLeftByAClosedEditorEndsInTheStatusLine) {
+    dlg.reset();
+    answers.yes = false;
+    CMarcoDlg::SetExecHook([&](CMarcoDlg& editor) {
+        editor.show();
+        editor.OnNotify(UM_START_RECORD_MARCO, 0, 0);
+        QKeyEvent down(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, kScanA, 0, 0);
+        QApplication::sendEvent(editor.StepList(), &down);
+        editor.OnNotify(UM_STOP_RECORD, 0, 0);
+        EXPECT_TRUE(editor.Unsaved());
+        editor.reject();  // the user keeps the unsaved macro
+        EXPECT_TRUE(editor.isVisible());
+        editor.OnNotify(UM_SAVE_RECORD_MARCO, 0, 0);
+        EXPECT_TRUE(editor.JobPending());
+        editor.reject();  // unsaved until written: asked again, and left this time
+        answers.yes = true;
+        editor.reject();
+        EXPECT_FALSE(editor.isVisible());
+        EXPECT_NE(editor.WriteLeftRunning(), 0u);
+        return 0;
+    });
+    rig.W().RunMarcoEditor(MarcoEditInputs{kSlot, 0, 0x41, 0, QPoint(0, 0), {}});
+    CMarcoDlg::SetExecHook({});
+    EXPECT_EQ(answers.questions, 3);
+    const QString done = ButtonText("SaveRecordMarco") + ": " + PromptText("jobDone");
+    ASSERT_TRUE(Until([&] { return rig.W().StatusText() == done; }))
+        << rig.W().StatusText().toStdString();
+    EXPECT_EQ(StoredMarco(kSlot)[0], (MarcoEntry{MarcoFlag::KeyDown, 0x04, 10}));
+}
+
 TEST(MarcoNumberInput, KeepsUpToFiveDigits) {
     EXPECT_EQ(DigitsOnly("12a3"), "123");
     EXPECT_EQ(DigitsOnly("1234567"), "12345");

@@ -50,6 +50,7 @@ struct PromptAnswers {
     std::vector<QString> messages;
     std::optional<QColor> color;
     bool yes = true;
+    int questions = 0;
     int colorAsked = 0;
     QColor colorInitial;
     std::vector<QString> opened;
@@ -73,7 +74,10 @@ struct PromptAnswers {
             return f;
         });
         UiPrompts::SetMessageHook([this](QWidget*, const QString& t) { messages.push_back(t); });
-        UiPrompts::SetQuestionHook([this](QWidget*, const QString&) { return yes; });
+        UiPrompts::SetQuestionHook([this](QWidget*, const QString&) {
+            ++questions;
+            return yes;
+        });
         UiPrompts::SetColorHook([this](QWidget*, const QColor& initial) {
             ++colorAsked;
             colorInitial = initial;

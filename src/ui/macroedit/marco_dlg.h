@@ -57,6 +57,8 @@ public:
 
     int RunModal();
     void Prepare();
+    // Back, Escape and the close button: asks first when an unsaved macro would be lost.
+    void reject() override;
     int OnNotify(uint32_t code, uint32_t wParam, int32_t lParam) override;
 
     const MarcoEditor& Editor() const { return editor_; }
@@ -90,8 +92,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void done(int result) override;
-    // Back, Escape and the close button: asks first when an unsaved macro would be lost.
-    void reject() override;
 
 private:
     enum class JobKind { None, Write, Read };
