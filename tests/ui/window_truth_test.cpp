@@ -281,3 +281,32 @@ TEST(UiKeyRewrite, AControllerInStageBSaysItWaitsForItsFirmware) {
 
 }  // namespace
 }  // namespace tavrik::ui
+
+namespace tavrik::ui {
+namespace {
+
+// The permission help (some 300 characters) is shown whole where it can be read and its
+// commands copied; the status line keeps a headline that fits.
+TEST(UiDeniedKeyboard, ThePermissionHelpIsShownWholeAndSelectable) {
+    tavrik::test::TempFolder tmp;
+    ::setenv("LOCALAPPDATA", (tmp.path / "local").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (tmp.path / "config").c_str(), 1);
+    g_strLanguage = "en";
+    PromptAnswers answers;  // the device monitor may not start here: its message is answered
+    CTavrikDlg w;
+    MainWindowSetup setup;
+    setup.backend = std::make_unique<tavrik::test::DeniedBackend>();
+    setup.dataFolder = tmp.path / "data";
+    setup.askLanguage = false;
+    w.Init(std::move(setup));
+    EXPECT_EQ(w.StatusText(), PromptText("deniedTitle"));
+    const QLabel& help = w.View().HelpPanel();
+    ASSERT_TRUE(help.isVisible());
+    EXPECT_TRUE(help.text().contains("/dev/hidraw7"));
+    EXPECT_TRUE(help.text().contains("sudo udevadm control --reload && sudo udevadm trigger"));
+    EXPECT_TRUE(help.wordWrap());
+    EXPECT_TRUE(help.textInteractionFlags() & Qt::TextSelectableByMouse);
+}
+
+}  // namespace
+}  // namespace tavrik::ui

@@ -131,27 +131,9 @@ TEST(HubAttach, WithScanOnAttachTheSessionScansAtOnce) {
     EXPECT_EQ(hub.Session(0).Snapshot().counts.total, 4);
 }
 
-// A keyboard this user may not open, as a missing udev rule leaves it.
-class DeniedBackend final : public HidBackend {
-public:
-    std::vector<HidDeviceInfo> Enumerate() override {
-        HidDeviceInfo info;
-        info.path = "/dev/hidraw7";
-        info.vendorId = 0xBCD0;
-        info.productId = 0x1100;
-        info.release = 0xCC02;
-        info.interfaceNumber = 1;
-        return {info};
-    }
-    std::unique_ptr<HidHandle> Open(const std::string&, HidOpenError* error) override {
-        *error = HidOpenError::PermissionDenied;
-        return nullptr;
-    }
-};
-
 TEST(HubAttach, KeyboardsWithoutPermissionAreReportedNotAttached) {
     NotifyRecorder rec;
-    KeyboardHub hub(std::make_unique<DeniedBackend>(), rec, FastHub());
+    KeyboardHub hub(std::make_unique<test::DeniedBackend>(), rec, FastHub());
     EXPECT_EQ(hub.Sim(), nullptr);
     EXPECT_EQ(hub.AttachPresent(), 0);
     EXPECT_EQ(hub.DeniedPaths(), std::vector<std::string>{"/dev/hidraw7"});
@@ -237,7 +219,7 @@ TEST(HubOptionsTest, PauseScaleFromTheEnvironment) {
     NotifyRecorder rec;
     KeyboardHub sim(std::make_unique<sim::SimBackend>(), rec, FastHub(0.25));
     EXPECT_DOUBLE_EQ(sim.Session(3).Clock().PauseScale(), 0.25);
-    KeyboardHub real(std::make_unique<DeniedBackend>(), rec, FastHub(0.25));
+    KeyboardHub real(std::make_unique<test::DeniedBackend>(), rec, FastHub(0.25));
     EXPECT_DOUBLE_EQ(real.Session(0).Clock().PauseScale(), 1.0) << "real keyboards keep time";
 }
 
