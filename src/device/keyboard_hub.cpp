@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
+#include <thread>
 
 #include "app/paths.h"
 #include "hid/device_table.h"
@@ -134,7 +135,23 @@ bool KeyboardHub::Select(int slot) {
     return true;
 }
 
-bool KeyboardHub::FindAndAttach(int slot) {
+KeyboardRef KeyboardHub::Ref(int slot) const {
+    if (!IsAttached(slot)) {
+        return {};
+    }
+    return {slot, attachSerial_[static_cast<size_t>(slot)]};
+}
+
+bool KeyboardHub::Holds(const KeyboardRef& ref) const {
+    return !ref.Empty() && IsAttached(ref.slot) &&
+           attachSerial_[static_cast<size_t>(ref.slot)] == ref.serial;
+}
+
+CCCDev* KeyboardHub::Resolve(const KeyboardRef& ref) {
+    return Holds(ref) ? &Session(ref.slot) : nullptr;
+}
+
+bool KeyboardHub::FindAndAttach(int slot, bool holdFailure) {
     CCUSB& usb = Transport(slot);
     const int found = usb.FindDevice();
     for (const auto& path : usb.DeniedPaths()) {
@@ -149,7 +166,9 @@ bool KeyboardHub::FindAndAttach(int slot) {
         // A session without traffic would look attached and do nothing: leave the slot
         // free, so the keyboard's next arrival tries again.
         openFailures_.push_back({slot, usb.m_strPath});
-        usb.CloseDevice();
+        if (!holdFailure) {
+            usb.CloseDevice();
+        }
         return false;
     }
     StartSession(slot);
@@ -159,6 +178,7 @@ bool KeyboardHub::FindAndAttach(int slot) {
 void KeyboardHub::StartSession(int slot) {
     const size_t at = Index(slot);
     m_bSlotUsed[at] = 1;
+    attachSerial_[at] = ++lastSerial_;
     CCCDev& dev = Session(slot);
     dev.SetTransport(&Transport(slot));
     dev.StartRx();
@@ -177,14 +197,25 @@ void KeyboardHub::StartSession(int slot) {
 int KeyboardHub::AttachPresent() {
     denied_.clear();
     openFailures_.clear();
+    // A keyboard that is found but will not open must not hide the ones after it: its
+    // slot keeps the claim on it until the search ends, so the next slot finds the next.
+    std::vector<int> held;
     for (int i = 0; i < kHubSlots; ++i) {
         if (IsAttached(i)) {
             continue;
         }
-        if (!FindAndAttach(i)) {
-            break;
+        const size_t failures = openFailures_.size();
+        if (FindAndAttach(i, true)) {
+            TV_HUBLOG("Start Read/write thread");
+            continue;
         }
-        TV_HUBLOG("Start Read/write thread");
+        if (openFailures_.size() == failures) {
+            break;  // no keyboard left to find
+        }
+        held.push_back(i);
+    }
+    for (const int i : held) {
+        Transport(i).CloseDevice();
     }
     return m_nDevCount;
 }
@@ -267,9 +298,20 @@ void KeyboardHub::Detach(int slot) {
 }
 
 void KeyboardHub::DetachAll() {
+    // Each session says goodbye to its keyboard with pauses of its own: side by side, so
+    // the program ends in the time of one rather than of all. Transports close afterwards,
+    // on this thread, since they share the list of claimed devices.
+    std::vector<std::thread> closing;
     for (int i = 0; i < kHubSlots; ++i) {
         if (IsAttached(i)) {
-            Session(i).Close();
+            closing.emplace_back([this, i] { Session(i).Close(); });
+        }
+    }
+    for (std::thread& t : closing) {
+        t.join();
+    }
+    for (int i = 0; i < kHubSlots; ++i) {
+        if (IsAttached(i)) {
             Transport(i).CloseDevice();
             m_bSlotUsed[Index(i)] = 0;
         }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "device/device_monitor.h"
+#include "device/keyboard_ref.h"
 #include "device/notify.h"
 #include "device/session.h"
 #include "hid/ccusb.h"
@@ -75,7 +76,8 @@ public:
     std::unique_ptr<DeviceMonitor> MakeMonitor(std::string* error = nullptr);
 
     // ---- Attach and detach ----
-    // Attaches the keyboards present now, slot 0 upwards, until a search finds none.
+    // Attaches the keyboards present now, slot 0 upwards, until a search finds none; one
+    // that is found but will not open leaves its slot free and the search goes on.
     // Returns how many are attached. DeniedPaths and OpenFailures tell what was left out.
     int AttachPresent();
     // A device arrived: attaches a table keyboard into its old slot or the first free
@@ -95,6 +97,13 @@ public:
     int Selected() const { return m_nSelDev; }
     bool Select(int slot);
 
+    // ---- Identity of an attach ----
+    // The keyboard in `slot` now; empty when none is attached there.
+    KeyboardRef Ref(int slot) const;
+    // The session of `ref` while that very attach lasts; null once it went.
+    CCCDev* Resolve(const KeyboardRef& ref);
+    bool Holds(const KeyboardRef& ref) const;
+
     CCUSB& Transport(int slot) { return *usb_[Index(slot)]; }
     CCCDev& Session(int slot) { return *dev_[Index(slot)]; }
 
@@ -106,8 +115,10 @@ public:
 
 private:
     static size_t Index(int slot);
-    // FindDevice and OpenReadWrite on slot's transport, then the session's start.
-    bool FindAndAttach(int slot);
+    // FindDevice and OpenReadWrite on slot's transport, then the session's start. A
+    // keyboard that would not open is recorded in OpenFailures and let go, unless
+    // `holdFailure` keeps the transport's claim on it (the caller closes it).
+    bool FindAndAttach(int slot, bool holdFailure = false);
     void StartSession(int slot);
 
     std::unique_ptr<HidBackend> backend_;
@@ -118,6 +129,8 @@ private:
     std::array<std::unique_ptr<CCCDev>, kHubSlots> dev_;
 
     std::array<int, kHubSlots> m_bSlotUsed{};
+    std::array<uint64_t, kHubSlots> attachSerial_{};
+    uint64_t lastSerial_ = 0;
     int m_nDevCount = 0;
     int m_nSelDev = 0;
     std::vector<std::string> denied_;

@@ -31,7 +31,12 @@ CCCDev::~CCCDev() {
     Stop(scan_);
     Stop(tx_);
     Stop(rx_);
-    Pause(200);
+    // A session that was closed (or never opened) said its goodbye already: only one
+    // dropped while running gives its keyboard the settling pause. Four idle sessions
+    // would otherwise hold the program's end for most of a second.
+    if (m_bRunning != 0) {
+        Pause(200);
+    }
 }
 
 SessionSnapshot CCCDev::Snapshot() const {

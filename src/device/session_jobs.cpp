@@ -73,6 +73,20 @@ JobResult MarcoRead(JobContext& ctx, int slot, MarcoRecord& out) {
     return JobResult::Ok();
 }
 
+// A key's rewrite keeps its macro; the keyboard going meanwhile is a failure of its own.
+JobResult KeyRewrite(JobContext& ctx, int result) {
+    if (result == 0 && !ctx.Dev().WaitTxWritten(std::chrono::seconds(5))) {
+        result = kJobKeyboardGone;
+    }
+    if (result != 0 && ctx.Dev().TransportGone()) {
+        return JobResult::Error(kJobKeyboardGone, "the keyboard went away");
+    }
+    if (result != 0) {
+        return JobResult::Error(result, SessionResultText(result));
+    }
+    return JobResult::Ok();
+}
+
 JobResult MarcoWrite(JobContext& ctx, int slot, int layer, const MarcoRecord& record) {
     CCCDev& dev = ctx.Dev();
     if (const int r = dev.WriteMacro(slot, layer, record); r != 0) {
@@ -241,6 +255,20 @@ uint32_t SubmitUsbRateJob(CCCDev& dev, int rate) {
             return JobResult::Error(-1, "the keyboard did not take the rate");
         }
         return JobResult::Ok();
+    });
+}
+
+uint32_t SubmitAssignKeyJob(CCCDev& dev, int slot, int layer, uint8_t keyCode, bool replaceMacro) {
+    return dev.Jobs().Submit("key code", [=](JobContext& ctx) {
+        ctx.Progress(0, 1);
+        return KeyRewrite(ctx, ctx.Dev().AssignKey(slot, layer, keyCode, replaceMacro));
+    });
+}
+
+uint32_t SubmitKeyColorJob(CCCDev& dev, int slot, uint32_t colour) {
+    return dev.Jobs().Submit("key colour", [=](JobContext& ctx) {
+        ctx.Progress(0, 1);
+        return KeyRewrite(ctx, ctx.Dev().SetKeyColor(slot, colour));
     });
 }
 

@@ -29,6 +29,11 @@ inline constexpr int kJobNotSupported = -101;
 
 // Every key's colour, key by key; progress per key, cancellable between keys.
 uint32_t SubmitAllKeyColorJob(CCCDev& dev, uint32_t colour);
+// One key's code on `layer` (AssignKey) or its colour (SetKeyColor), for a key whose
+// macro on another layer must be read back and written again (about 30 ms per entry):
+// too long for a window's thread. The result is the operation's.
+uint32_t SubmitAssignKeyJob(CCCDev& dev, int slot, int layer, uint8_t keyCode, bool replaceMacro);
+uint32_t SubmitKeyColorJob(CCCDev& dev, int slot, uint32_t colour);
 // Mode changes: the command, the controller's settling pause and a rescan request.
 uint32_t SubmitNkroJob(CCCDev& dev, bool on);
 uint32_t SubmitOverloadJob(CCCDev& dev, bool on, int count);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "device/key_counts.h"
 #include "device/session.h"
 #include "hid/ccusb.h"
 #include "hid/device_table.h"
@@ -371,19 +372,10 @@ bool CCCDev::ScanPass(Worker& self) {
     }
     KeyCounts& counts = tally.counts;
     for (size_t s = 0; s < kKeySlots; ++s) {
-        const uint8_t k = tally.vk0[s];
-        if (!tally.asked[s] || k == 0) {
-            continue;
-        }
-        if (k == VK_WAIT_UPGRADE) {
-            ++counts.boot;
-        } else if (k == VK_WAIT_SET) {
-            ++counts.blank;
-        } else {
-            ++counts.assigned;
+        if (tally.asked[s]) {
+            CountModule(counts, tally.vk0[s]);
         }
     }
-    counts.total = counts.assigned + counts.boot + counts.blank;
     DEV_LOG_V("Compute key version range");
     {
         std::lock_guard lock(m_TableLock);

@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::string_view kLoopLimitation = "InfoMarcoLoopLimitation";
 constexpr std::string_view kNoItemSelect = "InfoNoMarcoItemSelect";
+constexpr std::string_view kKeyNotRecorded = "marcoKeyNotRecorded";
 constexpr std::string_view kMaxNumReach = "InfoMarcoMaxNumReach";
 
 struct ModifierSides {
@@ -100,6 +101,14 @@ MarcoEditor::RecordResult MarcoEditor::RecordKey(const MarcoKeyEvent& event) {
         return result;
     }
     result.swallowed = true;
+    // A key without a HID value would be played as nothing: said, never recorded as 0.
+    uint8_t probeMask = mask_;
+    if (HidOfKeyCode(ResolveMarcoKeyCode(event, probeMask)) == 0) {
+        if (event.down) {
+            result.message = kKeyNotRecorded;
+        }
+        return result;
+    }
     if (!steps_.Empty() && event.down == lastDown_ && event.keyCode == lastKey_) {
         return result;  // the system repeats a held key
     }

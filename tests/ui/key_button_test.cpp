@@ -28,8 +28,14 @@ struct FakeHost : test::Recorder, KeyButtonHost {
     std::vector<std::pair<int, uint32_t>> ledOn, ledOff;
     std::vector<MarcoEditInputs> marcoRuns;
     KeyPickInputs inputs;
-    uint64_t generation = 0;
-    uint64_t KeyboardGeneration() const override { return generation; }
+    KeyboardRef shown{1, 7};
+    bool gone = false;  // the shown keyboard went while the picker was open
+    std::vector<KeyboardRef> confirmed;
+    KeyboardRef ShownKeyboard() const override { return shown; }
+    bool ConfirmKeyboard(const KeyboardRef& ref) override {
+        confirmed.push_back(ref);
+        return !gone;
+    }
     void DeselectKeys(int slot) override { deselected.push_back(slot); }
     void LedHighlightOn(int slot, uint32_t colour) override { ledOn.push_back({slot, colour}); }
     void LedHighlightOff(int slot, uint32_t colour) override { ledOff.push_back({slot, colour}); }
@@ -106,11 +112,14 @@ TEST_F(KeyButtonTest, APickedColourIsSentAlone) {
         QTest::mouseClick(dlg.CloseButton(), Qt::LeftButton);
     };
     Click();
-    EXPECT_EQ(host.calls, (std::vector<Call>{{UM_CHANGE_ONE_KEY_LIGHT_COLOR, 12, 0xEFCDAB}}));
-    EXPECT_EQ(button->Color(), 0xEFCDABu);
+    // The LED has 16 levels per channel: #ABCDEF is shown and sent as the #A0C0E0 it gets.
+    EXPECT_EQ(host.calls, (std::vector<Call>{{UM_CHANGE_ONE_KEY_LIGHT_COLOR, 12, 0xE0C0A0}}));
+    EXPECT_EQ(button->Color(), 0xE0C0A0u);
     EXPECT_EQ(button->Vk(), 0x41);
     // The key's colour shows in the rim around the cap picture.
-    EXPECT_EQ(test::PixelAt(button, 5, 35), QColor(0xAB, 0xCD, 0xEF));
+    EXPECT_EQ(test::PixelAt(button, 5, 35), QColor(0xA0, 0xC0, 0xE0));
+    // The chooser started at the key's colour.
+    EXPECT_EQ(answers.colorInitial, QColor(0x00, 0xFF, 0x00));
 }
 
 // The keyboard was pulled out (or another one chosen) while the picker was open: its choice
@@ -120,11 +129,14 @@ TEST_F(KeyButtonTest, AChoiceForAKeyboardThatWentMeanwhileIsDropped) {
     answers.color = QColor(0x10, 0x20, 0x30);
     picker.user = [this](CCVKBDlg& dlg) {
         QTest::mouseClick(dlg.ColorButton(), Qt::LeftButton);
-        ++host.generation;
+        host.gone = true;
+        host.shown = {1, 8};  // another keyboard took its slot
         QTest::mouseClick(dlg.KeyButton(59), Qt::LeftButton);
     };
     Click();
     EXPECT_TRUE(host.calls.empty());
+    // The keyboard asked about is the one the picker was opened for.
+    EXPECT_EQ(host.confirmed, (std::vector<KeyboardRef>{{1, 7}}));
     EXPECT_EQ(button->Vk(), 0x41);
     EXPECT_EQ(button->Color(), 0x00FF00u);
 }
@@ -146,7 +158,7 @@ TEST_F(KeyButtonTest, AnUnsetKeyOnLayerZeroTurnsWhiteWithItsFirstCode) {
 
 TEST_F(KeyButtonTest, MacroChosenSendsNoCodeButAColourChosenBefore) {
     Setup(0x41, 1, {0x41, 0x41, 0x04, 0x05});
-    answers.color = QColor(1, 2, 3);
+    answers.color = QColor(0x12, 0x34, 0x56);
     picker.user = [](CCVKBDlg& dlg) {
         QTest::mouseClick(dlg.ColorButton(), Qt::LeftButton);
         dlg.m_bVkChange = true;  // even a code reported by the picker is not sent
@@ -158,7 +170,8 @@ TEST_F(KeyButtonTest, MacroChosenSendsNoCodeButAColourChosenBefore) {
     EXPECT_EQ(host.marcoRuns[0].layer, 1);
     EXPECT_EQ(host.marcoRuns[0].keyCode, 0x41);
     EXPECT_EQ(host.marcoRuns[0].position, QPoint(12, 34));
-    EXPECT_EQ(host.calls, (std::vector<Call>{{UM_CHANGE_ONE_KEY_LIGHT_COLOR, 12, 0x030201}}));
+    EXPECT_EQ(host.marcoRuns[0].keyboard, (KeyboardRef{1, 7}));
+    EXPECT_EQ(host.calls, (std::vector<Call>{{UM_CHANGE_ONE_KEY_LIGHT_COLOR, 12, 0x503010}}));
 }
 
 TEST_F(KeyButtonTest, DamagedOrEmptyKeysOpenNoPicker) {

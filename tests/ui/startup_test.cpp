@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QIcon>
 #include <QKeyEvent>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 
 #include "app/paths.h"
 #include "device/session.h"
@@ -10,6 +12,7 @@
 #include "ui/keypicker/key_button.h"
 #include "ui/mainwnd/keyboard_view.h"
 #include "ui/widgets/control_codes.h"
+#include "ui/widgets/icon_buttons.h"
 #include "window_rig.h"
 
 namespace tavrik::ui {
@@ -81,6 +84,43 @@ TEST(UiStartup, WithoutCloseToTrayTheHideRequestChangesNothing) {
     EXPECT_EQ(rig.W().OnNotify(UM_HIDE_TO_TRAY, 0, 0), 0);
     EXPECT_FALSE(rig.W().HiddenToTray());
     EXPECT_TRUE(rig.W().isVisible());
+}
+
+// With close-to-tray off, the close button and a desktop close end the event loop with 0,
+// and the window's place is stored for the next start.
+TEST(UiStartup, WithoutCloseToTrayCloseEndsTheProgramAndStoresThePlace) {
+    for (const bool button : {true, false}) {
+        WindowRig rig(1, 10, "[Config1]\nAutoStart=N\nMinAfterStart=N\nCloseToMin=N\n");
+        CTavrikDlg& w = rig.W();
+        w.move(123, 45);
+        QTimer::singleShot(0, &w, [&] {
+            if (button) {
+                QTest::mouseClick(w.findChild<CCloseButton*>(), Qt::LeftButton);
+            } else {
+                w.close();
+            }
+        });
+        // Should the loop not end, the watchdog ends it with a code the test refuses.
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+        watchdog.start(20000);
+        EXPECT_EQ(QCoreApplication::exec(), 0) << (button ? "close button" : "desktop close");
+        EXPECT_FALSE(w.isVisible());
+        QSettings profile("Tavrik App", QString::fromStdString(ApplicationName()));
+        profile.beginGroup("SETTING");
+        EXPECT_EQ(profile.value("left", -1).toInt(), w.x());
+        EXPECT_EQ(profile.value("top", -1).toInt(), w.y());
+    }
+}
+
+// The window carries the program's icon itself, for window managers that do not read it
+// from the desktop file.
+TEST(UiStartup, TheWindowHasTheProgramsIcon) {
+    WindowRig rig(0);
+    const QIcon icon = rig.W().windowIcon();
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_FALSE(icon.pixmap(48, 48).isNull());
 }
 
 TEST(UiStartup, AutostartWithMinimiseAfterStartHidesTheWindowSoonAfter) {

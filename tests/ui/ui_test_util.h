@@ -50,7 +50,9 @@ struct PromptAnswers {
     std::vector<QString> messages;
     std::optional<QColor> color;
     bool yes = true;
+    int questions = 0;
     int colorAsked = 0;
+    QColor colorInitial;
     std::vector<QString> opened;
     std::deque<int> numbers;  // answers of the number input, in order; -1 once used up
     std::vector<QString> numberPrompts;
@@ -72,9 +74,13 @@ struct PromptAnswers {
             return f;
         });
         UiPrompts::SetMessageHook([this](QWidget*, const QString& t) { messages.push_back(t); });
-        UiPrompts::SetQuestionHook([this](QWidget*, const QString&) { return yes; });
-        UiPrompts::SetColorHook([this](QWidget*, const QColor&) {
+        UiPrompts::SetQuestionHook([this](QWidget*, const QString&) {
+            ++questions;
+            return yes;
+        });
+        UiPrompts::SetColorHook([this](QWidget*, const QColor& initial) {
             ++colorAsked;
+            colorInitial = initial;
             return color;
         });
         UiPrompts::SetUrlHook([this](const QString& a) { opened.push_back(a); });

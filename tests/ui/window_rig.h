@@ -45,8 +45,10 @@ struct WindowRig {
     // `keys` modules on each of `keyboards` simulated keyboards. `settings`: the text of
     // the settings file to start with (none: the first run); `autoBoot`: started by the
     // autostart entry.
+    // `tweak` may change each keyboard's state before the window starts.
     explicit WindowRig(int keyboards = 1, int keys = 60, const std::string& settings = {},
-                       bool autoBoot = false) {
+                       bool autoBoot = false,
+                       const std::function<void(int, sim::SimKeyboardState&)>& tweak = {}) {
         ::setenv("LOCALAPPDATA", (tmp.path / "local").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (tmp.path / "config").c_str(), 1);
         g_strLanguage = "en";
@@ -59,8 +61,12 @@ struct WindowRig {
         {
             sim::SimBackend maker;
             for (int i = 0; i < keyboards; ++i) {
-                maker.Attach(i,
-                             *sim::MakeInitialState(keys, 2, 1, 40, static_cast<uint32_t>(i + 1)));
+                sim::SimKeyboardState state =
+                    *sim::MakeInitialState(keys, 2, 1, 40, static_cast<uint32_t>(i + 1));
+                if (tweak) {
+                    tweak(i, state);
+                }
+                maker.Attach(i, std::move(state));
             }
             EXPECT_EQ(maker.SaveSimFile(simFile), sim::SimFileError::None);
         }
@@ -82,6 +88,14 @@ struct WindowRig {
     ~WindowRig() { window.reset(); }
 
     CTavrikDlg& W() { return *window; }
+
+    // Hands the simulated keyboards' arrivals and removals to the window until `done`.
+    bool UntilDevices(const std::function<bool()>& done) {
+        return Until([&] {
+            W().ProcessDeviceEvents();
+            return done();
+        });
+    }
 
     // The selected keyboard's scan has shown its keys.
     bool UntilKeysShown() {

@@ -91,6 +91,13 @@ TEST_F(CliDeviceProgram, KeysColoursAndModesShowUpInTheNextScan) {
     const auto list = RunCtl({sim, "list", "--json"});
     EXPECT_EQ(list.status, 0);
 
+    // Media keys by the names `keys` lists; `scan` names them too.
+    ASSERT_EQ(Run({"set-key", "3", "2", "Vol+"}), 0) << last;
+    ASSERT_EQ(Run({"set-key", "3", "0", "Play"}), 0) << last;
+    s = Slot(3);
+    EXPECT_EQ(s["names"][2], "Vol+");
+    EXPECT_EQ(s["names"][0], "Play");
+
     EXPECT_EQ(Run({"set-key", "4", "1", "NoSuchKey"}), 64);
     EXPECT_EQ(Run({"set-key", "4", "1", "K/LT1"}), 64);  // layer 0 only
     EXPECT_EQ(Run({"set-key", "95", "0", "A"}), 64);

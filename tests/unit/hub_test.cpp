@@ -131,31 +131,76 @@ TEST(HubAttach, WithScanOnAttachTheSessionScansAtOnce) {
     EXPECT_EQ(hub.Session(0).Snapshot().counts.total, 4);
 }
 
-// A keyboard this user may not open, as a missing udev rule leaves it.
-class DeniedBackend final : public HidBackend {
-public:
-    std::vector<HidDeviceInfo> Enumerate() override {
-        HidDeviceInfo info;
-        info.path = "/dev/hidraw7";
-        info.vendorId = 0xBCD0;
-        info.productId = 0x1100;
-        info.release = 0xCC02;
-        info.interfaceNumber = 1;
-        return {info};
-    }
-    std::unique_ptr<HidHandle> Open(const std::string&, HidOpenError* error) override {
-        *error = HidOpenError::PermissionDenied;
-        return nullptr;
-    }
-};
-
 TEST(HubAttach, KeyboardsWithoutPermissionAreReportedNotAttached) {
     NotifyRecorder rec;
-    KeyboardHub hub(std::make_unique<DeniedBackend>(), rec, FastHub());
+    KeyboardHub hub(std::make_unique<test::DeniedBackend>(), rec, FastHub());
     EXPECT_EQ(hub.Sim(), nullptr);
     EXPECT_EQ(hub.AttachPresent(), 0);
     EXPECT_EQ(hub.DeniedPaths(), std::vector<std::string>{"/dev/hidraw7"});
     EXPECT_TRUE(hub.OpenFailures().empty());
+}
+
+// Simulated keyboards, one of which answers the search's probe but will not open after.
+class OpensOnceBackend final : public HidBackend {
+public:
+    OpensOnceBackend(std::unique_ptr<sim::SimBackend> sim, std::string stuck)
+        : sim_(std::move(sim)), stuck_(std::move(stuck)) {}
+    std::vector<HidDeviceInfo> Enumerate() override { return sim_->Enumerate(); }
+    std::unique_ptr<HidHandle> Open(const std::string& path, HidOpenError* error) override {
+        if (path == stuck_ && ++opens_ > 1) {
+            *error = HidOpenError::Other;
+            return nullptr;
+        }
+        return sim_->Open(path, error);
+    }
+
+private:
+    std::unique_ptr<sim::SimBackend> sim_;
+    std::string stuck_;
+    int opens_ = 0;
+};
+
+TEST(HubAttach, AKeyboardThatWillNotOpenDoesNotHideTheNextOne) {
+    auto sim = std::make_unique<sim::SimBackend>();
+    sim->Attach(0, Keyboard(0, "KB0"));
+    sim->Attach(1, Keyboard(1, "KB1"));
+    const std::string stuck = sim->VendorPath(0);
+    NotifyRecorder rec;
+    KeyboardHub hub(std::make_unique<OpensOnceBackend>(std::move(sim), stuck), rec, FastHub());
+    EXPECT_EQ(hub.AttachPresent(), 1);
+    ASSERT_EQ(hub.OpenFailures().size(), 1u);
+    EXPECT_EQ(hub.OpenFailures()[0].path, stuck);
+    EXPECT_FALSE(hub.IsAttached(0));
+    ASSERT_TRUE(hub.IsAttached(1));
+    EXPECT_EQ(hub.Transport(1).m_szSerial, "KB1");
+    EXPECT_EQ(hub.Selected(), 1);
+}
+
+// A ref names one attach: the keyboard's going ends it, another keyboard in its slot (or
+// the same one plugged in again) is not it, and other keyboards do not touch it.
+TEST(HubIdentity, ARefResolvesOnlyWhileItsAttachLasts) {
+    Hub h({0, 1});
+    ASSERT_EQ(h.hub.AttachPresent(), 2);
+    const KeyboardRef first = h.hub.Ref(0);
+    const KeyboardRef second = h.hub.Ref(1);
+    EXPECT_FALSE(first.Empty());
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(h.hub.Ref(2).Empty());
+    EXPECT_EQ(h.hub.Resolve(KeyboardRef{}), nullptr);
+    EXPECT_EQ(h.hub.Resolve(first), &h.hub.Session(0));
+
+    const std::string path1 = h.hub.Transport(1).m_strPath;
+    h.sim.Detach(1);
+    ASSERT_EQ(h.hub.OnRemoval(path1), 1);
+    EXPECT_EQ(h.hub.Resolve(second), nullptr);
+    EXPECT_EQ(h.hub.Resolve(first), &h.hub.Session(0)) << "another keyboard went, not this one";
+
+    h.sim.Attach(1);
+    ASSERT_EQ(h.hub.OnArrival(h.sim.VendorPath(1)), 1);
+    EXPECT_EQ(h.hub.Resolve(second), nullptr) << "plugged in again: a new attach";
+    EXPECT_NE(h.hub.Ref(1), second);
+    EXPECT_EQ(h.hub.Resolve(h.hub.Ref(1)), &h.hub.Session(1));
+    EXPECT_TRUE(h.hub.Holds(first));
 }
 
 TEST(HubOptionsTest, PauseScaleFromTheEnvironment) {
@@ -174,7 +219,7 @@ TEST(HubOptionsTest, PauseScaleFromTheEnvironment) {
     NotifyRecorder rec;
     KeyboardHub sim(std::make_unique<sim::SimBackend>(), rec, FastHub(0.25));
     EXPECT_DOUBLE_EQ(sim.Session(3).Clock().PauseScale(), 0.25);
-    KeyboardHub real(std::make_unique<DeniedBackend>(), rec, FastHub(0.25));
+    KeyboardHub real(std::make_unique<test::DeniedBackend>(), rec, FastHub(0.25));
     EXPECT_DOUBLE_EQ(real.Session(0).Clock().PauseScale(), 1.0) << "real keyboards keep time";
 }
 

@@ -98,4 +98,22 @@ inline bool Eventually(const std::function<bool()>& done,
     return true;
 }
 
+// A keyboard this user may not open, as a missing udev rule leaves it (path /dev/hidraw7).
+class DeniedBackend final : public HidBackend {
+public:
+    std::vector<HidDeviceInfo> Enumerate() override {
+        HidDeviceInfo info;
+        info.path = "/dev/hidraw7";
+        info.vendorId = 0xBCD0;
+        info.productId = 0x1100;
+        info.release = 0xCC02;
+        info.interfaceNumber = 1;
+        return {info};
+    }
+    std::unique_ptr<HidHandle> Open(const std::string&, HidOpenError* error) override {
+        *error = HidOpenError::PermissionDenied;
+        return nullptr;
+    }
+};
+
 }  // namespace tavrik::test

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "keys/keycodes.h"
 #include "keys/native_keys.h"
 #include "macro/marco_codec.h"
 #include "macro/marco_editor.h"
@@ -44,6 +45,20 @@ TEST(MarcoEditorRecord, ModifiersAutoRepeatAndOpenStep) {
     EXPECT_EQ(ed.ModifierMask(), 0);
     // Not recording: nothing is taken.
     EXPECT_FALSE(ed.RecordKey(Key(true, kB)).swallowed);
+}
+
+// A key without a HID value is said and left out, never recorded as a step of 0.
+TEST(MarcoEditorRecord, KeysWithoutAHidValueAreRefusedNotRecordedAsZero) {
+    MarcoEditor ed(64, 20);
+    ed.StartRecording();
+    const auto down = ed.RecordKey(Key(true, 0));
+    EXPECT_TRUE(down.swallowed);
+    EXPECT_FALSE(down.recorded);
+    EXPECT_EQ(down.message, "marcoKeyNotRecorded");
+    EXPECT_TRUE(ed.RecordKey(Key(false, 0)).message.empty());
+    EXPECT_TRUE(ed.RecordKey(Key(true, 0xAF)).recorded);  // volume up
+    EXPECT_TRUE(ed.Recording());
+    EXPECT_EQ(FlagsAndKvs(ed), (Pairs{{1, HidOfKeyCode(0xAF)}}));
 }
 
 TEST(MarcoEditorRecord, GenericModifiersFindTheirSide) {
@@ -206,6 +221,12 @@ TEST(NativeKeys, PhysicalKeysToKeyCodes) {
     EXPECT_EQ(KeyCodeOfXkbKeycode(100 + 8), 0xA5);  // right Alt
     EXPECT_EQ(KeyCodeOfXkbKeycode(96 + 8), 0x6C);   // keypad Enter
     EXPECT_EQ(KeyCodeOfXkbKeycode(125 + 8), 0x5B);  // left GUI
+    // Media and launch keys: volume up, play, mail, calculator, browser.
+    for (const auto& [input, code] : std::vector<std::pair<unsigned, uint8_t>>{
+             {115, 0xAF}, {164, 0xB3}, {155, 0xB4}, {140, 0xB7}, {150, 0xAC}, {172, 0xAC}}) {
+        EXPECT_EQ(KeyCodeOfXkbKeycode(input + 8), code) << input;
+        EXPECT_NE(HidOfKeyCode(code), 0) << input;
+    }
     EXPECT_EQ(KeyCodeOfXkbKeycode(0), 0);
     EXPECT_EQ(KeyCodeOfXkbKeycode(5), 0);
     EXPECT_EQ(KeyCodeOfXkbKeycode(100000), 0);

@@ -231,7 +231,7 @@ Legend IconLegend(Glyph glyph) {
 }  // namespace
 
 Legend LegendOfHid(uint8_t hid, bool shortNames, bool chinese) {
-    // The media keys' labels sit 0x40 above their values in the name table.
+    // The media keys: their own Chinese words; English from the name table.
     static const std::array<const char*, 12> kMediaChinese = {
         "我的电脑", "主页",  "邮件", "计算器", "播放器", "静音",
         "音量-",    "音量+", "停止", "播放",   "上一首", "下一首"};
@@ -239,7 +239,7 @@ Legend LegendOfHid(uint8_t hid, bool shortNames, bool chinese) {
         if (chinese) {
             return TextLegend(QString::fromUtf8(kMediaChinese[hid - 0x80]));
         }
-        return TextLegend(QString::fromUtf8(tavrik::HidKeyName(static_cast<uint8_t>(hid + 0x40))));
+        return TextLegend(QString::fromUtf8(tavrik::HidKeyName(static_cast<uint8_t>(hid))));
     }
     switch (hid) {
         case 0x01:

@@ -13,6 +13,7 @@
 #include "app/startup.h"
 #include "device/keyboard_hub.h"
 #include "sim/sim_backend.h"
+#include "ui/app/app_style.h"
 #include "ui/mainwnd/main_window.h"
 #include "ui/widgets/pic_button.h"
 
@@ -131,7 +132,7 @@ int RunTavrik(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromStdString(ApplicationName()));
     QApplication::setDesktopFileName(kAppId);
-    QApplication::setFont(LabelFont());
+    ApplyAppStyle(app);
     QApplication::setQuitOnLastWindowClosed(false);
 
     ReportTiming("qapp");

@@ -43,6 +43,15 @@ void CMyButton::SetVk(int vk) {
     update();
 }
 
+void CMyButton::SetModuleUnassigned(bool on) {
+    moduleUnassigned_ = on;
+    update();
+}
+
+bool CMyButton::NoCodeOnLayer() const {
+    return m_vk == VK_WAIT_SET && !moduleUnassigned_;
+}
+
 void CMyButton::SetColor(uint32_t colorref) {
     colour_ = colorref & 0xFFFFFF;
     update();
@@ -106,7 +115,19 @@ void CMyButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), ColorOf(colour_));
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    DrawPicture(painter, rect(), Selected() ? focusPicture_ : normalPicture_);
+    if (NoCodeOnLayer()) {
+        // Not the "?" of a module waiting for its key: an empty cap with a dash.
+        DrawPicture(painter, rect(), "res/uipics/keyInactive.png");
+        painter.setPen(Qt::white);
+        painter.setFont(UiFont(34, 14, 700));
+        painter.drawText(rect(), Qt::AlignCenter, QString::fromUtf8("–"));
+    } else {
+        DrawPicture(painter, rect(), Selected() ? focusPicture_ : normalPicture_);
+    }
+    // Selected and hovered each have their own frame: white and inside, magenta at the rim.
+    if (Selected() && m_vk != 0) {
+        DrawFrame(painter, rect().adjusted(4, 4, -4, -4), Qt::white, 3);
+    }
     if (Hovered() && m_vk != 0) {
         DrawFrame(painter, rect().adjusted(1, 1, -1, -1), ColorOf(kMagenta), 2);
     }
@@ -157,7 +178,7 @@ void CMyButton::OnClick() {
     inputs.layer = layer_;
     inputs.layerCodes[static_cast<size_t>(layer_ & 3)] = static_cast<uint8_t>(m_vk);
     QPoint position(-1, -1);
-    const uint64_t generation = host ? host->KeyboardGeneration() : 0;
+    const KeyboardRef keyboard = host ? host->ShownKeyboard() : KeyboardRef{};
     if (host) {
         inputs = host->PickInputs(slot_);
         position = host->DialogPosition();
@@ -175,6 +196,7 @@ void CMyButton::OnClick() {
         dlg->m_layerCodes[i] = inputs.layerCodes[i];
     }
     dlg->m_color = colour_;
+    dlg->m_context = inputs.context;
     dlg->RunModal();
     if (!self || !dlg) {
         delete dlg.data();
@@ -186,15 +208,17 @@ void CMyButton::OnClick() {
     const bool colorChange = dlg->m_bColorChange;
     const bool marco = dlg->m_bMarco;
     delete dlg.data();
-    if (host && host->KeyboardGeneration() != generation) {
-        DlgLog("The keyboard changed while the picker was open: nothing is written");
+    // While this keyboard stays, it stays the selected one (the picker is modal; only its
+    // going moves the selection), so the window's handlers write to it.
+    if (host && !host->ConfirmKeyboard(keyboard)) {
+        DlgLog("The keyboard went while the picker was open: nothing is written");
         return;
     }
 
     if (marco) {
         if (host) {
-            host->RunMarcoEditor(
-                MarcoEditInputs{slot_, layer, static_cast<uint8_t>(m_vk), colour_, position});
+            host->RunMarcoEditor(MarcoEditInputs{slot_, layer, static_cast<uint8_t>(m_vk), colour_,
+                                                 position, keyboard});
         }
         if (!self) {
             return;

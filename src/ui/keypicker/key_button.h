@@ -28,6 +28,11 @@ public:
     // The key code on the current layer; above 255 reads as 0.
     int Vk() const { return m_vk; }
     void SetVk(int vk);
+    // The module has no key on layer 0 yet ("?"); otherwise a VK_WAIT_SET on another layer
+    // means only that layer has no code, and looks different ("–").
+    void SetModuleUnassigned(bool on);
+    bool ModuleUnassigned() const { return moduleUnassigned_; }
+    bool NoCodeOnLayer() const;
     // The LED colour 0x00BBGGRR (panel grey until set).
     uint32_t Color() const { return colour_; }
     void SetColor(uint32_t colorref);
@@ -61,6 +66,7 @@ private:
     uint32_t colour_;
     bool ledRequested_ = false;
     bool selected_ = false;
+    bool moduleUnassigned_ = true;
     int pictureKey_ = 0;
     QString normalPicture_;
     QString focusPicture_;

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <QPoint>
+#include <QString>
 #include <array>
 #include <cstdint>
+
+#include "device/keyboard_ref.h"
 
 namespace tavrik::ui {
 
@@ -12,6 +15,7 @@ namespace tavrik::ui {
 struct KeyPickInputs {
     int layer = 0;                        // the keyboard's current layer
     std::array<uint8_t, 4> layerCodes{};  // the slot's key codes on layers 0..3
+    QString context;                      // "KB 1 · key 12 · layer 2"
 };
 
 // What the macro editor is opened with.
@@ -21,6 +25,7 @@ struct MarcoEditInputs {
     uint8_t keyCode = 0;
     uint32_t colour = 0;
     QPoint position;
+    KeyboardRef keyboard;  // the keyboard the key was clicked on
 };
 
 class KeyButtonHost {
@@ -34,10 +39,12 @@ public:
     // The top-left corner of the main window on the screen: where dialogs open.
     virtual QPoint DialogPosition() const = 0;
     virtual KeyPickInputs PickInputs(int slot) const = 0;
-    // Changes whenever the shown keyboard may have changed (one came or went, another was
-    // selected). A key button drops what the picker returned when it changed meanwhile:
-    // the choice was made for a keyboard that is no longer the one shown.
-    virtual uint64_t KeyboardGeneration() const { return 0; }
+    // The keyboard shown now, by identity: the picker's choice is for that one.
+    virtual KeyboardRef ShownKeyboard() const { return {}; }
+    // True while `ref` is still attached. Otherwise the user is told (in the user's
+    // language) that the keyboard went, and the choice made for it is dropped; other
+    // keyboards coming and going do not matter.
+    virtual bool ConfirmKeyboard(const KeyboardRef& /*ref*/) { return true; }
     // Runs the macro editor for the slot (modal) on the selected keyboard; the key code a
     // written macro gives the key reaches the view through the engine's notification.
     virtual void RunMarcoEditor(const MarcoEditInputs& inputs) = 0;

@@ -63,6 +63,9 @@ CCVKBDlg::CCVKBDlg(QWidget* parent)
     display_->setGeometry(Ltrb(675, 442, 775, 512));
     prompt_ = new CInfoButton(this, Text(GetPromptText, "vkPrompt1"));
     prompt_->setGeometry(Ltrb(50, 508, 750, 534));
+    context_ = new CInfoButton(this);
+    context_->setGeometry(Ltrb(100, 38, 440, 64));
+    context_->setAccessibleName("Editing");
     // The prompt line overlaps the cap's lower edge by a few pixels: the cap stays whole.
     display_->raise();
 }
@@ -87,6 +90,9 @@ void CCVKBDlg::Prepare() {
     move(PlaceDialog(m_position, QSize(kPickerWidth, kPickerHeight)));
     MakeKeyButtons();
     marcoButton_->SetLayerCodes(m_layer, m_layerCodes);
+    context_->setText(m_context);
+    // The chooser starts at the key's colour.
+    colorButton_->SetColor(m_color);
     shownVk_ = startVk_ = m_vk;
     ShowChoice();
 }
@@ -127,8 +133,10 @@ int CCVKBDlg::OnNotify(uint32_t code, uint32_t, int32_t lParam) {
     switch (code) {
         case UM_CHANGE_ONE_KEY_LIGHT_COLOR:
             m_bColorChange = true;
-            m_color = static_cast<uint32_t>(lParam) & 0xFFFFFF;
+            // Shown, and sent, as the LED will show it.
+            m_color = LedColorRef(static_cast<uint32_t>(lParam) & 0xFFFFFF);
             shownColor_ = m_color;
+            colorButton_->SetColor(m_color);
             break;
         case UM_CHANGE_ONE_KEY_VK:
             shownVk_ = lParam;

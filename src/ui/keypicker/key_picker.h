@@ -44,6 +44,8 @@ public:
     int m_vk = 0;
     std::array<int, 4> m_layerCodes{};
     uint32_t m_color = 0;
+    // What the picker edits ("KB 1 · key 12 · layer 2"), shown at the top.
+    QString m_context;
 
     // Results, false at entry.
     bool m_bVkChange = false;
@@ -62,6 +64,7 @@ public:
     // The hot spot of table entry i, null when that entry has none on this layer.
     CKeyButton* KeyButton(int index) const;
     CResultShowButton* Display() const { return display_; }
+    CInfoButton* ContextLine() const { return context_; }
     CChAllLightColorButton* ColorButton() const { return colorButton_; }
     CMarcoSetButton* MarcoButton() const { return marcoButton_; }
     CCloseButton* CloseButton() const { return closeButton_; }
@@ -90,6 +93,7 @@ private:
     CMarcoSetButton* marcoButton_;
     CResultShowButton* display_;
     CInfoButton* prompt_;
+    CInfoButton* context_;
     std::vector<CKeyButton*> keys_;  // by table index; null where there is no hot spot
     bool prepared_ = false;
     int shownVk_ = 0;

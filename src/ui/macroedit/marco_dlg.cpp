@@ -37,8 +37,11 @@ CMarcoDlg::ExecHook& TheExecHook() {
     return hook;
 }
 
-MarcoEditor EditorFor(CCCDev& dev) {
-    const SessionSnapshot snap = dev.Snapshot();
+MarcoEditor EditorFor(CCCDev* dev) {
+    if (dev == nullptr) {
+        return MarcoEditor();
+    }
+    const SessionSnapshot snap = dev->Snapshot();
     return MarcoEditor(snap.marcoMax, snap.marcoDelay, snap.autoLoop);
 }
 
@@ -79,12 +82,12 @@ uint8_t FallbackKeyCode(int key, bool& extended) {
 
 }  // namespace
 
-CMarcoDlg::CMarcoDlg(CCCDev& dev, int slot, int layer, QWidget* parent)
+CMarcoDlg::CMarcoDlg(KeyboardGuard keyboard, int slot, int layer, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
-      dev_(dev),
+      keyboard_(keyboard),
       slot_(slot),
       layer_(layer),
-      editor_(EditorFor(dev)) {
+      editor_(EditorFor(keyboard.Session())) {
     setWindowTitle("Tavrik");
     setModal(true);
     setFixedSize(kMarcoDlgWidth, kMarcoDlgHeight);
@@ -106,6 +109,9 @@ CMarcoDlg::CMarcoDlg(CCCDev& dev, int slot, int layer, QWidget* parent)
     prompt_ = new CInfoButton(this, PromptText("MarcoDlgPrompt1"));
     prompt_->setGeometry(Ltrb(50, 520, 750, 546));
     prompt_->setAccessibleName("Prompt");
+    context_ = new CInfoButton(this, keyboard_.Context(slot_, layer_));
+    context_->setGeometry(Ltrb(100, 38, 440, 64));
+    context_->setAccessibleName("Editing");
     delayLabel_ = new CInfoButton(this, ButtonText("InfoDefaultDelay"));
     delayLabel_->setGeometry(Ltrb(380, 135, 565, 170));
     delayLabel_->setAccessibleName("Delay mode");
@@ -147,6 +153,8 @@ CMarcoDlg::CMarcoDlg(CCCDev& dev, int slot, int layer, QWidget* parent)
 
     jobPoll_.setInterval(kJobPollMs);
     connect(&jobPoll_, &QTimer::timeout, this, &CMarcoDlg::PollJob);
+    connect(steps_, &QListWidget::itemSelectionChanged, this, [this] { Refresh(); });
+    MarkSaved();
     // Key messages of every control of the dialog pass here first while recording.
     qApp->installEventFilter(this);
     Refresh();
@@ -199,13 +207,42 @@ void CMarcoDlg::done(int result) {
     StopRecording();
     // A read can stop at once; a write runs to its end, since a macro stopped halfway
     // would leave the key playing part of it.
-    if (jobId_ != 0 && jobKind_ == JobKind::Read) {
-        dev_.Jobs().Cancel(jobId_);
+    if (jobId_ != 0 && jobKind_ == JobKind::Read && jobDev_ != nullptr) {
+        jobDev_->Jobs().Cancel(jobId_);
     }
+    writeLeft_ = jobKind_ == JobKind::Write ? jobId_ : 0;
     jobPoll_.stop();
     jobId_ = 0;
     jobKind_ = JobKind::None;
     QDialog::done(result);
+}
+
+void CMarcoDlg::reject() {
+    if (Unsaved() && !UiPrompts::Question(this, PromptText("marcoDiscard"))) {
+        return;
+    }
+    QDialog::reject();
+}
+
+void CMarcoDlg::MarkSaved() {
+    savedLines_ = editor_.Lines();
+    savedMode_ = editor_.ModeIndex();
+}
+
+bool CMarcoDlg::Unsaved() const {
+    if (editor_.Steps().Empty()) {
+        return false;
+    }
+    return editor_.Lines() != savedLines_ || editor_.ModeIndex() != savedMode_;
+}
+
+CCCDev* CMarcoDlg::Target() {
+    CCCDev* dev = keyboard_.Session();
+    if (dev == nullptr) {
+        context_->setText(keyboard_.Context(slot_, layer_));
+        UiPrompts::Message(this, keyboard_.GoneText());
+    }
+    return dev;
 }
 
 bool CMarcoDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -288,6 +325,13 @@ void CMarcoDlg::Refresh() {
                                 UM_READ_RECORD_MARCO, UM_READ_RECORD_MARCO_FROM_FILE}) {
         Button(code)->setEnabled(jobId_ == 0);
     }
+    // What needs a selected step, or steps at all, is greyed out until it can act.
+    const bool selected = SelectedLine() >= 0;
+    Button(UM_DEL_ONE_MARCO_ENTRY)->setEnabled(selected);
+    Button(UM_CHANGE_MARCO_DELAY)->setEnabled(selected);
+    Button(UM_SAVE_RECORD_MARCO)->setEnabled(jobId_ == 0 && any);
+    Button(UM_SAVE_RECORD_MARCO_TO_FILE)->setEnabled(any);
+    Button(UM_CLEAR_RECORD_MARCO)->setEnabled(jobId_ == 0 && any);
     update();
 }
 
@@ -402,7 +446,10 @@ void CMarcoDlg::ChangeDelay() {
     const int line = SelectedLine();
     std::string_view message = editor_.CheckDelayChange(line);
     if (message.empty() && line < editor_.LineCount()) {
-        message = editor_.ChangeDelay(line, UiPrompts::AskNumber(this));
+        const int step = line / 2;
+        const int current =
+            step < editor_.Steps().Size() ? editor_.Steps()[step].delay : editor_.DefaultDelay();
+        message = editor_.ChangeDelay(line, UiPrompts::AskNumber(this, {}, {}, current));
     }
     ShowLines();
     Refresh();
@@ -442,17 +489,27 @@ void CMarcoDlg::WriteToKey() {
     if (!record) {
         return;
     }
-    StartJob(JobKind::Write, SubmitMarcoWriteJob(dev_, slot_, layer_, *record));
+    CCCDev* dev = Target();
+    if (dev == nullptr) {
+        return;
+    }
+    jobDev_ = dev;
+    StartJob(JobKind::Write, SubmitMarcoWriteJob(*dev, slot_, layer_, *record));
 }
 
 void CMarcoDlg::ReadFromKey() {
     if (jobId_ != 0) {
         return;
     }
+    CCCDev* dev = Target();
+    if (dev == nullptr) {
+        return;
+    }
     editor_.StopRecording();
     ClearList();
     readInto_ = std::make_shared<MarcoRecord>();
-    StartJob(JobKind::Read, SubmitMarcoReadJob(dev_, slot_, readInto_));
+    jobDev_ = dev;
+    StartJob(JobKind::Read, SubmitMarcoReadJob(*dev, slot_, readInto_));
 }
 
 void CMarcoDlg::StartJob(JobKind kind, uint32_t id) {
@@ -467,13 +524,13 @@ void CMarcoDlg::StartJob(JobKind kind, uint32_t id) {
 // The job's state is read from the session's runner: the dialog needs no notification
 // route of its own, and a job that ended while the dialog was busy is seen at the next tick.
 void CMarcoDlg::PollJob() {
-    if (jobId_ == 0) {
+    if (jobId_ == 0 || jobDev_ == nullptr) {
         jobPoll_.stop();
         return;
     }
     const QString caption =
         ButtonText(jobKind_ == JobKind::Write ? "SaveRecordMarco" : "ReadRecordMarco");
-    const std::optional<JobStatus> status = dev_.Jobs().Status(jobId_);
+    const std::optional<JobStatus> status = jobDev_->Jobs().Status(jobId_);
     if (status && !status->Finished()) {
         prompt_->setText(caption + QString("  %1%").arg(status->percent));
         return;
@@ -484,10 +541,15 @@ void CMarcoDlg::PollJob() {
     jobKind_ = JobKind::None;
     const bool ok = status && status->state == JobState::Done;
     const int result = status ? status->result : kJobCancelled;
-    // The session's refusals in the user's language; the job's own words for the rest (the
-    // keyboard went away, stopped).
+    // A keyboard that went is said as such, not as the empty slot its session then shows.
+    const bool gone = !ok && (result == kJobKeyboardGone || keyboard_.Gone());
+    if (gone) {
+        context_->setText(keyboard_.Context(slot_, layer_));
+    }
+    // The session's refusals in the user's language; the job's own words for the rest.
     const QString reason =
-        !status ? QString()
+        gone      ? keyboard_.GoneText()
+        : !status ? QString()
         : status->result > kJobCancelled
             ? QString::fromStdString(SessionResultText(status->result, g_strLanguage))
             : QString::fromStdString(status->message);
@@ -496,6 +558,7 @@ void CMarcoDlg::PollJob() {
     if (kind == JobKind::Read) {
         if (ok) {
             editor_.Load(*readInto_);
+            MarkSaved();
             ShowLoaded();
             return;
         }
@@ -503,13 +566,16 @@ void CMarcoDlg::PollJob() {
         if (!reason.isEmpty()) {
             text += "\n" + reason;
         }
-        UiPrompts::Message(this, text);
+        UiPrompts::Message(this, gone ? reason : text);
         return;
     }
-    if (!ok) {
-        UiPrompts::Message(this,
-                           caption + ": " + (reason.isEmpty() ? QString::number(result) : reason));
+    if (ok) {
+        MarkSaved();
+        return;
     }
+    UiPrompts::Message(
+        this,
+        gone ? reason : caption + ": " + (reason.isEmpty() ? QString::number(result) : reason));
 }
 
 void CMarcoDlg::SaveToFile() {
@@ -524,15 +590,18 @@ void CMarcoDlg::SaveToFile() {
     const std::filesystem::path path(QFile::encodeName(name).toStdString());
     if (SaveMarcoFile(path, *record) != MarcoFileStatus::Ok) {
         UiPrompts::Message(this, PromptText("marcoFileNotSaved") + "\n" + name);
+        return;
     }
+    MarkSaved();
 }
 
+// The list is replaced only by a macro that loaded: a cancelled chooser or a bad file
+// leaves the steps the user had.
 void CMarcoDlg::LoadFromFile() {
     if (jobId_ != 0) {
         return;
     }
-    editor_.StopRecording();
-    ClearList();
+    StopRecording();
     const QString name = UiPrompts::ChooseMarcoFile(this, false);
     if (name.isEmpty()) {
         return;
@@ -542,6 +611,7 @@ void CMarcoDlg::LoadFromFile() {
     switch (file.status) {
         case MarcoFileStatus::Ok:
             editor_.Load(file.record);
+            MarkSaved();
             ShowLoaded();
             return;
         case MarcoFileStatus::InvalidData:

@@ -13,8 +13,11 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "macro/marco_editor.h"
+#include "ui/common/keyboard_guard.h"
 #include "ui/widgets/notify_sink.h"
 
 class QComboBox;
@@ -43,9 +46,10 @@ inline constexpr int kMarcoModeListId = 1021;
 class CMarcoDlg : public QDialog, public NotifySink {
     Q_OBJECT
 public:
-    // The macro of `slot` on `layer` of the keyboard `dev`. The session must outlive the
-    // dialog (the hub keeps its sessions for its whole life).
-    CMarcoDlg(CCCDev& dev, int slot, int layer, QWidget* parent = nullptr);
+    // The macro of `slot` on `layer` of the keyboard `keyboard` was opened for. It writes
+    // to that keyboard only: once it went (another may have taken its slot) every transfer
+    // is refused with a message saying so. The hub must outlive the dialog.
+    CMarcoDlg(KeyboardGuard keyboard, int slot, int layer, QWidget* parent = nullptr);
     ~CMarcoDlg() override;
 
     // Inputs: a negative coordinate places the dialog at the bottom-right of the work area.
@@ -53,6 +57,8 @@ public:
 
     int RunModal();
     void Prepare();
+    // Back, Escape and the close button: asks first when an unsaved macro would be lost.
+    void reject() override;
     int OnNotify(uint32_t code, uint32_t wParam, int32_t lParam) override;
 
     const MarcoEditor& Editor() const { return editor_; }
@@ -62,6 +68,15 @@ public:
     CMyCheckButton* DelaySwitch() const { return delaySwitch_; }
     CInfoButton* DelayLabel() const { return delayLabel_; }
     CInfoButton* Prompt() const { return prompt_; }
+    // "KB 1 · key 12 · layer 2": what the dialog edits.
+    CInfoButton* ContextLine() const { return context_; }
+    // The list holds steps that were neither written to the key nor saved to a file (nor
+    // read from either) as they are now.
+    bool Unsaved() const;
+    // A write this dialog started that had not ended when the dialog closed; 0 for none.
+    // The main window follows it and says how it ended.
+    uint32_t WriteLeftRunning() const { return writeLeft_; }
+    const KeyboardGuard& Keyboard() const { return keyboard_; }
     CCloseButton* CloseButton() const { return closeButton_; }
     CBackButton* BackButton() const { return backButton_; }
     // A write or read job of this dialog has not finished yet.
@@ -104,8 +119,17 @@ private:
     void LoadFromFile();
     void StartJob(JobKind kind, uint32_t id);
     void PollJob();
+    // The session of the keyboard the dialog was opened for; null, after saying so, once
+    // it went.
+    CCCDev* Target();
+    void MarkSaved();
 
-    CCCDev& dev_;
+    KeyboardGuard keyboard_;
+    // The session the running job was submitted to (sessions live as long as the hub).
+    CCCDev* jobDev_ = nullptr;
+    uint32_t writeLeft_ = 0;
+    std::vector<std::string> savedLines_;
+    int savedMode_ = 0;
     int slot_;
     int layer_;
     MarcoEditor editor_;
@@ -117,6 +141,7 @@ private:
     CBackButton* backButton_;
     CLogoButton* logo_;
     CInfoButton* prompt_;
+    CInfoButton* context_;
     CInfoButton* delayLabel_;
     CMyCheckButton* delaySwitch_;
     QGroupBox* frame_;

@@ -1,10 +1,12 @@
 #include "ui/mainwnd/keyboard_view.h"
 
+#include <QLabel>
 #include <QWidget>
 
 #include "app/app_globals.h"
 #include "app/texts.h"
 #include "device/snapshot.h"
+#include "keys/keycodes.h"
 #include "ui/keypicker/key_button.h"
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/info_button.h"
@@ -14,7 +16,36 @@
 #include "ui/widgets/ui_texts.h"
 
 namespace tavrik::ui {
-namespace {}  // namespace
+namespace {
+
+// Slot, module, firmware, colour, and what a "?", "–" or warning sign means there.
+QString KeyTip(int slot, const SlotSnapshot& k, const CMyButton& key) {
+    QString tip =
+        QString::fromStdString(FillNumbers(GetButtonText("tipKey", g_strLanguage), {slot + 1}));
+    if (!k.Present()) {
+        return tip;
+    }
+    tip += QString::fromUtf8(" · ") + ButtonText("tipModule") +
+           QString(" %1").arg(k.uid, 8, 16, QChar('0')).toUpper();
+    tip += QString::fromUtf8(" · ") + ButtonText("tipFirmware") +
+           QString(" V%1.%2").arg(k.verHi).arg(k.verLo);
+    tip += QString::fromUtf8(" · ") + ButtonText("tipColor") +
+           QString(" #%1%2%3")
+               .arg(k.colour & 0xFF, 2, 16, QChar('0'))
+               .arg((k.colour >> 8) & 0xFF, 2, 16, QChar('0'))
+               .arg((k.colour >> 16) & 0xFF, 2, 16, QChar('0'))
+               .toUpper();
+    if (k.stage == 'B' || k.vk[0] == VK_WAIT_UPGRADE) {
+        tip += "\n" + ButtonText("tipBootloader");
+    } else if (key.ModuleUnassigned()) {
+        tip += "\n" + ButtonText("tipUnassigned");
+    } else if (key.NoCodeOnLayer()) {
+        tip += "\n" + ButtonText("tipNoCode");
+    }
+    return tip;
+}
+
+}  // namespace
 
 QRect KeyButtonRect(int slot) {
     const int onPage = slot % kKeysPerPage;
@@ -64,6 +95,33 @@ KeyboardView::KeyboardView(QWidget* window, bool oneClick) {
     promptLines_[0]->setGeometry(Ltrb(50, 484, 750, 508));
     promptLines_[1] = new CInfoButton(window, PromptText("mainPrompt2"));
     promptLines_[1]->setGeometry(Ltrb(50, 510, 750, 536));
+    help_ = new QLabel(window);
+    help_->setObjectName("helpPanel");
+    help_->setAccessibleName("Help");
+    help_->setGeometry(Ltrb(150, 130, 910, 470));
+    help_->setWordWrap(true);
+    help_->setTextFormat(Qt::PlainText);
+    help_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    help_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    help_->setMargin(16);
+    help_->setStyleSheet(
+        "QLabel#helpPanel { background: #1e1e22; color: #ffffff; border: 2px solid #ffffff;"
+        " font-size: 17px; }");
+    help_->hide();
+}
+
+bool KeyboardView::ShowHelp(const QString& text) {
+    if (keysShown_) {
+        return false;
+    }
+    help_->setText(text);
+    help_->show();
+    help_->raise();
+    return true;
+}
+
+void KeyboardView::HideHelp() {
+    help_->hide();
 }
 
 void KeyboardView::SelectLayer(int layer) {
@@ -118,6 +176,8 @@ void KeyboardView::RefreshShownKeys(const SessionSnapshot& snap) {
         key.SetLayer(layer);
         key.SetVk(slot.vk[static_cast<size_t>(layer)]);
         key.SetColor(slot.colour);
+        key.SetModuleUnassigned(slot.vk[0] == VK_WAIT_SET);
+        key.setToolTip(KeyTip(s, slot, key));
         key.update();
     }
 }
@@ -139,6 +199,7 @@ void KeyboardView::ShowPage(const SessionSnapshot& snap) {
 }
 
 void KeyboardView::ShowKeysView(const SessionSnapshot& snap) {
+    HideHelp();
     if (prompt_->isVisible()) {
         prompt_->SetState(0);
         prompt_->repaint();

@@ -11,6 +11,7 @@
 
 #include "protocol/protocol.h"
 
+class QLabel;
 class QWidget;
 
 namespace tavrik {
@@ -54,6 +55,13 @@ public:
     void HideKeysView();
     // 0 default, 1 connect, 2 install keys; others ignored.
     void SetPromptPicture(int state);
+    // A help text too long for the status line (the permission help, a controller waiting
+    // for its firmware) in a panel over the prompt picture, wrapped and selectable so its
+    // commands can be copied. Only while no keys are shown; showing the keys hides it.
+    // False when keys are shown (the caller says it another way).
+    bool ShowHelp(const QString& text);
+    void HideHelp();
+    QLabel& HelpPanel() { return *help_; }
     // Every other selected key button of the shown page loses its selection.
     void DeselectKeys(int slot);
     // The key buttons of the shown page take the snapshot's codes and colours (0x41A).
@@ -82,6 +90,7 @@ private:
     CChAllLightColorButton* allColor_ = nullptr;
     ClickSdMsgButton* oneClick_ = nullptr;
     CPromptPictureButton* prompt_ = nullptr;
+    QLabel* help_ = nullptr;
     std::array<CInfoButton*, 2> promptLines_{};
     std::array<int, 4> m_nDevPage{};
     int m_nShownPage = 0;

@@ -12,6 +12,7 @@
 #include "ui/mainwnd/main_window.h"
 #include "ui/widgets/keyboard_tab.h"
 #include "ui/widgets/ui_prompts.h"
+#include "ui/widgets/ui_texts.h"
 
 namespace tavrik::ui {
 
@@ -54,7 +55,6 @@ void CTavrikDlg::ProcessDeviceEvents() {
 }
 
 void CTavrikDlg::OnDeviceArrival(const std::string& path) {
-    ++generation_;
     const bool first = hub_->Count() == 0;
     const int slot = hub_->OnArrival(path);
     ReportDeniedKeyboards();
@@ -69,12 +69,13 @@ void CTavrikDlg::OnDeviceArrival(const std::string& path) {
 }
 
 void CTavrikDlg::OnDeviceRemoval(const std::string& path) {
-    ++generation_;
     const int selected = hub_->Selected();
     const int slot = hub_->OnRemoval(path);
     if (slot < 0) {
         return;
     }
+    // Its jobs ended with it; a keyboard taking the slot starts afresh.
+    shownJob_[static_cast<size_t>(slot)] = {};
     view_->SetDevPage(slot, 0);
     UpdateKeyboardButtons();
     if (slot != selected) {
@@ -109,7 +110,13 @@ void CTavrikDlg::ReportDeniedKeyboards() {
     deniedReported_ = true;
     const std::string text = DeniedKeyboardsText(denied, FindUdevRule());
     DlgLog(text + "\n");
-    SetStatus(QString::fromStdString(text));
+    // About 300 characters: the status line takes the headline, the whole text goes where
+    // it can be read and its commands copied.
+    const QString help = PromptText("deniedTitle") + "\n\n" + QString::fromStdString(text);
+    if (!view_->ShowHelp(help)) {
+        UiPrompts::Message(this, help);
+    }
+    SetStatusKey("deniedTitle");
 }
 
 }  // namespace tavrik::ui

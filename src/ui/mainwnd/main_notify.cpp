@@ -2,22 +2,30 @@
 // Engine notifications arrive on the UI thread while the sending worker waits, so their
 // handlers only call session operations that queue commands; the ones that wait for a
 // reply (a colour, a key code) come from clicks, or run as jobs.
+#include <QLabel>
 #include <QTimer>
 
 #include "app/app_globals.h"
 #include "app/applog.h"
 #include "app/texts.h"
 #include "device/job_runner.h"
+#include "device/key_assign.h"
+#include "device/key_counts.h"
 #include "device/keyboard_hub.h"
 #include "device/notify_payload.h"
 #include "device/session.h"
 #include "device/session_jobs.h"
 #include "device/session_result.h"
+#include "keys/keycodes.h"
+#include "ui/common/keyboard_guard.h"
 #include "ui/keypicker/key_button.h"
 #include "ui/mainwnd/keyboard_view.h"
 #include "ui/mainwnd/main_window.h"
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/keyboard_tab.h"
+#include "ui/widgets/pic_button.h"
+#include "ui/widgets/text_buttons.h"
+#include "ui/widgets/ui_prompts.h"
 #include "ui/widgets/ui_texts.h"
 
 namespace tavrik::ui {
@@ -89,21 +97,25 @@ int CTavrikDlg::OnChangeColor(uint32_t slot, uint32_t colour) {
     }
     if (slot == kAllKeys) {
         DlgDebugLog("Change all color in OnChangeOneKeyLightColor");
-        // 90 keys take a while: a job, whose progress the status line shows.
-        shownJob_[static_cast<size_t>(dev->DevIdx())] = SubmitAllKeyColorJob(*dev, colour);
-        const int page = view_->ShownPage();
-        for (int s = page * kKeysPerPage; s < (page + 1) * kKeysPerPage; ++s) {
-            view_->Key(s).SetColor(colour);
-            view_->Key(s).update();
-        }
+        // 90 keys take a while: a job, whose progress the status line shows. The buttons
+        // follow the key table as the job goes, so unassigned keys keep what they have.
+        FollowJob(dev->DevIdx(), SubmitAllKeyColorJob(*dev, colour), ButtonText("chAllColor"));
         return 0;
     }
     if (slot >= kKeySlots) {
         return -1;
     }
     DlgDebugLog("Change Idx " + std::to_string(slot) + " color in OnChangeOneKeyLightColor");
-    const int result = dev->SetKeyColor(static_cast<int>(slot), colour);
     CMyButton& key = view_->Key(static_cast<int>(slot));
+    const int s = static_cast<int>(slot);
+    if (dev->HasMarcoLayer(s)) {
+        // The key's macro is read back and written again: a job; the button keeps the
+        // colour the key has until it ends.
+        key.SetColor(dev->Snapshot().slots[slot].colour);
+        FollowJob(dev->DevIdx(), SubmitKeyColorJob(*dev, s, colour), PromptText("keyWriteJob"), s);
+        return 0;
+    }
+    const int result = dev->SetKeyColor(s, colour);
     if (result != kSessionOk) {
         // The key keeps the colour it really has.
         key.SetColor(dev->Snapshot().slots[slot].colour);
@@ -115,6 +127,28 @@ int CTavrikDlg::OnChangeColor(uint32_t slot, uint32_t colour) {
     return 0;
 }
 
+// "Color All Keys" of the main window: the keyboard is taken when the chooser opens, and
+// the colour goes to that keyboard only, whatever came or went meanwhile.
+void CTavrikDlg::ChooseAllKeysColour() {
+    const KeyboardGuard guard(*hub_, ShownKeyboard());
+    if (guard.Gone()) {
+        return;
+    }
+    CChAllLightColorButton& button = view_->AllColorButton();
+    const std::optional<QColor> chosen = UiPrompts::ChooseColor(this, ColorOf(button.Color()));
+    if (!chosen) {
+        return;
+    }
+    CCCDev* dev = guard.Session();
+    if (dev == nullptr) {
+        SetStatus(guard.GoneText());
+        UiPrompts::Message(this, guard.GoneText());
+        return;
+    }
+    button.SetColor(LedColorRef(ColorRefOf(*chosen)));
+    FollowJob(dev->DevIdx(), SubmitAllKeyColorJob(*dev, button.Color()), ButtonText("chAllColor"));
+}
+
 int CTavrikDlg::OnChangeKeyCode(uint32_t slot, uint32_t keyCode) {
     if (slot >= kKeySlots) {
         return -1;
@@ -123,17 +157,40 @@ int CTavrikDlg::OnChangeKeyCode(uint32_t slot, uint32_t keyCode) {
     if (dev == nullptr) {
         return 0;
     }
-    const int layer = dev->Snapshot().curLayer & 3;
+    const SessionSnapshot before = dev->Snapshot();
+    const int layer = before.curLayer & 3;
+    const int s = static_cast<int>(slot);
+    const auto code = static_cast<uint8_t>(keyCode & 0xFF);
+    CMyButton& key = view_->Key(s);
+    const int shown = before.slots[slot].vk[static_cast<size_t>(layer)];
     // The user picked the code for this layer, so it replaces a macro there.
-    const int result =
-        dev->AssignKey(static_cast<int>(slot), layer, static_cast<uint8_t>(keyCode & 0xFF), true);
-    CMyButton& key = view_->Key(static_cast<int>(slot));
+    if (const int refused = KeyCodeRefusal(layer, code); refused != 0) {
+        key.SetVk(shown);
+        SetStatus(QString::fromStdString(SessionResultText(refused, g_strLanguage)));
+        return 1;
+    }
+    const auto& vk = before.slots[slot].vk;
+    bool macroElsewhere = false;
+    for (int l = 0; l < 4; ++l) {
+        macroElsewhere = macroElsewhere || (l != layer && vk[static_cast<size_t>(l)] == VK_MARCO);
+    }
+    if (macroElsewhere) {
+        // The macro on the other layer is read back and written again: a job; the button
+        // shows the key's code until it ends.
+        key.SetVk(shown);
+        FollowJob(dev->DevIdx(), SubmitAssignKeyJob(*dev, s, layer, code, true),
+                  PromptText("keyWriteJob"), s);
+        return 0;
+    }
+    const int result = dev->AssignKey(s, layer, code, true);
     if (result != kSessionOk) {
         // Nothing was written: the button shows what the key really holds.
         key.SetVk(dev->Snapshot().slots[slot].vk[static_cast<size_t>(layer)]);
         SetStatus(QString::fromStdString(SessionResultText(result, g_strLanguage)));
     } else {
-        key.SetVk(static_cast<int>(keyCode & 0xFF));
+        key.SetVk(code);
+        // An unassigned key that got its code counts as assigned now.
+        ShowCounts();
     }
     key.update();
     return result == kSessionOk ? 0 : 1;
@@ -164,9 +221,15 @@ int CTavrikDlg::OnVkChange(uint32_t wParam, uint32_t lParam) {
     if (sd.slot < 0 || sd.slot >= static_cast<int>(kKeySlots)) {
         return 1;
     }
+    // The notification carries one layer's code (an insert reports all four, layer 0
+    // last): the button shows the shown layer's value from the key table instead.
+    static_cast<void>(lParam);
+    const SessionSnapshot snap = SelSession()->Snapshot();
     CMyButton& key = view_->Key(sd.slot);
-    if (key.Vk() != static_cast<int>(lParam)) {
-        key.SetVk(static_cast<int>(lParam));
+    const int layer = key.Layer() & 3;
+    const int vk = snap.slots[static_cast<size_t>(sd.slot)].vk[static_cast<size_t>(layer)];
+    if (key.Vk() != vk) {
+        key.SetVk(vk);
         key.update();
     }
     return 0;
@@ -182,9 +245,11 @@ int CTavrikDlg::OnSummaryChange(uint32_t wParam, uint32_t lParam) {
             SetStatusKey("scanningKeys");
             break;
         case kSummaryNoKeys:
-            SetStatusKey("plsinstallkey");
             view_->HideKeysView();
             view_->SetPromptPicture(2);
+            if (!ShowControllerStageB(dev->Snapshot())) {
+                SetStatusKey("plsinstallkey");
+            }
             break;
         case kSummaryKeysFound: {
             const KeyCounts c = UnpackCounts(lParam);
@@ -241,7 +306,6 @@ int CTavrikDlg::OnKeyboardSelect(int k) {
     if (k < 0 || k >= kHubSlots || !hub_->IsAttached(k)) {
         return 1;
     }
-    ++generation_;
     for (int i = 0; i < kHubSlots; ++i) {
         CKeyBoardButton& tab = view_->KeyboardTab(i);
         if (tab.Selected() && hub_->IsAttached(i)) {
@@ -293,32 +357,100 @@ int CTavrikDlg::OnPageSwitch() {
     return 0;
 }
 
-// A job of the selected keyboard shows its progress in the status line; its end brings
-// the scan result back, or says what failed.
+void CTavrikDlg::FollowJob(int dev, uint32_t id, const QString& caption, int keySlot) {
+    if (dev < 0 || dev >= kHubSlots) {
+        return;
+    }
+    shownJob_[static_cast<size_t>(dev)] = {id, caption, keySlot};
+    countsTimer_->stop();
+    // A job may have ended before it was followed (a write left by a closed editor).
+    const auto status = hub_->Session(dev).Jobs().Status(id);
+    if (status && status->Finished()) {
+        ShowJobEnd(dev, *status);
+    } else if (hub_->Count() > 0 && dev == hub_->Selected()) {
+        SetStatus(caption + QString::fromUtf8(" …"));
+    }
+}
+
+// A job of the selected keyboard shows its progress in the status line, and the buttons
+// follow the key table as it goes; its end is said, then the counts come back.
 int CTavrikDlg::OnJobState(uint32_t wParam, uint32_t lParam) {
     const int dev = static_cast<int>(wParam & 0xFF);
     const uint32_t id = JobIdOf(wParam);
-    if (dev < 0 || dev >= kHubSlots || shownJob_[static_cast<size_t>(dev)] != id ||
-        !IsSelected(wParam)) {
+    if (dev < 0 || dev >= kHubSlots || shownJob_[static_cast<size_t>(dev)].id != id) {
         return 1;
     }
     const JobState state = JobStateOf(lParam);
-    const QString caption = ButtonText("chAllColor");
-    if (state == JobState::Started || state == JobState::Progress) {
-        SetStatus(caption + QString("  %1%").arg(JobPercentOf(lParam)));
+    if (IsFinished(state)) {
+        const auto status = hub_->Session(dev).Jobs().Status(id);
+        JobStatus end;
+        end.id = id;
+        end.state = state;
+        ShowJobEnd(dev, status ? *status : end);
         return 0;
     }
-    if (!IsFinished(state)) {
-        return 0;
+    if (!IsSelected(wParam)) {
+        return 1;
     }
-    shownJob_[static_cast<size_t>(dev)] = 0;
-    const auto status = hub_->Session(dev).Jobs().Status(id);
-    if (state == JobState::Done) {
-        SetStatus(caption + "  100%");
-    } else if (status) {
-        SetStatus(caption + ": " + QString::fromStdString(status->message));
+    const ShownJob& job = shownJob_[static_cast<size_t>(dev)];
+    if (state == JobState::Progress && job.keySlot < 0) {
+        view_->RefreshShownKeys(hub_->Session(dev).Snapshot());
     }
+    const int percent = JobPercentOf(lParam);
+    SetStatus(job.caption +
+              (percent > 0 ? QString("  %1%").arg(percent) : QString::fromUtf8(" …")));
     return 0;
+}
+
+void CTavrikDlg::ShowJobEnd(int dev, const JobStatus& status) {
+    const ShownJob job = shownJob_[static_cast<size_t>(dev)];
+    shownJob_[static_cast<size_t>(dev)] = {};
+    if (hub_->Count() == 0 || dev != hub_->Selected()) {
+        return;
+    }
+    // Every button shows what the key table holds now, whatever the job managed.
+    const SessionSnapshot snap = hub_->Session(dev).Snapshot();
+    if (view_->KeysShown()) {
+        view_->RefreshShownKeys(snap);
+    }
+    QString text;
+    if (status.state == JobState::Done) {
+        text = job.caption + ": " + PromptText("jobDone");
+    } else if (status.result == kJobKeyboardGone) {
+        text = KeyboardGuard(*hub_, hub_->Ref(dev)).GoneText();
+    } else {
+        const QString reason =
+            status.result > kJobCancelled
+                ? QString::fromStdString(SessionResultText(status.result, g_strLanguage))
+                : QString::fromStdString(status.message);
+        text = job.caption + ": " + PromptText("jobFailed") + " " + reason;
+    }
+    SetStatus(text);
+    countsTimer_->start();
+}
+
+void CTavrikDlg::ShowCounts() {
+    CCCDev* dev = SelSession();
+    if (dev == nullptr || shownJob_[static_cast<size_t>(dev->DevIdx())].id != 0) {
+        return;
+    }
+    const SessionSnapshot snap = dev->Snapshot();
+    if (!view_->KeysShown()) {
+        return;
+    }
+    const KeyCounts c = CountsOfTable(snap);
+    SetStatus(QString::fromStdString(FillNumbers(GetPromptText("scanresult", g_strLanguage),
+                                                 {c.total, c.assigned, c.boot, c.blank})));
+}
+
+bool CTavrikDlg::ShowControllerStageB(const SessionSnapshot& snap) {
+    if (snap.kbmcStage != 'B') {
+        return false;
+    }
+    SetStatusKey("controllerStageB");
+    // The table keeps a text on one line: "\n" marks its breaks.
+    view_->ShowHelp(PromptText("controllerStageBHelp").replace("\\n", "\n"));
+    return true;
 }
 
 }  // namespace tavrik::ui

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -18,12 +19,14 @@
 #include <cstdlib>
 
 #include "app/app_globals.h"
+#include "app/app_id.h"
 #include "app/applog.h"
 #include "app/paths.h"
 #include "app/texts.h"
 #include "device/device_monitor.h"
 #include "device/keyboard_hub.h"
 #include "device/session.h"
+#include "ui/common/keyboard_guard.h"
 #include "ui/keypicker/key_button.h"
 #include "ui/macroedit/marco_dlg.h"
 #include "ui/mainwnd/keyboard_view.h"
@@ -33,6 +36,7 @@
 #include "ui/widgets/info_button.h"
 #include "ui/widgets/keyboard_tab.h"
 #include "ui/widgets/picture_buttons.h"
+#include "ui/widgets/text_buttons.h"
 #include "ui/widgets/ui_prompts.h"
 #include "ui/widgets/ui_texts.h"
 
@@ -70,15 +74,27 @@ CTavrikDlg::CTavrikDlg(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHin
     setAccessibleName("Tavrik");
 }
 
+// Where the window manager does not take the icon from the desktop file: the program's
+// own, at the sizes it is drawn in.
+static QIcon ProgramIcon() {
+    QIcon icon = QIcon::fromTheme(QString::fromLatin1(kAppId));
+    if (!icon.isNull()) {
+        return icon;
+    }
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        const QPixmap picture =
+            Pictures::Get(QString("res/uipics/icons/%1x%1/apps/tavrik.png").arg(size), 1.0);
+        if (!picture.isNull()) {
+            icon.addPixmap(picture);
+        }
+    }
+    return icon;
+}
+
 CTavrikDlg::~CTavrikDlg() {
     shutDown_ = true;
     g_bAppExit = 1;
-    if (hub_) {
-        QSettings profile = Profile();
-        profile.beginGroup(kProfileGroup);
-        profile.setValue("left", x());
-        profile.setValue("top", y());
-    }
+    StorePosition();
     m_bHidePending = 0;
     {
         std::lock_guard lock(minimizeMutex_);
@@ -138,6 +154,7 @@ bool CTavrikDlg::Init(MainWindowSetup setup) {
         });
     }
     ReportTiming("hub");
+    setWindowIcon(ProgramIcon());
     CreateControls();
     ReportTiming("controls");
     if (setup.attachAfterFirstFrame && !(settings_->GetMinAfterStart() != 0 && autoBoot_)) {
@@ -174,6 +191,11 @@ void CTavrikDlg::CreateControls() {
     status_->setAccessibleName("Status");
     view_ = std::make_unique<KeyboardView>(this, settings_->OneClickProgramKey());
     view_->SetPromptPicture(0);
+    view_->AllColorButton().SetClickHandler([this] { ChooseAllKeysColour(); });
+    countsTimer_ = new QTimer(this);
+    countsTimer_->setSingleShot(true);
+    countsTimer_->setInterval(3000);
+    connect(countsTimer_, &QTimer::timeout, this, [this] { ShowCounts(); });
 }
 
 void CTavrikDlg::DeliverNotifications() {
@@ -266,6 +288,18 @@ void CTavrikDlg::ExitProgram() {
     close();
 }
 
+void CTavrikDlg::StorePosition() {
+    if (!hub_ || positionStored_) {
+        return;
+    }
+    positionStored_ = true;
+    QSettings profile = Profile();
+    profile.beginGroup(kProfileGroup);
+    profile.setValue("left", x());
+    profile.setValue("top", y());
+    profile.sync();
+}
+
 int CTavrikDlg::OnHideToTray() {
     if (!settings_->CloseToTray()) {
         return 0;
@@ -284,20 +318,19 @@ int CTavrikDlg::OnHideToTray() {
 }
 
 void CTavrikDlg::closeEvent(QCloseEvent* event) {
-    if (exiting_) {
-        event->accept();
-        QApplication::quit();
-        return;
-    }
-    // A close from the desktop (keyboard shortcut, task bar): to the tray when that is
-    // the setting, else the program ends as by the close button.
-    if (settings_ && settings_->CloseToTray()) {
+    // A close from the desktop (keyboard shortcut, task bar) or the close button: to the
+    // tray when that is the setting, else the program ends as by the tray's "exit". The
+    // end is asked here and not through close(): Qt drops a close nested in this one.
+    if (!exiting_ && settings_ && settings_->CloseToTray()) {
         event->ignore();
         OnHideToTray();
         return;
     }
-    ExitProgram();
+    g_bAppExit = 1;
+    exiting_ = true;
+    StorePosition();
     event->accept();
+    QCoreApplication::exit(0);
 }
 
 void CTavrikDlg::changeEvent(QEvent* event) {
@@ -440,17 +473,39 @@ KeyPickInputs CTavrikDlg::PickInputs(int slot) const {
     const SessionSnapshot snap = hub_->Session(hub_->Selected()).Snapshot();
     in.layer = snap.curLayer & 3;
     in.layerCodes = snap.slots[static_cast<size_t>(slot)].vk;
+    in.context = KeyboardGuard(*hub_, hub_->Ref(hub_->Selected())).Context(slot, in.layer);
     return in;
 }
 
+KeyboardRef CTavrikDlg::ShownKeyboard() const {
+    if (!hub_ || hub_->Count() == 0) {
+        return {};
+    }
+    return hub_->Ref(hub_->Selected());
+}
+
+bool CTavrikDlg::ConfirmKeyboard(const KeyboardRef& ref) {
+    const KeyboardGuard guard(*hub_, ref);
+    if (!guard.Gone()) {
+        return true;
+    }
+    SetStatus(guard.GoneText());
+    UiPrompts::Message(this, guard.GoneText());
+    return false;
+}
+
 void CTavrikDlg::RunMarcoEditor(const MarcoEditInputs& inputs) {
-    CCCDev* dev = SelSession();
-    if (dev == nullptr) {
+    const KeyboardGuard guard(*hub_, inputs.keyboard.Empty() ? ShownKeyboard() : inputs.keyboard);
+    if (guard.Gone()) {
         return;
     }
-    CMarcoDlg dlg(*dev, inputs.slot, inputs.layer, this);
+    CMarcoDlg dlg(guard, inputs.slot, inputs.layer, this);
     dlg.m_position = inputs.position;
     dlg.RunModal();
+    // Closed while its write ran: the write goes on to its end, which the status line says.
+    if (const uint32_t job = dlg.WriteLeftRunning(); job != 0) {
+        FollowJob(guard.Ref().slot, job, ButtonText("SaveRecordMarco"));
+    }
 }
 
 void CTavrikDlg::OpenSettings() {

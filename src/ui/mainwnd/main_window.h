@@ -21,6 +21,7 @@
 #include "ui/widgets/notify_sink.h"
 
 class QMenu;
+class QTimer;
 class QSocketNotifier;
 class QSystemTrayIcon;
 
@@ -30,6 +31,7 @@ class DeviceMonitor;
 class HidBackend;
 class KeyboardHub;
 struct SessionSnapshot;
+struct JobStatus;
 }  // namespace tavrik
 
 namespace tavrik::ui {
@@ -84,7 +86,8 @@ public:
     QPoint DialogPosition() const override;
     KeyPickInputs PickInputs(int slot) const override;
     void RunMarcoEditor(const MarcoEditInputs& inputs) override;
-    uint64_t KeyboardGeneration() const override { return generation_; }
+    KeyboardRef ShownKeyboard() const override;
+    bool ConfirmKeyboard(const KeyboardRef& ref) override;
 
     // Keys at window level, before the control with the focus: Escape, the arrows and F1
     // are swallowed; the left Shift key is followed.
@@ -128,6 +131,8 @@ private:
     void PlaceWindow();
     void StartMinimizeThread();
     void DeliverNotifications();
+    // The window's place, for the next start; once, at the end.
+    void StorePosition();
 
     // Attach and detach.
     void OnDeviceArrival(const std::string& path);
@@ -152,7 +157,16 @@ private:
     int OnOtherKeyboardLayer(uint32_t wParam);
     int OnPageSwitch();
     int OnJobState(uint32_t wParam, uint32_t lParam);
-
+    // "Color All Keys": the chooser, then a job on the keyboard it was opened for.
+    void ChooseAllKeysColour();
+    // Shows the progress and the end of job `id` of keyboard `dev` in the status line,
+    // under `caption`; `keySlot` >= 0 names the key whose button waits for the job's end.
+    void FollowJob(int dev, uint32_t id, const QString& caption, int keySlot = -1);
+    void ShowJobEnd(int dev, const JobStatus& status);
+    // The counts of the selected keyboard's key table in the status line.
+    void ShowCounts();
+    // The selected keyboard's controller waits for its firmware: said instead of "no keys".
+    bool ShowControllerStageB(const SessionSnapshot& snap);
     CCCDev* SelSession();
     bool IsSelected(uint32_t wParam) const;
     void SetStatus(const QString& text);
@@ -176,9 +190,9 @@ private:
     int storedTop_ = -1;
     bool shutDown_ = false;
     bool exiting_ = false;
+    bool positionStored_ = false;
     bool painted_ = false;
     bool attachPending_ = false;
-    uint64_t generation_ = 0;
     bool dragging_ = false;
     QPoint dragOffset_;
     bool deniedReported_ = false;
@@ -189,7 +203,14 @@ private:
     std::condition_variable minimizeCv_;
     bool minimizeStop_ = false;
     // The job whose progress the status line shows, per keyboard.
-    std::array<uint32_t, 4> shownJob_{};
+    struct ShownJob {
+        uint32_t id = 0;
+        QString caption;
+        int keySlot = -1;
+    };
+    std::array<ShownJob, 4> shownJob_{};
+    // Counts return to the status line a moment after a job's end was said.
+    QTimer* countsTimer_ = nullptr;
 };
 
 }  // namespace tavrik::ui

@@ -52,7 +52,6 @@ inline constexpr uint32_t kPanelGrey = 0x646464;
 inline constexpr uint32_t kMagenta = 0xFF00FF;
 inline constexpr uint32_t kWhite = 0xFFFFFF;
 inline constexpr uint32_t kSwitchPurple = 0x960096;
-inline constexpr uint32_t kSelectedText = 0xE600E6;
 inline constexpr uint32_t kBadgeRed = 0x0000FF;
 inline constexpr uint32_t kLinkBlue = 0xFF0000;
 

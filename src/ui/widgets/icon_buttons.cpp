@@ -5,6 +5,7 @@
 
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/notify_sink.h"
+#include "ui/widgets/ui_texts.h"
 
 namespace tavrik::ui {
 
@@ -12,6 +13,9 @@ CIconButton::CIconButton(QWidget* parent, const QString& picture, const QString&
     : CPicButton(parent), picture_(picture) {
     setAccessibleName(role);
     setFocusPolicy(Qt::NoFocus);
+    // "Close" -> "tipClose": what the icon does, in the user's language.
+    const std::string key = "tip" + role.toStdString();
+    setToolTip(ButtonText(key.c_str()));
 }
 
 void CIconButton::paintEvent(QPaintEvent*) {

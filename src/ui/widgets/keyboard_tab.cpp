@@ -39,8 +39,8 @@ void CKeyBoardButton::paintEvent(QPaintEvent*) {
         painter.fillRect(rect(), ColorOf(kPanelGrey));
         return;
     }
-    DrawTextButton(painter, rect(), text(), Focused() || Hovered(),
-                   selected_ ? ColorOf(kSelectedText) : textColor_);
+    DrawTextButton(painter, rect(), text(), ButtonLook{selected_, Hovered(), Focused(), false},
+                   textColor_);
 }
 
 void CKeyBoardButton::OnClick() {

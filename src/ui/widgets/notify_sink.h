@@ -5,6 +5,8 @@
 #include <QColor>
 #include <cstdint>
 
+#include "protocol/protocol.h"
+
 class QWidget;
 
 namespace tavrik::ui {
@@ -29,6 +31,12 @@ inline QColor ColorOf(uint32_t colorref) {
 inline uint32_t ColorRefOf(const QColor& c) {
     return static_cast<uint32_t>(c.red()) | static_cast<uint32_t>(c.green()) << 8 |
            static_cast<uint32_t>(c.blue()) << 16;
+}
+
+// The colour a key's LED really shows for `colorref`: 16 levels per channel, so a chosen
+// #FF8000 is the #F08000 the key will get.
+inline uint32_t LedColorRef(uint32_t colorref) {
+    return FromRgb4(ToRgb4(colorref));
 }
 
 }  // namespace tavrik::ui

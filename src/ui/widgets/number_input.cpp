@@ -4,6 +4,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "ui/widgets/ui_texts.h"
+
 namespace tavrik::ui {
 
 QString DigitsOnly(const QString& text) {
@@ -17,7 +19,7 @@ QString DigitsOnly(const QString& text) {
 }
 
 CMarcoDelayEditDlg::CMarcoDelayEditDlg(QWidget* parent) : QDialog(parent) {
-    setWindowTitle("Dialog");
+    setWindowTitle(PromptText("numberTitle"));
     // 163 x 75 dialog units at the usual dialog font.
     setFixedSize(245, 122);
     edit_ = new QLineEdit(this);
@@ -27,10 +29,14 @@ CMarcoDelayEditDlg::CMarcoDelayEditDlg(QWidget* parent) : QDialog(parent) {
     unit_->setGeometry(148, 20, 80, 26);
     prompt_ = new QLabel("10 - 60000 ms", this);
     prompt_->setGeometry(20, 52, 210, 22);
-    auto* ok = new QPushButton("OK", this);
-    ok->setGeometry(150, 82, 80, 28);
+    auto* ok = new QPushButton(tr("OK"), this);
+    ok->setGeometry(62, 82, 80, 28);
     ok->setDefault(true);
     ok->setAccessibleName("OK");
+    auto* cancel = new QPushButton(tr("Cancel"), this);
+    cancel->setGeometry(150, 82, 80, 28);
+    cancel->setAccessibleName("Cancel");
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(edit_, &QLineEdit::textEdited, this, [this](const QString& text) {
         const QString kept = DigitsOnly(text);
         if (kept != text) {
@@ -50,6 +56,13 @@ void CMarcoDelayEditDlg::SetTexts(const QString& label, const QString& prompt) {
     }
     unit_->setAccessibleName(unit_->text());
     prompt_->setAccessibleName(prompt_->text());
+}
+
+void CMarcoDelayEditDlg::SetCurrent(int value) {
+    if (value >= 0) {
+        edit_->setText(DigitsOnly(QString::number(value)));
+        edit_->selectAll();
+    }
 }
 
 void CMarcoDelayEditDlg::Confirm() {

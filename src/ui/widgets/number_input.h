@@ -1,5 +1,5 @@
-// The small number input of the macro editor: an edit field taking up to five digits, a
-// unit label, a prompt line and an OK button.
+// The small number input of the macro editor: an edit field taking up to five digits
+// (the current value, selected), a unit label, a prompt line, OK and Cancel.
 #pragma once
 
 #include <QDialog>
@@ -18,6 +18,8 @@ public:
     explicit CMarcoDelayEditDlg(QWidget* parent = nullptr);
     // Non-empty texts replace the label ("ms") and the prompt ("10 - 60000 ms").
     void SetTexts(const QString& label, const QString& prompt);
+    // The value the field starts with; negative leaves it empty.
+    void SetCurrent(int value);
     // The number typed when OK was pressed with one to five digits, else -1.
     int Value() const { return value_; }
     QLineEdit* Edit() const { return edit_; }

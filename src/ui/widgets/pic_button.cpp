@@ -100,21 +100,47 @@ QFont LabelFont() {
     return UiFont(22, 9, 400);
 }
 
-void DrawTextButton(QPainter& painter, const QRect& rect, const QString& caption, bool highlight,
-                    const QColor& textColor) {
-    const QColor grey = ColorOf(kPanelGrey);
-    painter.fillRect(rect, grey);
+namespace {
+// Text and outline of the selected plate, and the focus line.
+constexpr QRgb kSelectedPlate = 0xF2F2F2;
+constexpr QRgb kSelectedCaption = 0x1A1A1E;
+constexpr QRgb kFocusLine = 0x66D9FF;
+constexpr QRgb kDisabledCaption = 0xA8A8A8;
+}  // namespace
+
+QColor PlateColor(const ButtonLook& look) {
+    return look.selected ? QColor(kSelectedPlate) : ColorOf(kPanelGrey);
+}
+
+QColor CaptionColor(const ButtonLook& look, const QColor& textColor) {
+    if (look.selected) {
+        return QColor(kSelectedCaption);
+    }
+    return look.disabled ? QColor(kDisabledCaption) : textColor;
+}
+
+void DrawTextButton(QPainter& painter, const QRect& rect, const QString& caption,
+                    const ButtonLook& look, const QColor& textColor) {
+    painter.fillRect(rect, PlateColor(look));
     const int l = rect.left(), t = rect.top(), r = rect.right(), b = rect.bottom();
-    QPen pen(highlight ? ColorOf(kMagenta) : Qt::white, 4);
+    const QColor outline = look.hovered && !look.disabled ? ColorOf(kMagenta)
+                           : look.disabled                ? ColorOf(kDisabledCaption)
+                                                          : QColor(Qt::white);
+    QPen pen(outline, 4);
     pen.setJoinStyle(Qt::MiterJoin);
     painter.setPen(pen);
     painter.setBrush(Qt::NoBrush);
     painter.drawPolygon(
         QPolygon({QPoint(l + 4, t), QPoint(r - 4, t), QPoint(r, t + 4), QPoint(r, b - 4),
                   QPoint(r - 4, b), QPoint(l + 4, b), QPoint(l, b - 4), QPoint(l, t + 4)}));
+    if (look.focused && !look.disabled) {
+        QPen focus(QColor(kFocusLine), 2, Qt::DashLine);
+        painter.setPen(focus);
+        painter.drawRect(rect.adjusted(5, 5, -6, -6));
+    }
     const QRect box = rect.adjusted(5, 2, -5, -5);
     painter.setFont(FittedFont(TextButtonFont(rect.height()), caption, box.width()));
-    painter.setPen(textColor);
+    painter.setPen(CaptionColor(look, textColor));
     painter.drawText(box, Qt::AlignHCenter | Qt::AlignVCenter, caption);
 }
 
@@ -157,7 +183,7 @@ CTextButton::CTextButton(QWidget* parent, const QString& caption) : CPicButton(p
 
 void CTextButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    DrawTextButton(painter, rect(), text(), Focused() || Hovered());
+    DrawTextButton(painter, rect(), text(), ButtonLook{false, Hovered(), Focused(), !isEnabled()});
 }
 
 ClickSdMsgButton::ClickSdMsgButton(QWidget* parent, const QString& caption, uint32_t code)

@@ -56,10 +56,23 @@ QFont LabelFont();
 // `font` made smaller until `text` fits `width` pixels (not below 8 pixels).
 QFont FittedFont(QFont font, const QString& text, int width);
 
-// The text button's look: a grey plate, an octagon outline (magenta when highlighted,
-// else white) and the caption centred in white (or `textColor`).
-void DrawTextButton(QPainter& painter, const QRect& rect, const QString& caption, bool highlight,
-                    const QColor& textColor = Qt::white);
+// The states a text button shows, each with a look of its own: selected is a filled light
+// plate with dark text (the strongest contrast on the screen), hovered a magenta outline,
+// focused a cyan line inside the outline, disabled dimmed text.
+struct ButtonLook {
+    bool selected = false;
+    bool hovered = false;
+    bool focused = false;
+    bool disabled = false;
+};
+// The plate and caption colours of a look (the contrast test reads them too).
+QColor PlateColor(const ButtonLook& look);
+QColor CaptionColor(const ButtonLook& look, const QColor& textColor = Qt::white);
+
+// The text button's look: a plate, an octagon outline and the caption centred in
+// `textColor` (white) or the look's own colour.
+void DrawTextButton(QPainter& painter, const QRect& rect, const QString& caption,
+                    const ButtonLook& look, const QColor& textColor = Qt::white);
 // A picture by name (see Pictures) stretched over `target`; a missing one draws nothing.
 void DrawPicture(QPainter& painter, const QRect& target, const QString& name);
 // The same at its natural (logical) size with its top-left corner at `at`.
@@ -67,7 +80,7 @@ void DrawPictureAt(QPainter& painter, const QPoint& at, const QString& name);
 // A rectangle outline of pen width `width` lying inside `rect`.
 void DrawFrame(QPainter& painter, const QRect& rect, const QColor& color, int width);
 
-// The plain text button: drawn by DrawTextButton, magenta while focused or hovered.
+// The plain text button: drawn by DrawTextButton with its hover, focus and enabled state.
 class CTextButton : public CPicButton {
     Q_OBJECT
 public:

@@ -46,7 +46,7 @@ void CSelectorButton::Refresh() {
 
 void CSelectorButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    DrawTextButton(painter, rect(), text(), Focused() || Hovered());
+    DrawTextButton(painter, rect(), text(), ButtonLook{false, Hovered(), Focused(), false});
 }
 
 void CSelectorButton::mouseReleaseEvent(QMouseEvent* event) {

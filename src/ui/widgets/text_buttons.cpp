@@ -21,6 +21,10 @@ CChAllLightColorButton::CChAllLightColorButton(QWidget* parent, const QString& c
 
 void CChAllLightColorButton::OnClick() {
     setFocus(Qt::MouseFocusReason);
+    if (handler_) {
+        handler_();
+        return;
+    }
     const std::optional<QColor> chosen = UiPrompts::ChooseColor(window(), ColorOf(color_));
     if (!chosen) {
         return;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "ui/widgets/pic_button.h"
 
@@ -27,19 +28,22 @@ private:
 
 // The colour button: a click opens the colour chooser at the button's colour; a confirmed
 // colour is kept and sent as UM_CHANGE_ONE_KEY_LIGHT_COLOR (wParam kAllKeys, lParam the
-// colour 0x00BBGGRR). Cancelling changes nothing.
+// colour 0x00BBGGRR). Cancelling changes nothing. A window that must know the keyboard
+// the chooser was opened for hands the whole click to its own handler (SetClickHandler).
 class CChAllLightColorButton : public CTextButton {
     Q_OBJECT
 public:
     explicit CChAllLightColorButton(QWidget* parent, const QString& caption = {});
     void SetColor(uint32_t colorref) { color_ = colorref & 0xFFFFFF; }
     uint32_t Color() const { return color_; }
+    void SetClickHandler(std::function<void()> handler) { handler_ = std::move(handler); }
 
 protected:
     void OnClick() override;
 
 private:
     uint32_t color_;
+    std::function<void()> handler_;
 };
 
 // The macro button of the key picker. A key holds one macro: when a layer other than the

@@ -2,11 +2,14 @@
 
 #include <QColorDialog>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QUrl>
 
 #include "ui/widgets/number_input.h"
+#include "ui/widgets/ui_texts.h"
 
 namespace tavrik::ui {
 namespace {
@@ -69,12 +72,14 @@ bool UiPrompts::OpenLink(const QString& address) {
     return QDesktopServices::openUrl(url);
 }
 
-int UiPrompts::AskNumber(QWidget* parent, const QString& label, const QString& prompt) {
+int UiPrompts::AskNumber(QWidget* parent, const QString& label, const QString& prompt,
+                         int current) {
     if (TheHooks().number) {
         return TheHooks().number(parent, label, prompt);
     }
     CMarcoDelayEditDlg dlg(parent);
     dlg.SetTexts(label, prompt);
+    dlg.SetCurrent(current);
     dlg.exec();
     return dlg.Value();
 }
@@ -84,12 +89,19 @@ QString UiPrompts::ChooseMarcoFile(QWidget* parent, bool save) {
         return TheHooks().file(parent, save);
     }
     // No default name or extension: a name typed without one is used as typed.
-    const QString filter = "(*.tvm; *.macro) (*.tvm *.macro)";
-    return save ? QFileDialog::getSaveFileName(parent, {}, {}, filter, nullptr,
-                                               QFileDialog::DontUseNativeDialog)
-                : QFileDialog::getOpenFileName(
-                      parent, {}, {}, filter, nullptr,
-                      QFileDialog::ReadOnly | QFileDialog::DontUseNativeDialog);
+    static QString lastFolder;
+    const QString folder = lastFolder.isEmpty() ? QDir::homePath() : lastFolder;
+    const QString filter = PromptText("marcoFilesFilter") + " (*.tvm *.macro)";
+    const QString name =
+        save ? QFileDialog::getSaveFileName(parent, ButtonText("SaveRecordMarcoToFile"), folder,
+                                            filter, nullptr, QFileDialog::DontUseNativeDialog)
+             : QFileDialog::getOpenFileName(
+                   parent, ButtonText("ReadRecordMarcoFromFile"), folder, filter, nullptr,
+                   QFileDialog::ReadOnly | QFileDialog::DontUseNativeDialog);
+    if (!name.isEmpty()) {
+        lastFolder = QFileInfo(name).absolutePath();
+    }
+    return name;
 }
 
 void UiPrompts::SetMessageHook(MessageHook hook) {

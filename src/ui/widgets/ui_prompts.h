@@ -34,8 +34,11 @@ public:
 
     // The number input (up to five digits) with a unit label and a prompt line; an empty
     // text keeps its default. -1 when nothing usable was typed or it was cancelled.
-    static int AskNumber(QWidget* parent, const QString& label = {}, const QString& prompt = {});
-    // The chooser of a macro file to save to or to load; empty when cancelled.
+    // `current` (when not negative) is filled in, selected.
+    static int AskNumber(QWidget* parent, const QString& label = {}, const QString& prompt = {},
+                         int current = -1);
+    // The chooser of a macro file to save to or to load, named filter, opening in the
+    // folder last used (the home folder at first); empty when cancelled.
     static QString ChooseMarcoFile(QWidget* parent, bool save);
 
     // An empty hook restores the real window.
