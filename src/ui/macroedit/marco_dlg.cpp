@@ -416,10 +416,14 @@ void CMarcoDlg::ModeChosen(int index) {
     Say(message);
 }
 
-void CMarcoDlg::ShowLoaded() {
+void CMarcoDlg::ShowLoaded(std::string_view refusal) {
     steps_->clearSelection();
     ShowLines();
     Refresh();
+    if (!refusal.empty()) {
+        const std::string key(refusal);
+        UiPrompts::Message(this, PromptText("InfoMarcoInvalid") + "\n" + PromptText(key.c_str()));
+    }
 }
 
 std::optional<MarcoRecord> CMarcoDlg::EncodeList() {
@@ -495,8 +499,7 @@ void CMarcoDlg::PollJob() {
     Refresh();
     if (kind == JobKind::Read) {
         if (ok) {
-            editor_.Load(*readInto_);
-            ShowLoaded();
+            ShowLoaded(editor_.Load(*readInto_));
             return;
         }
         QString text = QString("Read Marco Fail, error code is %1").arg(result);
@@ -541,8 +544,7 @@ void CMarcoDlg::LoadFromFile() {
         LoadMarcoFile(std::filesystem::path(QFile::encodeName(name).toStdString()));
     switch (file.status) {
         case MarcoFileStatus::Ok:
-            editor_.Load(file.record);
-            ShowLoaded();
+            ShowLoaded(editor_.Load(file.record));
             return;
         case MarcoFileStatus::InvalidData:
             UiPrompts::Message(this, Key(kMarcoFileInvalidText));
