@@ -62,7 +62,7 @@ bool SetUpLog(const std::filesystem::path& dataFolder) {
     ConfigureGlog("Tavrik");
     google::SetStderrLogging(google::GLOG_INFO);
     if (haveFolder) {
-        g_sink = LogFileSink::Open(file, "Tavrik");
+        g_sink = LogFileSink::Open(file, "Tavrik", kLogSizeLimit);
         if (g_sink) {
             google::AddLogSink(g_sink.get());
         }
