@@ -44,8 +44,9 @@ int RunMacroShow(const Args& args, Context& ctx) {
                 << MarcoModeName(whole.mode) << "; --limit " << *limit << " shows it cut\n";
     }
 
-    // A macro no key may take is still shown, with the rule it breaks.
-    const MarcoRecordCheck check = CheckMarcoEntries(record->entries, *limit);
+    // A macro no key may take is still shown, with the rule it breaks. The file's own
+    // rules: a macro too long for --limit is already warned of above.
+    const MarcoRecordCheck check = CheckMarcoEntries(record->entries, kMarcoMaxSteps);
     const int broken = check.Ok() ? kExitOk : kExitBadData;
     if (!check.Ok()) {
         ctx.err << "tavrikctl macro show: " << path << ": " << MarcoValidationText(check) << "\n";
