@@ -74,7 +74,9 @@ void SetUpCommandLineLog(bool verbose) {
     std::lock_guard lock(g_setupMutex);
     DropSink();
     ConfigureGlog("tavrikctl");
-    google::SetStderrLogging(verbose ? google::GLOG_INFO : google::GLOG_WARNING);
+    // Without --verbose the command says what failed in its own words; glog's warning
+    // lines would only repeat it.
+    google::SetStderrLogging(verbose ? google::GLOG_INFO : google::GLOG_ERROR);
 }
 
 void ShutDownLog() {

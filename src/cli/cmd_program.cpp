@@ -250,6 +250,7 @@ int RunMacroWrite(const Args& args, Context& ctx) {
     }
     CCCDev& dev = p->Dev();
     const MarcoRecord& record = *file;
+    DeferStopSignals(ctx);
     if (RefuseInvalidMacro(ctx, "macro write", pos[1], record.entries, dev.Snapshot().marcoMax,
                            "Nothing was sent.")) {
         return kExitBadData;
@@ -266,6 +267,12 @@ int RunMacroWrite(const Args& args, Context& ctx) {
     const DecodedMarco macro = DecodeMarco(record.entries, dev.Snapshot().marcoMax);
     ctx.out << "slot " << *slot << " layer " << *layer << ": " << MarcoModeName(macro.mode)
             << " macro, " << CountText(macro.steps.Size(), "step", "steps") << "\n";
+    if (const int signo = StopSignalNoted(); signo != 0) {
+        // The key holds the whole macro; the status says the run was stopped after it.
+        ctx.err << "tavrikctl macro write: stopped by signal " << signo
+                << " after the macro was written whole\n";
+        return 128 + signo;
+    }
     return kExitOk;
 }
 
@@ -415,7 +422,9 @@ void AddProgramCommands(std::vector<CommandDef>& table) {
          "Makes LAYER (default 0) of the key in SLOT play the macro of FILE. A key holds\n"
          "one macro on one layer: a key that plays a macro on another layer is refused.\n"
          "A macro that breaks a rule of its mode (see 'macro show') is refused before\n"
-         "anything is sent (exit status 2, the rule named).\n",
+         "anything is sent (exit status 2, the rule named). Once the keyboard is open,\n"
+         "SIGINT and SIGTERM no longer cut the write: the macro is written whole, then\n"
+         "the command exits with status 128 + the signal (130, 143).\n",
          {{"layer", true}},
          RunMacroWrite});
     table.push_back({"mode",

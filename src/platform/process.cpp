@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <system_error>
 
 namespace tavrik {
@@ -18,6 +19,15 @@ bool ChangeWorkingFolder(const std::filesystem::path& folder) {
 
 unsigned long CurrentUserId() {
     return static_cast<unsigned long>(::getuid());
+}
+
+void CatchStopSignals(void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
 }
 
 }  // namespace tavrik

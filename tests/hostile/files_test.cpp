@@ -309,5 +309,25 @@ TEST(HostileFilesSim, ALinkAndTheRealNameShareOneLock) {
     EXPECT_FALSE(Facts(box / "missing.json").exists);
 }
 
+TEST(HostileFilesSim, APressNumberThatWouldWrapIsRefusedAndTheFileStaysReadable) {
+    Sandbox box = WithKeyboard();
+    size_t slot = 0;
+    ASSERT_EQ(sim::EditSimFile(box.SimFile(),
+                               [&](std::vector<sim::SimFileKeyboard>& k, std::string*) {
+                                   while (!k[0].state.modules[slot]) {
+                                       ++slot;
+                                   }
+                                   k[0].presses = {{UINT32_MAX, uint8_t(slot), 0}};
+                                   return true;
+                               }),
+              sim::SimFileError::None);
+    const FileFacts before = Facts(box.SimFile());
+    const CtlRun r = box.Ctl({"sim", "press", "0", std::to_string(slot)});
+    EXPECT_NE(r.status, 0);
+    EXPECT_TRUE(Has(r.err, "press numbers are used up")) << r.err;
+    EXPECT_EQ(Facts(box.SimFile()), before);
+    EXPECT_EQ(box.Ctl({"sim", "show"}).status, 0);
+}
+
 }  // namespace
 }  // namespace tavrik::hostile

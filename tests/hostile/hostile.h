@@ -46,6 +46,11 @@ public:
                const std::optional<std::string>& stdinText = std::nullopt) const;
     // Extra environment entries ("NAME=value") for the commands of this sandbox.
     void SetEnv(const std::string& entry) { env_.push_back(entry); }
+    // The next command is sent `signo` once it has run for `after` (a user's Ctrl+C).
+    void SignalNextAfter(int signo, std::chrono::milliseconds after) {
+        signal_ = signo;
+        signalAfter_ = after;
+    }
 
     void WriteFile(const std::string& name, const std::string& bytes) const;
     std::string ReadFile(const std::string& name) const;
@@ -53,6 +58,8 @@ public:
 private:
     std::filesystem::path dir_;
     std::vector<std::string> env_;
+    mutable int signal_ = 0;
+    std::chrono::milliseconds signalAfter_{0};
 };
 
 }  // namespace tavrik::hostile

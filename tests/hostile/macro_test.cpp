@@ -1,5 +1,6 @@
 // Macro files that `macro make` would never write: read, shown and refused by the
 // command line before anything reaches a key.
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 
 #include "hostile.h"
 #include "macro/marco_file.h"
+#include "sim/sim_file.h"
 
 namespace tavrik::hostile {
 namespace {
@@ -66,6 +68,67 @@ TEST(HostileMacro, AMacroThatBreaksARuleIsShownWithItAndNeverSent) {
         EXPECT_EQ(r.status, 2) << f.name;
         EXPECT_TRUE(Has(r.out, "Mode: ")) << r.out;
         EXPECT_TRUE(Has(r.err, f.rule)) << r.err;
+    }
+}
+
+// Ctrl+C or SIGTERM while a macro is written: the key ends with the whole macro or with
+// none of it, never a part (a part can leave a key held down).
+TEST(HostileMacro, AStopSignalDuringAWriteNeverLeavesHalfAMacro) {
+    Sandbox box;
+    ASSERT_EQ(box.Ctl({"sim", "init", box.SimFile().string()}, seconds(60), false).status, 0);
+    std::vector<size_t> keys;
+    ASSERT_EQ(sim::EditSimFile(box.SimFile(),
+                               [&](std::vector<sim::SimFileKeyboard>& k, std::string*) {
+                                   k[0].state.latencyMs = 20;
+                                   for (size_t s = 0; s < kKeySlots && keys.size() < 2; ++s) {
+                                       const auto& m = k[0].state.modules[s];
+                                       if (m && m->stage == 'A' && m->hid[0] != 0) {
+                                           keys.push_back(s);
+                                       }
+                                   }
+                                   return true;
+                               }),
+              sim::SimFileError::None);
+    ASSERT_EQ(keys.size(), 2u);
+    std::vector<std::string> make = {"macro", "make", "--mode", "SingleShot", "-o", "m.tvm"};
+    for (const char* k : {"A", "B", "C", "D", "E", "F", "G", "H", "I", "J", "K"}) {
+        make.push_back(std::string("tap:") + k);
+    }
+    ASSERT_EQ(box.Ctl(make, seconds(30), false).status, 0);
+    const MarcoFileResult file = LoadMarcoFile(box / "m.tvm");
+    ASSERT_EQ(file.status, MarcoFileStatus::Ok);
+
+    auto macroOf = [&](size_t slot) {
+        std::vector<sim::SimFileKeyboard> kb;
+        EXPECT_EQ(sim::ReadSimFile(box.SimFile(), kb), sim::SimFileError::None);
+        return kb.at(0).state.modules[slot]->marco;
+    };
+    // How long a whole run takes here; the signal comes well inside the next one.
+    const auto start = std::chrono::steady_clock::now();
+    CtlRun r = box.Ctl({"macro", "write", std::to_string(keys[0]), "m.tvm"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto whole = std::chrono::steady_clock::now() - start;
+
+    for (const int signo : {SIGINT, SIGTERM}) {
+        const sim::SimMarco before = macroOf(keys[1]);
+        box.SignalNextAfter(signo,
+                            std::chrono::duration_cast<std::chrono::milliseconds>(whole * 3 / 4));
+        r = box.Ctl({"macro", "write", std::to_string(keys[1]), "m.tvm"});
+        const sim::SimMarco held = macroOf(keys[1]);
+        if (r.status == -1) {
+            // Ended before the keyboard was opened: nothing was sent.
+            EXPECT_EQ(held, before);
+            continue;
+        }
+        if (r.status == 128 + signo) {
+            EXPECT_TRUE(Has(r.err, "after the macro was written whole")) << r.err;
+        } else {
+            EXPECT_EQ(r.status, 0) << r.err;  // the signal came after the end
+        }
+        for (size_t i = 0; i <= 22; ++i) {
+            EXPECT_EQ(held[i].flag, file.record.entries[i].flag) << "entry " << i;
+            EXPECT_EQ(held[i].kv, file.record.entries[i].kv) << "entry " << i;
+        }
     }
 }
 
