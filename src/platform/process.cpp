@@ -26,8 +26,13 @@ void CatchStopSignals(void (*handler)(int)) {
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    for (const int signo : {SIGTERM, SIGINT}) {
+        // One the parent set to be ignored (a shell's background job) stays ignored.
+        struct sigaction was {};
+        if (sigaction(signo, nullptr, &was) == 0 && was.sa_handler != SIG_IGN) {
+            sigaction(signo, &action, nullptr);
+        }
+    }
 }
 
 }  // namespace tavrik

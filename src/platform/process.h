@@ -15,7 +15,8 @@ bool ChangeWorkingFolder(const std::filesystem::path& folder);
 unsigned long CurrentUserId();
 
 // SIGINT and SIGTERM call `handler` (which may only do async-signal-safe work) instead of
-// ending the process; interrupted system calls are restarted.
+// ending the process; interrupted system calls are restarted. A signal the process was
+// started with ignored stays ignored.
 void CatchStopSignals(void (*handler)(int));
 
 }  // namespace tavrik

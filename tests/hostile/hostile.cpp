@@ -172,15 +172,13 @@ CtlRun Sandbox::Ctl(const std::vector<std::string>& args, std::chrono::milliseco
     ::fcntl(outPipe[0], F_SETFL, O_NONBLOCK);
     ::fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
 
-    const auto started = std::chrono::steady_clock::now();
-    const auto until = started + limit;
+    const auto until = std::chrono::steady_clock::now() + limit;
     const int signo = std::exchange(signal_, 0);
     bool signalled = false;
     bool outOpen = true;
     bool errOpen = true;
     while (outOpen || errOpen) {
-        if (signo != 0 && !signalled &&
-            std::chrono::steady_clock::now() - started >= signalAfter_) {
+        if (signo != 0 && !signalled && run.err.find(signalMarker_) != std::string::npos) {
             ::kill(pid, signo);
             signalled = true;
         }

@@ -46,10 +46,11 @@ public:
                const std::optional<std::string>& stdinText = std::nullopt) const;
     // Extra environment entries ("NAME=value") for the commands of this sandbox.
     void SetEnv(const std::string& entry) { env_.push_back(entry); }
-    // The next command is sent `signo` once it has run for `after` (a user's Ctrl+C).
-    void SignalNextAfter(int signo, std::chrono::milliseconds after) {
+    // The next command is sent `signo` (a user's Ctrl+C) once its standard error holds
+    // `marker`.
+    void SignalNextWhen(int signo, const std::string& marker) {
         signal_ = signo;
-        signalAfter_ = after;
+        signalMarker_ = marker;
     }
 
     void WriteFile(const std::string& name, const std::string& bytes) const;
@@ -59,7 +60,7 @@ private:
     std::filesystem::path dir_;
     std::vector<std::string> env_;
     mutable int signal_ = 0;
-    std::chrono::milliseconds signalAfter_{0};
+    std::string signalMarker_;
 };
 
 }  // namespace tavrik::hostile
