@@ -62,7 +62,7 @@ bool SetUpLog(const std::filesystem::path& dataFolder) {
     ConfigureGlog("Tavrik");
     google::SetStderrLogging(google::GLOG_INFO);
     if (haveFolder) {
-        g_sink = LogFileSink::Open(file, "Tavrik");
+        g_sink = LogFileSink::Open(file, "Tavrik", kLogSizeLimit);
         if (g_sink) {
             google::AddLogSink(g_sink.get());
         }
@@ -74,7 +74,9 @@ void SetUpCommandLineLog(bool verbose) {
     std::lock_guard lock(g_setupMutex);
     DropSink();
     ConfigureGlog("tavrikctl");
-    google::SetStderrLogging(verbose ? google::GLOG_INFO : google::GLOG_WARNING);
+    // Without --verbose the command says what failed in its own words; glog's warning
+    // lines would only repeat it.
+    google::SetStderrLogging(verbose ? google::GLOG_INFO : google::GLOG_ERROR);
 }
 
 void ShutDownLog() {

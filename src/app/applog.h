@@ -20,7 +20,7 @@ inline constexpr std::uintmax_t kLogSizeLimit = 0xA00000;
 bool SetUpLog(const std::filesystem::path& dataFolder = DataFolder());
 
 // For the command-line tool: no log file; lines go to stderr, from information level when
-// `verbose`, else from warnings on.
+// `verbose`, else only errors.
 void SetUpCommandLineLog(bool verbose);
 
 // Closes the log file and shuts glog down. Safe to call when nothing was set up.

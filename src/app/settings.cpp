@@ -8,6 +8,7 @@
 #include "app/applog.h"
 #include "app/autoboot.h"
 #include "app/profile_ini.h"
+#include "app/texts.h"
 
 namespace tavrik {
 
@@ -152,6 +153,13 @@ void AppSettings::AskLanguage() {
     // The answer itself, not a re-read of the file: when the write fails the texts of this
     // run still follow the choice, in step with g_nLanguage.
     g_strLanguage = english ? kEnglish : kChinese;
+    // A data folder that cannot be written brings the question back at every start; the
+    // user is told why, and where, in the language just chosen.
+    if (Read("Language") != g_strLanguage && hooks_.restartNote) {
+        hooks_.restartNote(
+            kLanguageQuestionTitle,
+            GetPromptText("settingsNotSaved", g_strLanguage) + "\n" + dataFolder_.string());
+    }
 }
 
 bool AppSettings::SetAutoStart(bool on) {

@@ -23,7 +23,8 @@ extern const char* const kLanguageRestartNoteText;
 struct SettingsHooks {
     // A Yes/No message box owned by the (still hidden) main window; true for Yes (English).
     std::function<bool(const std::string& title, const std::string& text)> askLanguage;
-    // An OK message box.
+    // An OK message box: the note after a language change, and the word that an answer
+    // to the language question could not be stored.
     std::function<void(const std::string& title, const std::string& text)> restartNote;
 };
 

@@ -15,7 +15,12 @@ namespace tavrik {
 // letter case.
 bool IsAutoBoot(const std::vector<std::string>& args);
 
-// The lock file that marks the running copy: <data folder>/<application name>.lock.
+// Whether files can be made in `folder`; it is created first when missing.
+bool FolderWritable(const std::filesystem::path& folder);
+
+// The lock file that marks the running copy: <data folder>/<application name>.lock, or,
+// when the data folder cannot be written, one in the runtime folder ($XDG_RUNTIME_DIR,
+// else the temporary folder) named after the user and the data folder.
 std::filesystem::path InstanceLockFile();
 
 struct StartOptions {
@@ -33,8 +38,9 @@ public:
     Application& operator=(const Application&) = delete;
 
     // In order: the working folder becomes the resource root; the log is set up (so a later
-    // copy writes to it too); a later copy logs that the tool already runs, asks the first
-    // copy to show its window and gets false, to exit without showing anything; else
+    // copy writes to it too); a data folder that cannot be written is said on stderr and in
+    // the log, in the user's language, naming it; a later copy logs that the tool already runs,
+    // asks the first copy to show its window and gets false, to exit without showing anything; else
     // g_strLanguage is read from the settings and the result is true: the window side goes
     // on (connecting Instance().StartListening to its window).
     bool Start();

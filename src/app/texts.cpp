@@ -1,9 +1,12 @@
 #include "app/texts.h"
 
 #include <algorithm>
+#include <mutex>
+#include <set>
 
 #include "app/paths.h"
 #include "app/profile_ini.h"
+#include "log/log.h"
 
 namespace tavrik {
 
@@ -17,9 +20,46 @@ bool PlainFolderName(std::string_view code) {
     });
 }
 
-std::string Fetch(std::string_view section, std::string_view key, std::string_view language) {
+constexpr std::string_view kFallbackLanguage = "en";
+
+// Each missing text is logged once per run, not at every repaint.
+void LogMissingOnce(const std::filesystem::path& file, std::string_view language,
+                    std::string_view section, std::string_view key) {
+    static std::mutex mutex;
+    static std::set<std::string> said;
+    std::string what = file.string() + "|" + std::string(language) + "|" + std::string(section) +
+                       "|" + std::string(key);
+    {
+        std::lock_guard lock(mutex);
+        if (said.size() >= 1000 || !said.insert(what).second) {
+            return;
+        }
+    }
+    LogLine("Tavrik", __LINE__,
+            "Text table " +
+                (file.empty() ? "for language '" + std::string(language) + "'"
+                              : "'" + file.string() + "'") +
+                " has no [" + std::string(section) + "] " + std::string(key) +
+                (language == kFallbackLanguage ? "" : "; the English text is used"));
+}
+
+std::string FetchFrom(std::string_view section, std::string_view key, std::string_view language) {
     const std::filesystem::path file = TextTableFile(language);
-    return file.empty() ? std::string() : ReadProfileString(file, section, key, "");
+    std::string text = file.empty() ? std::string() : ReadProfileString(file, section, key, "");
+    if (text.empty()) {
+        LogMissingOnce(file, language, section, key);
+    }
+    return text;
+}
+
+// A table or text missing in the user's language falls back to the English one, so a
+// button never goes blank.
+std::string Fetch(std::string_view section, std::string_view key, std::string_view language) {
+    std::string text = FetchFrom(section, key, language);
+    if (text.empty() && language != kFallbackLanguage) {
+        text = FetchFrom(section, key, kFallbackLanguage);
+    }
+    return text;
 }
 
 }  // namespace

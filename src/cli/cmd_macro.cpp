@@ -44,6 +44,14 @@ int RunMacroShow(const Args& args, Context& ctx) {
                 << MarcoModeName(whole.mode) << "; --limit " << *limit << " shows it cut\n";
     }
 
+    // A macro no key may take is still shown, with the rule it breaks. The file's own
+    // rules: a macro too long for --limit is already warned of above.
+    const MarcoRecordCheck check = CheckMarcoEntries(record->entries, kMarcoMaxSteps);
+    const int broken = check.Ok() ? kExitOk : kExitBadData;
+    if (!check.Ok()) {
+        ctx.err << "tavrikctl macro show: " << path << ": " << MarcoValidationText(check) << "\n";
+    }
+
     if (args.Has("json")) {
         nlohmann::json steps = nlohmann::json::array();
         for (const MarcoEntry& e : macro.steps.Steps()) {
@@ -55,14 +63,14 @@ int RunMacroShow(const Args& args, Context& ctx) {
                                   {"switchPresent", macro.steps.SwitchPresent()}}
                        .dump(1)
                 << "\n";
-        return kExitOk;
+        return broken;
     }
     ctx.out << "Mode: " << MarcoModeName(macro.mode) << ", "
             << CountText(macro.steps.Size(), "step", "steps") << "\n";
     for (const MarcoEntry& e : macro.steps.Steps()) {
         ctx.out << MacroStepLine(e) << "\n" << MarcoDelayText(e.delay) << "\n";
     }
-    return kExitOk;
+    return broken;
 }
 
 int RunMacroMake(const Args& args, Context& ctx) {
@@ -99,14 +107,10 @@ int RunMacroMake(const Args& args, Context& ctx) {
             return kExitBadData;
         }
     }
-    const MarcoValidation check = ValidateMarco(*mode, steps, *limit);
+    const MarcoRecordCheck check{{*mode, steps}, ValidateMarco(*mode, steps, *limit)};
     if (!check.Ok()) {
-        ctx.err << "tavrikctl macro make: ";
-        if (check.step >= 0) {
-            ctx.err << "step " << check.step + 1 << " (" << MacroStepLine(steps[check.step])
-                    << "): ";
-        }
-        ctx.err << MarcoProblemText(check.problem) << " Nothing was written.\n";
+        ctx.err << "tavrikctl macro make: " << MarcoValidationText(check)
+                << " Nothing was written.\n";
         return kExitBadData;
     }
     const auto record = EncodeMarco(*mode, steps, static_cast<int>(*delay), *limit);
@@ -128,6 +132,16 @@ int RunMacroMake(const Args& args, Context& ctx) {
 }
 
 }  // namespace
+
+bool RefuseInvalidMacro(Context& ctx, const char* command, const std::string& what,
+                        const MarcoEntries& entries, int limit, const char* outcome) {
+    const MarcoRecordCheck check = CheckMarcoEntries(entries, limit);
+    if (!check.Ok()) {
+        ctx.err << "tavrikctl " << command << ": " << what << ": " << MarcoValidationText(check)
+                << " " << outcome << "\n";
+    }
+    return !check.Ok();
+}
 
 std::optional<MarcoRecord> LoadMacroFileArg(Context& ctx, const char* command,
                                             const std::string& path, int& status) {
@@ -154,7 +168,9 @@ void AddMacroCommands(std::vector<CommandDef>& table) {
          "Show the mode and steps of a macro file",
          "Decodes a macro file (.tvm or .macro) as the macro editor shows it: the mode, and\n"
          "each step with its delay line. A file that is not a macro file prints the\n"
-         "invalid-data message and exits with status 2.\n\n"
+         "invalid-data message and exits with status 2; a macro that breaks a rule of its\n"
+         "mode (a loop count, a loop end, an unknown entry, a delay over 60000 ms, ...) is\n"
+         "shown, followed by the rule on standard error, and exits with status 2.\n\n"
          "  --limit N  steps the keyboard holds, used for decoding (1..64, default 64;\n"
          "             24 for keyboards that hold fewer)\n"
          "  --json     {\"mode\", \"steps\": [{\"flag\", \"kv\", \"delay\", \"text\"}], "

@@ -207,6 +207,10 @@ int RunMacroRead(const Args& args, Context& ctx) {
     }
     MarcoRecord record = *read;
     record.flag = 1;
+    if (RefuseInvalidMacro(ctx, "macro read", "slot " + std::to_string(*slot), record.entries,
+                           dev.Snapshot().marcoMax, "Nothing was written.")) {
+        return kExitBadData;
+    }
     const std::string path = args.Get("output");
     std::ostream& report = WroteLineStream(ctx, path);
     if (SaveMarcoFile(path, record) != MarcoFileStatus::Ok) {
@@ -235,22 +239,40 @@ int RunMacroWrite(const Args& args, Context& ctx) {
     if (!file) {
         return status;
     }
+    // The file's own rules first, then the keyboard's length: nothing is sent either way.
+    if (RefuseInvalidMacro(ctx, "macro write", pos[1], file->entries, kMarcoMaxSteps,
+                           "Nothing was sent.")) {
+        return kExitBadData;
+    }
     auto p = OpenSelectedKeyboard(ctx, status, true);
     if (!p) {
         return status;
     }
     CCCDev& dev = p->Dev();
     const MarcoRecord& record = *file;
+    DeferStopSignals(ctx);
+    if (RefuseInvalidMacro(ctx, "macro write", pos[1], record.entries, dev.Snapshot().marcoMax,
+                           "Nothing was sent.")) {
+        return kExitBadData;
+    }
     const JobStatus job = WaitForJob(ctx, dev, SubmitMarcoWriteJob(dev, *slot, *layer, record),
                                      JobProgress::None, 1min);
     if (job.state != JobState::Done) {
         Refused(ctx, "macro write", *slot, job);
-        return job.result == kErrMacroEmpty || job.result == kErrMacroTooLong ? kExitBadData
-                                                                              : kExitFailed;
+        return job.result == kErrMacroEmpty || job.result == kErrMacroTooLong ||
+                       job.result == kErrMacroInvalid
+                   ? kExitBadData
+                   : kExitFailed;
     }
     const DecodedMarco macro = DecodeMarco(record.entries, dev.Snapshot().marcoMax);
     ctx.out << "slot " << *slot << " layer " << *layer << ": " << MarcoModeName(macro.mode)
             << " macro, " << CountText(macro.steps.Size(), "step", "steps") << "\n";
+    if (const int signo = StopSignalNoted(); signo != 0) {
+        // The key holds the whole macro; the status says the run was stopped after it.
+        ctx.err << "tavrikctl macro write: stopped by signal " << signo
+                << " after the macro was written whole\n";
+        return 128 + signo;
+    }
     return kExitOk;
 }
 
@@ -398,7 +420,11 @@ void AddProgramCommands(std::vector<CommandDef>& table) {
          "SLOT FILE [--layer L]",
          "Store a macro file's macro on a key",
          "Makes LAYER (default 0) of the key in SLOT play the macro of FILE. A key holds\n"
-         "one macro on one layer: a key that plays a macro on another layer is refused.\n",
+         "one macro on one layer: a key that plays a macro on another layer is refused.\n"
+         "A macro that breaks a rule of its mode (see 'macro show') is refused before\n"
+         "anything is sent (exit status 2, the rule named). Once the keyboard is open,\n"
+         "SIGINT and SIGTERM no longer cut the write: the macro is written whole, then\n"
+         "the command exits with status 128 + the signal (130, 143).\n",
          {{"layer", true}},
          RunMacroWrite});
     table.push_back({"mode",

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <random>
 #include <set>
@@ -292,6 +293,13 @@ int RunSimPress(const Args& args, Context& ctx) {
         }
         if (!ModuleAt(k, t, error)) {
             return false;
+        }
+        // Running programs replay presses above the last number they saw; a number that
+        // wrapped to 0 would be a file no program reads.
+        if (sim::LastPressSeq(*k) == UINT32_MAX) {
+            return Refuse(error, KeyboardName(t.keyboard) +
+                                     ": press numbers are used up (the last is 4294967295); "
+                                     "remove \"presses\" from the file to start again");
         }
         k->presses.push_back({sim::LastPressSeq(*k) + 1, static_cast<uint8_t>(t.slot),
                               static_cast<uint8_t>(*layer)});

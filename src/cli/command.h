@@ -63,6 +63,11 @@ int UsageError(Context& ctx, const CommandDef& def, const std::string& message);
 std::optional<MarcoRecord> LoadMacroFileArg(Context& ctx, const char* command,
                                             const std::string& path, int& status);
 
+// True, after naming the rule the macro breaks and `outcome`, when `entries` fail
+// CheckMarcoEntries for a keyboard that holds `limit` steps. `what` names the macro.
+bool RefuseInvalidMacro(Context& ctx, const char* command, const std::string& what,
+                        const MarcoEntries& entries, int limit, const char* outcome);
+
 // True, after saying so, when a command that takes no arguments was given one.
 bool RefuseArguments(const Args& args, Context& ctx, const char* command);
 

@@ -3,10 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <iostream>
 #include <string>
 
 #include "device/session.h"
+#include "platform/process.h"
 
 namespace tavrik::cli {
 
@@ -80,6 +82,25 @@ JobStatus WaitForJob(Context& ctx, CCCDev& dev, uint32_t id, JobProgress style,
         ctx.out << "\n";
     }
     return last;
+}
+
+namespace {
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+void NoteStopSignal(int signo) {
+    g_stopSignal = signo;
+}
+}  // namespace
+
+void DeferStopSignals(const Context& ctx) {
+    if (&ctx.out != &std::cout) {
+        return;
+    }
+    CatchStopSignals(NoteStopSignal);
+}
+
+int StopSignalNoted() {
+    return g_stopSignal;
 }
 
 }  // namespace tavrik::cli

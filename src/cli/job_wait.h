@@ -28,4 +28,12 @@ bool OutIsTerminal(const Context& ctx);
 JobStatus WaitForJob(Context& ctx, CCCDev& dev, uint32_t id, JobProgress style,
                      std::chrono::milliseconds limit);
 
+// Before a write that must not be cut (a macro whose key would be left half-written):
+// from now until the program ends, SIGINT and SIGTERM are noted instead of ending it, so
+// the write is finished and the simulator file saved. Only for the program's own run
+// (ctx.out is std::cout); a test that runs commands in-process keeps its signals.
+void DeferStopSignals(const Context& ctx);
+// The signal noted since DeferStopSignals, or 0.
+int StopSignalNoted();
+
 }  // namespace tavrik::cli

@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
     // No log file of its own: the engine's lines go to stderr, all of them with the global
-    // --verbose (-v, anywhere on the line), else only warnings.
+    // --verbose (-v, anywhere on the line), else only errors.
     const bool verbose = std::any_of(args.begin(), args.end(), [](const std::string& a) {
         return a == "--verbose" || a == "-v";
     });

@@ -1,28 +1,46 @@
 // Simulated hot-plug: the backend's own, plus the sim file watched for other programs.
 // The file is replaced by rename, so the watch is on its folder, filtered by name.
+// Reading and merging the file (its lock, its parse) is done by a thread of the monitor,
+// never by the owner thread (a window's UI thread): a file held locked by another program
+// or a big one would stall the window. A sync that found the lock held is tried again
+// until the file has been read, so the keyboards always end up as the file says.
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
-
-#include <glog/logging.h>
+#include <thread>
 
 #include "device/device_monitor.h"
+#include "log/log.h"
 #include "sim/sim_backend.h"
 
 namespace tavrik {
 namespace {
+
+// A held lock is tried for this long per attempt, then again after kRetryPause.
+constexpr int kLockTryMs = 200;
+constexpr auto kRetryPause = std::chrono::milliseconds(100);
 
 class SimMonitor final : public DeviceMonitor {
 public:
     explicit SimMonitor(sim::SimBackend& backend) : backend_(backend) {}
 
     ~SimMonitor() override {
+        {
+            std::lock_guard lock(syncMu_);
+            stop_ = true;
+        }
+        syncCv_.notify_all();
+        if (syncer_.joinable()) {
+            syncer_.join();  // at most one lock attempt and one read
+        }
         backend_.SetHotplugListener(nullptr);
         for (int fd : {epoll_, inotify_, wake_}) {
             if (fd >= 0) {
@@ -67,6 +85,7 @@ public:
             const uint64_t one = 1;
             [[maybe_unused]] const auto n = ::write(wake_, &one, sizeof one);
         });
+        syncer_ = std::thread([this] { SyncLoop(); });
         return true;
     }
 
@@ -76,11 +95,11 @@ public:
         uint64_t count = 0;
         [[maybe_unused]] const auto n = ::read(wake_, &count, sizeof count);
         if (FileTouched()) {
-            std::string error;
-            const auto result = backend_.SyncFile(&error);
-            if (result != sim::SimFileError::None && result != sim::SimFileError::NotFound) {
-                LOG(WARNING) << "Simulated keyboards not taken from the file: " << error;
+            {
+                std::lock_guard lock(syncMu_);
+                syncPending_ = true;
             }
+            syncCv_.notify_all();
         }
         std::lock_guard lock(mutex_);
         std::vector<DeviceEvent> events(queue_.begin(), queue_.end());
@@ -89,6 +108,31 @@ public:
     }
 
 private:
+    void SyncLoop() {
+        std::unique_lock lock(syncMu_);
+        for (;;) {
+            syncCv_.wait(lock, [this] { return syncPending_ || stop_; });
+            if (stop_) {
+                return;
+            }
+            syncPending_ = false;
+            lock.unlock();
+            std::string error;
+            const auto result = backend_.SyncFile(&error, kLockTryMs);
+            if (result == sim::SimFileError::None || result == sim::SimFileError::NotFound) {
+                warning_.Over();
+            } else {
+                warning_.Warn("Simulated keyboards not taken from the file: " + error);
+            }
+            lock.lock();
+            if (result == sim::SimFileError::Busy) {
+                // Another program holds the file: read it once it is let go.
+                syncPending_ = true;
+                syncCv_.wait_for(lock, kRetryPause, [this] { return stop_; });
+            }
+        }
+    }
+
     // Drains the watch; true when an event named the file (or events were lost).
     bool FileTouched() {
         bool touched = false;
@@ -113,6 +157,12 @@ private:
     int epoll_ = -1;
     std::mutex mutex_;
     std::deque<DeviceEvent> queue_;
+    RepeatedWarning warning_;
+    std::mutex syncMu_;
+    std::condition_variable syncCv_;
+    bool syncPending_ = false;
+    bool stop_ = false;
+    std::thread syncer_;
 };
 
 }  // namespace

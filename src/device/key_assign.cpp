@@ -98,6 +98,9 @@ constexpr ResultWords kResultWords[] = {
      "controller runs without overload"},
     {kErrMacroOnLayer, "macroOnLayer",
      "the layer plays the key's macro, which a key code there would remove"},
+    {kErrMacroInvalid, "macroInvalid",
+     "the macro breaks a rule of its mode (a loop, an entry, a delay or a marker); see "
+     "'tavrikctl macro show'"},
 };
 
 constexpr ResultWords kRefused{0, "refused", "the keyboard refused the change"};

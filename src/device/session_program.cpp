@@ -6,6 +6,7 @@
 #include "device/session.h"
 #include "keys/keycodes.h"
 #include "log/log.h"
+#include "macro/marco_validate.h"
 #include "protocol/commands.h"
 #include "protocol/firmware_features.h"
 
@@ -285,6 +286,10 @@ int CCCDev::WriteMacro(int slot, int layer, const MarcoRecord& record) {
             std::lock_guard lock(m_TableLock);
             if (length > m_nMarcoMax) {
                 return kErrMacroTooLong;
+            }
+            // Every front end checks first; this is the last guard before a key plays it.
+            if (!CheckMarcoEntries(record.entries, m_nMarcoMax).Ok()) {
+                return kErrMacroInvalid;
             }
             for (int l = 0; l < 4; ++l) {
                 if (l != layer && m_KeyVk[slot][l] == VK_MARCO) {

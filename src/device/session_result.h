@@ -32,6 +32,7 @@ inline constexpr int kErrCountWithoutOverload = -24;   // a module count is an o
 inline constexpr int kErrOverloadCountRange = -25;     // outside 42..90
 inline constexpr int kErrOverloadCountNotAbove = -26;  // not above the standard count
 inline constexpr int kErrMacroOnLayer = -27;           // a key code would remove the layer's macro
+inline constexpr int kErrMacroInvalid = -28;  // breaks a rule of its mode (CheckMarcoEntries)
 
 // A short English sentence for a result, e.g. for "tavrikctl set-key: <text>".
 const char* SessionResultText(int result);

@@ -5,6 +5,7 @@
 #include "keys/keycodes.h"
 #include "macro/marco_codec.h"
 #include "macro/marco_text.h"
+#include "macro/marco_validate.h"
 
 namespace tavrik {
 namespace {
@@ -283,20 +284,28 @@ void MarcoEditor::SetMode(MarcoMode mode) {
 std::optional<MarcoRecord> MarcoEditor::Encode(std::string_view& message) {
     message = {};
     StopRecording();
-    const MarcoCheck check = CheckMarcoBeforeEncoding(mode_, steps_, baseLimit_);
-    if (check != MarcoCheck::Ok) {
-        message = MarcoCheckMessageKey(check);
+    // A loaded list may hold what the editing buttons never make; it passes the same
+    // rules as a file or the command line before it is written anywhere.
+    const MarcoValidation check = ValidateMarco(mode_, steps_, baseLimit_);
+    if (!check.Ok()) {
+        message = MarcoProblemMessageKey(check.problem);
         return std::nullopt;
     }
     return EncodeMarco(mode_, steps_, defaultDelay_, baseLimit_);
 }
 
-void MarcoEditor::Load(const MarcoRecord& record) {
+std::string_view MarcoEditor::Load(const MarcoRecord& record) {
     StopRecording();
-    const DecodedMarco decoded = DecodeMarco(record.entries, baseLimit_);
-    SetMode(decoded.mode);
-    steps_ = decoded.steps;
+    // A refused macro leaves the list as it was: nothing the user made is lost to it.
+    const MarcoRecordCheck check = CheckMarcoEntries(record.entries, baseLimit_);
+    if (!check.Ok() && check.validation.problem != MarcoProblem::Empty) {
+        return MarcoProblemMessageKey(check.validation.problem);
+    }
+    steps_.Clear();
     open_ = false;
+    SetMode(check.macro.mode);
+    steps_ = check.macro.steps;
+    return {};
 }
 
 }  // namespace tavrik

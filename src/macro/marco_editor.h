@@ -95,8 +95,10 @@ public:
     // The record to write to a key or a file; nullopt with the message key (possibly
     // empty) when the list cannot be made into a macro. Stops a recording first.
     std::optional<MarcoRecord> Encode(std::string_view& message);
-    // Replaces list and mode by a macro read from a key or a file.
-    void Load(const MarcoRecord& record);
+    // Replaces list and mode by a macro read from a key or a file. A macro that fails
+    // CheckMarcoEntries is not taken: the list is left empty and the message key of the
+    // rule it breaks is returned (empty when taken). An empty macro is taken as empty.
+    std::string_view Load(const MarcoRecord& record);
 
 private:
     int InsertIndex(int line) const;

@@ -1,6 +1,9 @@
 #include "macro/marco_validate.h"
 
+#include <algorithm>
+
 #include "macro/marco_codec.h"
+#include "macro/marco_text.h"
 
 namespace tavrik {
 namespace {
@@ -96,6 +99,52 @@ MarcoValidation ValidateMarco(MarcoMode mode, const MarcoSteps& steps, int baseL
     return {};
 }
 
+MarcoRecordCheck CheckMarcoEntries(std::span<const MarcoEntry> entries, int baseLimit) {
+    MarcoRecordCheck out;
+    out.macro = DecodeMarco(entries, kMarcoMaxSteps);
+    out.validation = ValidateMarco(out.macro.mode, out.macro.steps, baseLimit);
+    if (!out.Ok()) {
+        return out;
+    }
+    const auto again = EncodeMarco(out.macro.mode, out.macro.steps, kMarcoDefaultDelay, baseLimit);
+    if (!again) {
+        out.validation = {MarcoProblem::TooManySteps};
+        return out;
+    }
+    // The entries the keyboard would play: up to and including the end mark.
+    const size_t length = size_t(MarcoEncodedLength(out.macro.mode, out.macro.steps));
+    for (size_t i = 0; i <= length; ++i) {
+        if (i >= entries.size()) {
+            out.validation = {MarcoProblem::NotAsEncoded};
+            return out;
+        }
+        const MarcoEntry& e = entries[i];
+        const MarcoEntry& want = again->entries[i];
+        const bool same =
+            i == length ? IsMarcoListEnd(e.flag) : e.flag == want.flag && e.kv == want.kv;
+        if (!same) {
+            out.validation = {MarcoProblem::NotAsEncoded};
+            return out;
+        }
+        if (i < length && e.delay > kMarcoPauseMax) {
+            out.validation = {MarcoProblem::DelayTooLong};
+            return out;
+        }
+    }
+    return out;
+}
+
+std::string MarcoValidationText(const MarcoRecordCheck& check) {
+    std::string text;
+    const int step = check.validation.step;
+    if (step >= 0 && step < check.macro.steps.Size()) {
+        text = "step " + std::to_string(step + 1) + " (" + MacroStepLine(check.macro.steps[step]) +
+               "): ";
+    }
+    text += MarcoProblemText(check.validation.problem);
+    return text;
+}
+
 std::string_view MarcoProblemText(MarcoProblem problem) {
     switch (problem) {
         case MarcoProblem::None:
@@ -132,6 +181,9 @@ std::string_view MarcoProblemText(MarcoProblem problem) {
             return "An AutoLoop macro repeats as a whole and cannot hold loops of its own.";
         case MarcoProblem::NoKeyDown:
             return "A Combination macro needs at least one key-down step.";
+        case MarcoProblem::NotAsEncoded:
+            return "The entries are not laid out as this mode is written: a marker, a "
+                   "Combination's key-up or the end mark is missing or out of place.";
     }
     return {};
 }
@@ -141,7 +193,7 @@ std::string_view MarcoProblemMessageKey(MarcoProblem problem) {
         case MarcoProblem::TooManySteps:
             return "InfoMarcoMaxNumReach";
         case MarcoProblem::DelayTooLong:
-            return "InfoDelayIsTooLongInMarco";
+            return "InfoMarcoDelayTooLong";
         case MarcoProblem::MissingSwitch:
             return "InfoNoFlagForDualSecMarco";
         case MarcoProblem::ExtraSwitch:
@@ -155,6 +207,14 @@ std::string_view MarcoProblemMessageKey(MarcoProblem problem) {
         case MarcoProblem::LoopNotClosed:
         case MarcoProblem::LoopInAutoLoop:
             return "InfoMarcoLoopLimitation";
+        case MarcoProblem::UnknownMode:
+        case MarcoProblem::UnexpectedStep:
+        case MarcoProblem::NotAsEncoded:
+            return "InfoMarcoStepNotAllowed";
+        case MarcoProblem::SwitchOutsideDualSec:
+            return "InfoMarcoSwitchOnlyDualSec";
+        case MarcoProblem::NoKeyDown:
+            return "InfoMarcoNoKeyDown";
         default:
             return {};
     }

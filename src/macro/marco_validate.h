@@ -3,9 +3,12 @@
 // A list that passes encodes to entries that decode back to the same mode and steps.
 #pragma once
 
+#include <span>
+#include <string>
 #include <string_view>
 
 #include "macro/marco.h"
+#include "macro/marco_codec.h"
 #include "macro/marco_steps.h"
 
 namespace tavrik {
@@ -28,6 +31,8 @@ enum class MarcoProblem {
     LoopNotClosed,
     LoopInAutoLoop,  // the whole AutoLoop macro is already a loop; loops do not nest
     NoKeyDown,       // a Combination macro plays only its key-down steps
+    NotAsEncoded,    // markers, the Combination's key-ups or the end are not where the
+                     // mode puts them
 };
 
 struct MarcoValidation {
@@ -41,6 +46,24 @@ struct MarcoValidation {
 // lists are judged only on what their encoding keeps: the key-down steps.
 MarcoValidation ValidateMarco(MarcoMode mode, const MarcoSteps& steps,
                               int baseLimit = kMarcoMaxSteps);
+
+// A macro that comes from outside (a file, a key) as entries. Decoded with the longest
+// list any keyboard holds, so that a list too long for this one is refused rather than
+// cut; then judged by ValidateMarco with `baseLimit`, and held to what encoding the
+// decoded steps gives back: the same entries (flag and value) up to the end mark, and
+// no delay above kMarcoPauseMax, markers included. Every reader uses this one check:
+// `macro show`, `macro write`, `macro read`, the editor's load and the session's write.
+struct MarcoRecordCheck {
+    DecodedMarco macro;
+    MarcoValidation validation;
+
+    bool Ok() const { return validation.Ok(); }
+};
+MarcoRecordCheck CheckMarcoEntries(std::span<const MarcoEntry> entries,
+                                   int baseLimit = kMarcoMaxSteps);
+
+// "step 3 (Key Down A): " or nothing when the whole list is at fault, then the sentence.
+std::string MarcoValidationText(const MarcoRecordCheck& check);
 
 // One English sentence saying what is wrong.
 std::string_view MarcoProblemText(MarcoProblem problem);

@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <thread>
@@ -88,7 +90,32 @@ int OpenStream(const fs::path& path, bool fifo, int& err) {
     }
 }
 
+// Temporaries of this target left by a process that died before it could remove its own
+// (killed mid-write): ".<name>.tmp-<pid>-..." whose <pid> no longer runs. Only regular
+// files are removed; a process still running keeps its own.
+void RemoveStaleTemporaries(const fs::path& target) {
+    const std::string prefix = "." + target.filename().string() + ".tmp-";
+    std::error_code ec;
+    for (fs::directory_iterator it(FolderOf(target), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind(prefix, 0) != 0) {
+            continue;
+        }
+        char* rest = nullptr;
+        const long pid = std::strtol(name.c_str() + prefix.size(), &rest, 10);
+        if (pid <= 0 || rest == nullptr || *rest != '-' || pid == ::getpid()) {
+            continue;
+        }
+        struct stat st {};
+        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH &&
+            ::lstat(it->path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            ::unlink(it->path().c_str());
+        }
+    }
+}
+
 int CreateTemporary(const fs::path& target, fs::path& temp, int& err) {
+    RemoveStaleTemporaries(target);
     static std::atomic<unsigned> counter{0};
     thread_local std::minstd_rand random(
         static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()) ^

@@ -51,17 +51,22 @@ std::string Header(const char* programName) {
 }  // namespace
 
 std::unique_ptr<LogFileSink> LogFileSink::Open(const std::filesystem::path& file,
-                                               const char* programName) {
+                                               const char* programName, std::uintmax_t sizeLimit) {
     const int fd = OpenForAppend(file);
     if (fd < 0) {
         return nullptr;
     }
-    std::unique_ptr<LogFileSink> sink(new LogFileSink(file, fd));
-    sink->WriteAll(Header(programName));
+    std::unique_ptr<LogFileSink> sink(new LogFileSink(file, fd, programName, sizeLimit));
+    const std::string header = Header(programName);
+    std::lock_guard lock(sink->mutex_);
+    sink->KeepWithinLimit(header.size());
+    sink->WriteAll(header);
     return sink;
 }
 
-LogFileSink::LogFileSink(std::filesystem::path file, int fd) : file_(std::move(file)), fd_(fd) {}
+LogFileSink::LogFileSink(std::filesystem::path file, int fd, const char* programName,
+                         std::uintmax_t sizeLimit)
+    : file_(std::move(file)), fd_(fd), programName_(programName), sizeLimit_(sizeLimit) {}
 
 LogFileSink::~LogFileSink() {
     if (fd_ >= 0) {
@@ -79,7 +84,21 @@ void LogFileSink::send(google::LogSeverity severity, const char* /*fullFilename*
     text += '\n';
     std::lock_guard lock(mutex_);
     ReopenIfRemoved();
+    KeepWithinLimit(text.size());
     WriteAll(text);
+}
+
+// Emptied in place rather than replaced, so that other copies appending to the same file
+// carry on in it. Caller holds mutex_.
+void LogFileSink::KeepWithinLimit(size_t adding) {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0 || std::uintmax_t(st.st_size) + adding <= sizeLimit_) {
+        return;
+    }
+    if (::ftruncate(fd_, 0) == 0) {
+        WriteAll(Header(programName_) + "Log file emptied: it reached its limit of " +
+                 std::to_string(sizeLimit_) + " bytes\n");
+    }
 }
 
 // Another copy of the tool deletes an oversized log at its start; this copy then carries on

@@ -7,6 +7,7 @@
 #include <glog/logging.h>
 
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -16,9 +17,12 @@ namespace tavrik {
 class LogFileSink : public google::LogSink {
 public:
     // Opens (creating when missing) `file` for appending and writes glog's usual header
-    // lines. Null when the file cannot be opened.
+    // lines. Null when the file cannot be opened. A line that would take the file past
+    // `sizeLimit` bytes first empties it (with a header saying so), so the file keeps to
+    // its limit however long the program runs and whatever it logs.
     static std::unique_ptr<LogFileSink> Open(const std::filesystem::path& file,
-                                             const char* programName);
+                                             const char* programName,
+                                             std::uintmax_t sizeLimit = UINTMAX_MAX);
     ~LogFileSink() override;
     LogFileSink(const LogFileSink&) = delete;
     LogFileSink& operator=(const LogFileSink&) = delete;
@@ -28,13 +32,17 @@ public:
               size_t messageLen) override;
 
 private:
-    LogFileSink(std::filesystem::path file, int fd);
+    LogFileSink(std::filesystem::path file, int fd, const char* programName,
+                std::uintmax_t sizeLimit);
     void WriteAll(const std::string& text);
     void ReopenIfRemoved();
+    void KeepWithinLimit(size_t adding);
 
     std::mutex mutex_;
     std::filesystem::path file_;
     int fd_ = -1;
+    const char* programName_;
+    std::uintmax_t sizeLimit_;
     // A full disk stops logging rather than failing the tool.
     std::atomic<bool> stopped_{false};
 };

@@ -14,4 +14,9 @@ bool ChangeWorkingFolder(const std::filesystem::path& folder);
 // The real user id, as a number for names that must differ between users.
 unsigned long CurrentUserId();
 
+// SIGINT and SIGTERM call `handler` (which may only do async-signal-safe work) instead of
+// ending the process; interrupted system calls are restarted. A signal the process was
+// started with ignored stays ignored.
+void CatchStopSignals(void (*handler)(int));
+
 }  // namespace tavrik

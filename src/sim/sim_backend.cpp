@@ -2,7 +2,6 @@
 
 #include "sim/sim_merge.h"
 
-#include <glog/logging.h>
 #include <sys/prctl.h>
 
 #include <algorithm>
@@ -12,6 +11,8 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+
+#include "log/log.h"
 
 namespace tavrik::sim {
 namespace {
@@ -235,7 +236,7 @@ struct SimBackend::Core {
     // Merges this program's keyboards with the file (read under its lock): what another
     // program changed comes in (plugging, modules inserted or removed, key presses as the
     // keyboard's own reports, everything else quietly), what this one changed goes out.
-    SimFileError Sync(std::string* error) {
+    SimFileError Sync(std::string* error, int lockLimitMs = kSimFileLockLimitMs) {
         SimFileError result = SimFileError::None;
         {
             std::lock_guard fileLock(fileMu);
@@ -247,7 +248,7 @@ struct SimBackend::Core {
             if (path.empty()) {
                 return SimFileError::None;
             }
-            SimFileLock lock(path);
+            SimFileLock lock(path, lockLimitMs);
             if (!lock.Locked()) {
                 if (error) {
                     *error = lock.Error();
@@ -336,6 +337,17 @@ struct SimBackend::Core {
                 }
             }
         }
+        // A key to which another program gave a new value announces itself again, as a
+        // module does when it is fitted, so that the host's view follows the file.
+        for (uint8_t s = 0; s < kKeySlots; ++s) {
+            const auto& had = ours.modules[s];
+            if (want[s] && had && want[s]->uid == had->uid &&
+                (want[s]->hid != had->hid || want[s]->flag != had->flag)) {
+                if (auto r = k.InsertModule(s, *want[s])) {
+                    reports.push_back(*r);
+                }
+            }
+        }
         k.Restore(merged.state);
         for (const SimKeyPress& p : merged.presses) {
             if (p.seq <= seenSeq) {
@@ -374,7 +386,9 @@ struct SimBackend::Core {
             std::string error;
             const bool saved = Sync(&error) == SimFileError::None;
             if (!saved) {
-                LOG(WARNING) << "Simulated keyboards not saved: " << error;
+                saveWarning.Warn("Simulated keyboards not saved: " + error);
+            } else {
+                saveWarning.Over();
             }
             lock.lock();
             saving = false;
@@ -428,6 +442,7 @@ struct SimBackend::Core {
 
     std::mutex writerMu;
     std::condition_variable writerCv;
+    RepeatedWarning saveWarning;
     bool dirty = false;
     bool saving = false;   // the writer is saving
     bool unsaved = false;  // the writer's last save failed
@@ -811,9 +826,11 @@ void SimBackend::SetHotplugListener(SimHotplugListener listener) {
     }
 }
 
-SimFileError SimBackend::LoadSimFile(const std::filesystem::path& path, std::string* error) {
+SimFileError SimBackend::LoadSimFile(const std::filesystem::path& given, std::string* error) {
+    // Read by the name given, so that a refusal names it; kept by its real name.
+    const std::filesystem::path path = ResolveSimFilePath(given);
     std::vector<SimFileKeyboard> keyboards;
-    const auto result = ReadSimFile(path, keyboards, error);
+    const auto result = ReadSimFile(given, keyboards, error);
     if (result != SimFileError::None) {
         return result;
     }
@@ -843,7 +860,7 @@ SimFileError SimBackend::LoadSimFile(const std::filesystem::path& path, std::str
 }
 
 SimFileError SimBackend::SaveSimFile(const std::filesystem::path& path, std::string* error) {
-    return core_->Save(path, error);
+    return core_->Save(ResolveSimFilePath(path), error);
 }
 
 void SimBackend::BindSimFile(std::filesystem::path path) {
@@ -852,12 +869,12 @@ void SimBackend::BindSimFile(std::filesystem::path path) {
         core_->base = {};
     }
     std::lock_guard lock(core_->mu);
-    core_->boundPath = std::move(path);
+    core_->boundPath = path.empty() ? path : ResolveSimFilePath(path);
 }
 
-SimFileError SimBackend::SyncFile(std::string* error) {
+SimFileError SimBackend::SyncFile(std::string* error, int lockLimitMs) {
     core_->TakeDirty();
-    return core_->Sync(error);
+    return core_->Sync(error, lockLimitMs);
 }
 
 SimFileError SimBackend::Flush(std::string* error) {

@@ -94,8 +94,9 @@ public:
     void BindSimFile(std::filesystem::path path);
     std::filesystem::path BoundFile() const;
     // Takes in what another program changed in the kept file now (hot-plug, module and
-    // key reports follow on this thread) and saves what this one changed.
-    SimFileError SyncFile(std::string* error = nullptr);
+    // key reports follow on this thread) and saves what this one changed. Waits at most
+    // `lockLimitMs` for the file's lock (Busy after).
+    SimFileError SyncFile(std::string* error = nullptr, int lockLimitMs = kSimFileLockLimitMs);
     // Saves a pending change now rather than shortly, after the writer's save under way,
     // and tells whether this or the writer's last save failed. The destructor does so
     // as well, without telling.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -19,8 +20,39 @@ namespace {
 
 using nlohmann::json;
 
-// Far more than four full keyboards take; anything bigger is not a sim file.
-constexpr size_t kMaxFileSize = 16u << 20;
+// Four keyboards of 90 keys, each key holding a macro of 64 steps, take about 3.2 MiB;
+// anything bigger is not a sim file. Nesting: the file is six levels deep (root,
+// keyboards, keyboard, modules, module, macro entry); deeper is refused before parsing,
+// whose cost grows with it.
+constexpr size_t kMaxFileSize = 4u << 20;
+constexpr int kMaxNesting = 16;
+
+// The deepest nesting of arrays and objects, counted outside strings; stops at `limit` + 1.
+int NestingDepth(std::string_view text, int limit) {
+    int depth = 0;
+    int deepest = 0;
+    bool inString = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+            if (deepest > limit) {
+                return deepest;
+            }
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return deepest;
+}
 
 void SetError(std::string* error, std::string text) {
     if (error) {
@@ -123,6 +155,11 @@ std::optional<std::vector<SimFileKeyboard>> ParseKeyboards(const json& root, std
 
 std::optional<std::vector<SimFileKeyboard>> ParseSimFile(std::string_view text,
                                                          std::string* error) {
+    if (NestingDepth(text, kMaxNesting) > kMaxNesting) {
+        SetError(error, "nested deeper than " + std::to_string(kMaxNesting) +
+                            " levels, more than a simulator file has");
+        return std::nullopt;
+    }
     try {
         return ParseKeyboards(json::parse(text), error);
     } catch (const std::exception& e) {
@@ -226,23 +263,51 @@ SimFileLock::~SimFileLock() {
     }
 }
 
+std::filesystem::path ResolveSimFilePath(const std::filesystem::path& path) {
+    std::error_code ec;
+    const std::filesystem::path whole = std::filesystem::absolute(path, ec);
+    if (ec) {
+        return path;
+    }
+    if (auto real = std::filesystem::canonical(whole, ec); !ec) {
+        return real;
+    }
+    if (auto folder = std::filesystem::canonical(whole.parent_path(), ec); !ec) {
+        return folder / whole.filename();
+    }
+    return whole;
+}
+
 SimFileError EditSimFile(
-    const std::filesystem::path& path,
+    const std::filesystem::path& given,
     const std::function<bool(std::vector<SimFileKeyboard>&, std::string*)>& change,
     std::string* error) {
+    const std::filesystem::path path = ResolveSimFilePath(given);
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        SetError(error, "'" + given.string() + "' does not exist");
+        return SimFileError::NotFound;
+    }
     SimFileLock lock(path);
     if (!lock.Locked()) {
         SetError(error, lock.Error());
         return SimFileError::Busy;
     }
+    // Read and written by the name given (the same file), so that errors name it.
     std::vector<SimFileKeyboard> keyboards;
-    if (const auto read = ReadSimFile(path, keyboards, error); read != SimFileError::None) {
+    if (const auto read = ReadSimFile(given, keyboards, error); read != SimFileError::None) {
         return read;
     }
     if (!change(keyboards, error)) {
         return SimFileError::Refused;
     }
-    return WriteSimFile(path, keyboards, error);
+    // Never a file that the next reader refuses.
+    std::string why;
+    if (!ParseSimFile(FormatSimFile(keyboards), &why)) {
+        SetError(error, "the change would make a file that cannot be read again: " + why);
+        return SimFileError::Refused;
+    }
+    return WriteSimFile(given, keyboards, error);
 }
 
 }  // namespace tavrik::sim

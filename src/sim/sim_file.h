@@ -56,12 +56,18 @@ SimFileError WriteSimFile(const std::filesystem::path& path,
 // The highest press sequence number of a keyboard, 0 when none.
 uint32_t LastPressSeq(const SimFileKeyboard& keyboard);
 
+// The name every program uses for the file at `path`: absolute, with symbolic links
+// resolved (of the file itself when it exists, else of its folder), so that a link and
+// its target share one lock and one watch, and a write replaces the target, not the link.
+std::filesystem::path ResolveSimFilePath(const std::filesystem::path& path);
+
 // Programs that read, change and write the sim file hold this lock around it, so no two
 // of them interleave. It is an flock on "<file>.lock" beside the file (the file itself is
 // replaced by rename, so it cannot carry the lock). Waits at most `limitMs`.
+inline constexpr int kSimFileLockLimitMs = 5000;
 class SimFileLock {
 public:
-    SimFileLock(const std::filesystem::path& file, int limitMs = 5000);
+    SimFileLock(const std::filesystem::path& file, int limitMs = kSimFileLockLimitMs);
     ~SimFileLock();
     SimFileLock(const SimFileLock&) = delete;
     SimFileLock& operator=(const SimFileLock&) = delete;
@@ -74,7 +80,8 @@ private:
 };
 
 // Under the lock: reads the file, lets `change` edit the keyboards (false: leave the
-// file as it is, Refused) and writes it back. `change` reports its own refusal through `error`.
+// file as it is, Refused) and writes it back. A missing file is NotFound, and no lock
+// file is made for it. `change` reports its own refusal through `error`.
 SimFileError EditSimFile(
     const std::filesystem::path& path,
     const std::function<bool(std::vector<SimFileKeyboard>&, std::string*)>& change,

@@ -18,9 +18,12 @@ SimFileSlots ToSlots(const std::vector<SimFileKeyboard>& keyboards);
 std::vector<SimFileKeyboard> FromSlots(const SimFileSlots& slots);
 
 // Three-way merge of one index. What only one side changed since `base` is taken from
-// that side. Where both changed a keyboard, the parts are merged one by one (plugged in
-// or not, the controller, each key module): this program's (`ours`) wins a part both
-// changed. Presses only ever come from the file (`theirs`).
+// that side. Where both changed a keyboard, it is merged field by field: plugged in or
+// not, each field of the controller (versions, stage, each mode, ...), and of each key
+// module that is the same module on every side (UID) each layer's HID value, flag,
+// colour, UID, short address, versions, stage and macro. A field both changed takes
+// this program's (`ours`) value: its write is the later one, and the other program
+// reads the result on its next sync. Presses only ever come from the file (`theirs`).
 SimFileSlot MergeSimKeyboard(const SimFileSlot& base, const SimFileSlot& ours,
                              const SimFileSlot& theirs);
 

@@ -74,6 +74,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int limit : {-1, 0, 1, 2, 3, 24, 61, 64, 65, 1000}) {
         Exercise(DecodeMarco(parsed.record.entries, limit), limit);
     }
+    // Entries every reader takes encode back to themselves: what a key is sent is what the
+    // check saw.
+    for (int limit : {24, 64}) {
+        const auto check = CheckMarcoEntries(parsed.record.entries, limit);
+        (void)MarcoValidationText(check);
+        if (check.Ok()) {
+            const auto again = EncodeMarco(check.macro.mode, check.macro.steps, 10, limit);
+            Require(again.has_value());
+            const size_t length = size_t(MarcoEncodedLength(check.macro.mode, check.macro.steps));
+            for (size_t i = 0; i < length; ++i) {
+                Require(again->entries[i].flag == parsed.record.entries[i].flag);
+                Require(again->entries[i].kv == parsed.record.entries[i].kv);
+                Require(parsed.record.entries[i].delay <= kMarcoPauseMax);
+            }
+            Require(IsMarcoListEnd(parsed.record.entries[length].flag));
+        }
+    }
     // A short span as well, as the session might hand over part of a list.
     const size_t part = size % kMarcoEntryCount;
     Exercise(DecodeMarco(std::span(parsed.record.entries).first(part), 64), 64);

@@ -88,7 +88,7 @@ TEST(HostileFiles, FilesLargerThanTheirKindAllowsAreRefusedNamingTheLimit) {
     const FileFacts bigSim = Facts(box / "huge-sim.json");
     r = box.Ctl({"--simulate=huge-sim.json", "list"}, seconds(60), false);
     EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(Has(r.err, "'huge-sim.json' is larger than 16 MiB")) << r.err;
+    EXPECT_TRUE(Has(r.err, "'huge-sim.json' is larger than 4 MiB")) << r.err;
     EXPECT_EQ(Facts(box / "huge-sim.json"), bigSim);
 }
 
@@ -214,6 +214,119 @@ TEST(HostileFilesSim, TwoProgramsChangingOneKeyboardAtOnceLoseNothing) {
         EXPECT_EQ(state.modules[size_t(slots[i])]->colour, 0xF000A0u | green)
             << "slot " << slots[i];
     }
+}
+
+// Two processes on one key module: different fields both stay, and where both change the
+// same field one of the two values is in the file, whole.
+TEST(HostileFilesSim, TwoProgramsChangingOneKeyModuleMergeFieldByField) {
+    Sandbox box = WithKeyboard();
+    std::vector<std::string> keys;  // two keys that take a colour
+    const auto initial = Keyboards(box).at(0).state;
+    for (size_t s = 0; s < kKeySlots && keys.size() < 2; ++s) {
+        const auto& m = initial.modules[s];
+        if (m && m->stage == 'A' && m->hid[0] != 0) {
+            keys.push_back(std::to_string(s));
+        }
+    }
+    ASSERT_EQ(keys.size(), 2u);
+    const size_t first = std::stoul(keys[0]);
+    const size_t second = std::stoul(keys[1]);
+    const int rounds = 8;
+    for (int r = 0; r < rounds; ++r) {
+        const std::string key = "F" + std::to_string(1 + r % 12);
+        const std::string colour = "#" + std::string(1, char('1' + r % 9)) + "0A0F0";
+        CtlRun keyRun;
+        CtlRun colourRun;
+        std::thread a([&] { keyRun = box.Ctl({"set-key", keys[0], "1", key}); });
+        std::thread b([&] { colourRun = box.Ctl({"set-color", keys[0], colour}); });
+        a.join();
+        b.join();
+        ASSERT_EQ(keyRun.status, 0) << keyRun.err;
+        ASSERT_EQ(colourRun.status, 0) << colourRun.err;
+        const auto m = Keyboards(box).at(0).state.modules[first];
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->hid[1], 0x3A + r % 12) << "round " << r << ": the key was lost";
+        // 0x00BBGGRR, four bits per channel kept.
+        EXPECT_EQ(m->colour, 0xF0A000u | uint32_t(1 + r % 9) << 4)
+            << "round " << r << ": the colour was lost";
+    }
+    for (int r = 0; r < rounds; ++r) {
+        CtlRun red;
+        CtlRun blue;
+        std::thread a([&] { red = box.Ctl({"set-color", keys[1], "red"}); });
+        std::thread b([&] { blue = box.Ctl({"set-color", keys[1], "blue"}); });
+        a.join();
+        b.join();
+        ASSERT_EQ(red.status, 0) << red.err;
+        ASSERT_EQ(blue.status, 0) << blue.err;
+        const uint32_t c = Keyboards(box).at(0).state.modules[second]->colour;
+        EXPECT_TRUE(c == 0x0000F0u || c == 0xF00000u) << std::hex << c;
+        ASSERT_EQ(box.Ctl({"set-color", keys[1], "white"}).status, 0);
+    }
+}
+
+// A link to the simulator file and its real name are one file: one lock (beside the
+// target), so inserts through both at once all stay.
+TEST(HostileFilesSim, ALinkAndTheRealNameShareOneLock) {
+    Sandbox box = WithKeyboard();
+    fs::create_symlink("sim.json", box / "link.json");
+    std::vector<size_t> free;
+    const auto initial = Keyboards(box).at(0).state;
+    for (size_t s = 0; s < kKeySlots; ++s) {
+        if (!initial.modules[s]) {
+            free.push_back(s);
+        }
+    }
+    ASSERT_GE(free.size(), 20u);
+    std::vector<std::thread> runs;
+    std::vector<CtlRun> results(free.size());
+    for (size_t i = 0; i < free.size(); ++i) {
+        runs.emplace_back([&, i] {
+            const std::string file = (box / (i % 2 ? "link.json" : "sim.json")).string();
+            results[i] =
+                box.Ctl({"--simulate=" + file, "sim", "insert", "0", std::to_string(free[i])},
+                        seconds(60), false);
+        });
+    }
+    for (auto& t : runs) {
+        t.join();
+    }
+    for (const CtlRun& r : results) {
+        EXPECT_EQ(r.status, 0) << r.err;
+    }
+    const auto state = Keyboards(box).at(0).state;
+    for (const size_t slot : free) {
+        EXPECT_TRUE(state.modules[slot]) << "slot " << slot << " was lost";
+    }
+    EXPECT_TRUE(fs::is_symlink(box / "link.json"));
+    EXPECT_FALSE(Facts(box / "link.json.lock").exists);
+
+    // Editing a file that is not there makes no lock file for it.
+    const CtlRun missing =
+        box.Ctl({"--simulate=missing.json", "sim", "press", "0", "0"}, seconds(30), false);
+    EXPECT_NE(missing.status, 0);
+    EXPECT_FALSE(Facts(box / "missing.json.lock").exists);
+    EXPECT_FALSE(Facts(box / "missing.json").exists);
+}
+
+TEST(HostileFilesSim, APressNumberThatWouldWrapIsRefusedAndTheFileStaysReadable) {
+    Sandbox box = WithKeyboard();
+    size_t slot = 0;
+    ASSERT_EQ(sim::EditSimFile(box.SimFile(),
+                               [&](std::vector<sim::SimFileKeyboard>& k, std::string*) {
+                                   while (!k[0].state.modules[slot]) {
+                                       ++slot;
+                                   }
+                                   k[0].presses = {{UINT32_MAX, uint8_t(slot), 0}};
+                                   return true;
+                               }),
+              sim::SimFileError::None);
+    const FileFacts before = Facts(box.SimFile());
+    const CtlRun r = box.Ctl({"sim", "press", "0", std::to_string(slot)});
+    EXPECT_NE(r.status, 0);
+    EXPECT_TRUE(Has(r.err, "press numbers are used up")) << r.err;
+    EXPECT_EQ(Facts(box.SimFile()), before);
+    EXPECT_EQ(box.Ctl({"sim", "show"}).status, 0);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -172,9 +173,15 @@ CtlRun Sandbox::Ctl(const std::vector<std::string>& args, std::chrono::milliseco
     ::fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
 
     const auto until = std::chrono::steady_clock::now() + limit;
+    const int signo = std::exchange(signal_, 0);
+    bool signalled = false;
     bool outOpen = true;
     bool errOpen = true;
     while (outOpen || errOpen) {
+        if (signo != 0 && !signalled && run.err.find(signalMarker_) != std::string::npos) {
+            ::kill(pid, signo);
+            signalled = true;
+        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             until - std::chrono::steady_clock::now());
         if (left.count() <= 0) {

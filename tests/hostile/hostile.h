@@ -46,6 +46,12 @@ public:
                const std::optional<std::string>& stdinText = std::nullopt) const;
     // Extra environment entries ("NAME=value") for the commands of this sandbox.
     void SetEnv(const std::string& entry) { env_.push_back(entry); }
+    // The next command is sent `signo` (a user's Ctrl+C) once its standard error holds
+    // `marker`.
+    void SignalNextWhen(int signo, const std::string& marker) {
+        signal_ = signo;
+        signalMarker_ = marker;
+    }
 
     void WriteFile(const std::string& name, const std::string& bytes) const;
     std::string ReadFile(const std::string& name) const;
@@ -53,6 +59,8 @@ public:
 private:
     std::filesystem::path dir_;
     std::vector<std::string> env_;
+    mutable int signal_ = 0;
+    std::string signalMarker_;
 };
 
 }  // namespace tavrik::hostile

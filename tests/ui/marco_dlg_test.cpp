@@ -272,6 +272,22 @@ TEST_F(MarcoDlgTest, SavesToAFileAndLoadsItBack) {
     Notify(UM_READ_RECORD_MARCO_FROM_FILE);
     EXPECT_EQ(dlg->Editor().Steps(), saved);
     EXPECT_EQ(dlg->StepList()->count(), 8);
+
+    // A macro file that breaks a rule (a loop played 0 times) is not taken: the steps
+    // shown stay, and the rule is said.
+    MarcoRecord endless;
+    endless.flag = 1;
+    endless.entries[0] = {MarcoFlag::KeyDown, 0x04, 10};
+    endless.entries[1] = {MarcoFlag::LoopStart, 0, 10};
+    endless.entries[2] = {MarcoFlag::KeyUp, 0x04, 10};
+    endless.entries[3] = {MarcoFlag::LoopEnd, 2, 10};
+    ASSERT_EQ(SaveMarcoFile(rig.tmp.path / "endless.tvm", endless), MarcoFileStatus::Ok);
+    answers.files = {QString::fromStdString((rig.tmp.path / "endless.tvm").string())};
+    Notify(UM_READ_RECORD_MARCO_FROM_FILE);
+    EXPECT_EQ(answers.messages.back().toStdString(),
+              "This macro cannot be used:\nThe loop count must be between 2 and 250.");
+    EXPECT_EQ(dlg->StepList()->count(), 8);
+    EXPECT_EQ(dlg->Editor().Steps(), saved);
 }
 
 TEST_F(MarcoDlgTest, ReadOfAKeyWithoutMacroAndOfTheMacroKey) {

@@ -38,6 +38,13 @@ TEST(UiStartup, OwnOptionsAreTakenAndTheRestGoesToTheShell) {
     EXPECT_FALSE(Parse({"--simulate="}).error.empty());
     EXPECT_TRUE(Parse({"--help"}).help);
     EXPECT_TRUE(Parse({"--version"}).version);
+    // Anything else is refused, a typo of --simulate above all: never the real keyboards.
+    for (const char* bad : {"--frobnicate", "--simulte=/tmp/k.json", "-autoo"}) {
+        const UiArgs refused = Parse({bad});
+        EXPECT_TRUE(refused.unknownOption) << bad;
+        EXPECT_NE(refused.error.find(bad), std::string::npos) << refused.error;
+        EXPECT_TRUE(refused.shellArgs.empty()) << bad;
+    }
 }
 
 TEST(UiStartup, ExitStoresWhereTheWindowWas) {

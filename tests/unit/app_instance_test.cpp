@@ -145,5 +145,25 @@ TEST(AppStartup, FirstCopyReadsTheLanguageSecondCopyLogsAndLeaves) {
     EXPECT_NE(text.find("Log file created at: ", 1), std::string::npos);
 }
 
+// A data folder that cannot be written (here: a file stands where a folder should be, which
+// holds for root too): the running copy is still found, through the runtime folder.
+TEST(AppStartup, AnUnwritableDataFolderKeepsOneCopyThroughTheRuntimeFolder) {
+    AppTestEnv env;
+    WriteAll(env.Root() / "file", "not a folder");
+    env.Set("LOCALAPPDATA", (env.Root() / "file").string());
+    env.Set("XDG_RUNTIME_DIR", (env.Root() / "run").string());
+    std::filesystem::create_directories(env.Root() / "run");
+    EXPECT_FALSE(FolderWritable(DataFolder()));
+    const auto lockPath = InstanceLockFile();
+    EXPECT_EQ(lockPath.parent_path(), env.Root() / "run");
+    InstanceLock first(lockPath, "tavrik");
+    EXPECT_FALSE(first.IsAlreadyRunning());
+    InstanceLock second(InstanceLockFile(), "tavrik");
+    EXPECT_TRUE(second.IsAlreadyRunning());
+    // Another data folder is another running copy.
+    env.Set("LOCALAPPDATA", (env.Root() / "file" / "other").string());
+    EXPECT_NE(InstanceLockFile(), lockPath);
+}
+
 }  // namespace
 }  // namespace tavrik

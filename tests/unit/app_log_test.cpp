@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <regex>
 #include <string>
 #include <vector>
@@ -11,6 +12,9 @@
 #include "app/paths.h"
 #include "app/settings.h"
 #include "app_test_env.h"
+#include "log/log.h"
+#include "log_capture.h"
+#include "platform/log_file_sink.h"
 
 namespace tavrik {
 namespace {
@@ -38,7 +42,10 @@ TEST(AppLog, SizeRuleAtTheBoundary) {
     std::filesystem::resize_file(LogFile(), kLogSizeLimit);
     ASSERT_TRUE(SetUpLog());
     ShutDownLog();
-    EXPECT_GT(std::filesystem::file_size(LogFile()), kLogSizeLimit);  // kept, appended to
+    // Kept at start-up; the first line that would take it past the limit empties it.
+    EXPECT_LE(std::filesystem::file_size(LogFile()), kLogSizeLimit);
+    EXPECT_NE(ReadAll(LogFile()).find("Log file emptied: it reached its limit of 10485760 bytes"),
+              std::string::npos);
 
     std::filesystem::resize_file(LogFile(), kLogSizeLimit + 1);
     ASSERT_TRUE(SetUpLog());
@@ -136,6 +143,35 @@ TEST(AppLog, ALogThatIsNoRegularFileIsLeftAlone) {
     AppLog("goes nowhere");
     ShutDownLog();
     EXPECT_TRUE(std::filesystem::is_fifo(LogFile()));
+}
+
+// A program that logs without end (a file rewritten in a loop by another program) keeps its
+// log within the limit, and says a repeated warning once, then only how often it came.
+TEST(AppLog, TheLimitHoldsWhileRunningAndRepeatsAreCounted) {
+    AppTestEnv env;
+    ASSERT_TRUE(SetUpLog());
+    const auto file = DataFolder() / "capped.log";
+    auto sink = LogFileSink::Open(file, "Tavrik", 4096);
+    ASSERT_TRUE(sink);
+    google::AddLogSink(sink.get());
+    test::LogCapture capture;
+    RepeatedWarning warning(std::chrono::hours(1));
+    for (int i = 0; i < 400; ++i) {
+        warning.Warn("Simulated keyboards not taken from the file: garbage");
+        AppLog("a line of the log that goes on and on " + std::to_string(i));
+    }
+    EXPECT_EQ(warning.Logged(), 1);
+    warning.Over();
+    EXPECT_EQ(warning.Logged(), 2);
+    google::RemoveLogSink(sink.get());
+    sink.reset();
+    ShutDownLog();
+    EXPECT_LE(std::filesystem::file_size(file), 4096u);
+    const std::string text = ReadAll(file);
+    EXPECT_NE(text.find("Log file emptied"), std::string::npos);
+    EXPECT_NE(text.find("goes on and on 399"), std::string::npos) << "the newest lines stay";
+    EXPECT_EQ(capture.Count("not taken from the file: garbage"), 2u);
+    EXPECT_EQ(capture.Count("(399 more like this since the last line)"), 1u);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "app/app_globals.h"
 #include "app/autoboot.h"
@@ -27,6 +28,7 @@ std::string Config(const std::string& key) {
 struct Answering {
     AppSettings settings;
     int asked = 0;
+    int notes = 0;
     explicit Answering(bool english) {
         settings.SetHooks({[this, english](const std::string& title, const std::string& text) {
                                ++asked;
@@ -34,7 +36,7 @@ struct Answering {
                                EXPECT_NE(text.find("English"), std::string::npos);
                                return english;
                            },
-                           {}});
+                           [this](const std::string&, const std::string&) { ++notes; }});
     }
 };
 
@@ -52,6 +54,7 @@ TEST(AppSettings, FirstRunWritesDefaultsMakesTheEntryAndAsksTheLanguage) {
     EXPECT_GE(std::stoi(day), 1);
     EXPECT_LE(std::stoi(day), 366);
     EXPECT_EQ(a.asked, 1);
+    EXPECT_EQ(a.notes, 0) << "the answer was stored: nothing to say";
     EXPECT_EQ(Config("Language"), "en");
     EXPECT_EQ(g_nLanguage, 2);
     EXPECT_EQ(g_strLanguage, "en");  // this very run already shows English
@@ -144,6 +147,28 @@ TEST(AppSettings, UnknownLanguageIsAskedUntilAnswered) {
     EXPECT_EQ(again.asked, 0);
     EXPECT_EQ(g_nLanguage, 1);
     EXPECT_EQ(GetLanguageSetting(), "zh-cn");
+}
+
+// The answer to the language question cannot be stored (a file stands where the data
+// folder should be, which holds for root too): the user hears why and where, in the
+// language chosen, instead of meeting the question again at every start without a word.
+TEST(AppSettings, AnAnswerThatCannotBeStoredIsSaidWithTheFolder) {
+    AppTestEnv env;
+    WriteAll(env.Root() / "file", "not a folder");
+    env.Set("LOCALAPPDATA", (env.Root() / "file").string());
+    const auto before = ResourceRoot();
+    SetResourceRoot(std::filesystem::path(__FILE__).parent_path().parent_path().parent_path());
+    AppSettings settings;
+    std::vector<std::string> notes;
+    settings.SetHooks(
+        {[](const std::string&, const std::string&) { return true; },
+         [&](const std::string&, const std::string& text) { notes.push_back(text); }});
+    settings.LoadSettings(false);
+    EXPECT_EQ(g_strLanguage, "en");
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0],
+              "Settings cannot be saved: this folder cannot be written:\n" + DataFolder().string());
+    SetResourceRoot(before);
 }
 
 TEST(AppSettings, SetLanguageTakesOnlyOneOrTwo) {

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -210,6 +211,31 @@ TEST_F(AtomicFileTest, AFailedWriteLeavesTheOldFileAndNoTemporary) {
     ASSERT_TRUE(file);
     EXPECT_TRUE(IsAtomicFileTemporary(file->Path()));
     EXPECT_FALSE(IsAtomicFileTemporary(old));
+}
+
+TEST_F(AtomicFileTest, TemporariesOfDeadProcessesGoOnTheNextWrite) {
+    const fs::path old = Put("keep.txt", "the old text");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const std::string dead = ".keep.txt.tmp-" + std::to_string(child) + "-0-1";
+    const std::string alive = ".keep.txt.tmp-" + std::to_string(::getppid()) + "-0-1";
+    const std::string folder = ".keep.txt.tmp-" + std::to_string(child) + "-0-2";
+    Put(dead, "half");
+    Put(alive, "being written");
+    fs::create_directory(dir / folder);
+    Put(".other.txt.tmp-" + std::to_string(child) + "-0-1", "not this target's");
+
+    ASSERT_TRUE(WriteFileAtomically(old, "new"));
+    EXPECT_EQ(Read(old), "new");
+    EXPECT_FALSE(fs::exists(dir / dead));
+    EXPECT_TRUE(fs::exists(dir / alive)) << "a running process keeps its temporary";
+    EXPECT_TRUE(fs::is_directory(dir / folder)) << "only regular files are removed";
+    EXPECT_TRUE(fs::exists(dir / (".other.txt.tmp-" + std::to_string(child) + "-0-1")));
 }
 
 }  // namespace

@@ -212,6 +212,20 @@ TEST(MarcoEditorTransfer, EncodeChecksAndLoadRoundTrips) {
     EXPECT_EQ(other.Steps(), ed.Steps());
     EXPECT_EQ(other.StepLimit(), 63);
     EXPECT_EQ(other.LineCount(), 10);
+
+    // A macro no key may play (a loop of count 0 inside a SingleShot) is not taken, so
+    // it can never be written from here; the list keeps what it held and the rule is said.
+    MarcoRecord endless = *record;
+    endless.entries = {};
+    endless.entries[0] = {MarcoFlag::KeyDown, 0x04, 10};
+    endless.entries[1] = {MarcoFlag::LoopStart, 0, 10};
+    endless.entries[2] = {MarcoFlag::KeyUp, 0x04, 10};
+    endless.entries[3] = {MarcoFlag::LoopEnd, 2, 10};
+    const MarcoSteps held = other.Steps();
+    EXPECT_EQ(other.Load(endless), "InfoMarcoLoopRange");
+    EXPECT_EQ(other.Steps(), held);
+    // An empty key is read as an empty list.
+    EXPECT_EQ(other.Load(MarcoRecord{}), "");
 }
 
 TEST(NativeKeys, PhysicalKeysToKeyCodes) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "hid/device_table.h"
@@ -338,6 +339,104 @@ TEST(MarcoValidate, ExplainsWhatIsWrong) {
     }
     EXPECT_EQ(MarcoProblemMessageKey(MarcoProblem::LoopEmpty), "InfoMarcoLoopLimitation");
     EXPECT_EQ(MarcoProblemMessageKey(MarcoProblem::LoopCountOutOfRange), "InfoMarcoLoopRange");
+}
+
+// Entries as a file or a key holds them: the list, then End entries.
+MarcoEntries Held(const std::vector<MarcoEntry>& list) {
+    MarcoEntries out{};
+    std::copy_n(list.begin(), std::min(list.size(), out.size()), out.begin());
+    return out;
+}
+
+// Macros that hostile files and keys held; every reader refuses each with its rule.
+TEST(MarcoValidate, RefusesEntriesNoKeyMayPlay) {
+    constexpr uint8_t Sep = kMarcoComboSeparatorKv;
+    std::vector<MarcoEntry> unended;
+    for (int i = 0; i < kMarcoEntryCount; ++i) {
+        unended.push_back(i % 2 ? Up(A) : Down(A));
+    }
+    const struct {
+        const char* what;
+        std::vector<MarcoEntry> entries;
+        MarcoProblem problem;
+    } cases[] = {
+        {"loop count 0",
+         {Down(A), LoopStart(0), Up(A), LoopEnd(2)},
+         MarcoProblem::LoopCountOutOfRange},
+        {"loop count 1",
+         {LoopStart(1), Down(A), Up(A), LoopEnd(3)},
+         MarcoProblem::LoopCountOutOfRange},
+        {"loop count 251",
+         {LoopStart(251), Down(A), Up(A), LoopEnd(3)},
+         MarcoProblem::LoopCountOutOfRange},
+        {"loop count 255",
+         {LoopStart(255), Down(A), Up(A), LoopEnd(3)},
+         MarcoProblem::LoopCountOutOfRange},
+        {"loop end 200 back",
+         {LoopStart(2), Down(A), Up(A), LoopEnd(200)},
+         MarcoProblem::LoopDistanceWrong},
+        {"loop end without start", {Down(A), Up(A), LoopEnd(2)}, MarcoProblem::LoopEndWithoutStart},
+        {"nested loops",
+         {LoopStart(2), LoopStart(3), Down(A), LoopEnd(2), Up(A), LoopEnd(5)},
+         MarcoProblem::LoopNested},
+        {"unclosed loop", {LoopStart(2), Down(A), Up(A)}, MarcoProblem::LoopNotClosed},
+        {"flag 0x03", {Down(A), {0x03, A, 10}, Up(A)}, MarcoProblem::UnexpectedStep},
+        {"flag 0x80", {Down(A), {0x80, A, 10}, Up(A)}, MarcoProblem::UnexpectedStep},
+        {"delay 65535", {Down(A, 65535), Up(A)}, MarcoProblem::DelayTooLong},
+        {"marker delay 65535",
+         {{MarcoFlag::LoopStart, kMarcoEndlessLoopKv, 65535}, Switch(), Down(A), Up(A), LoopEnd(3)},
+         MarcoProblem::DelayTooLong},
+        {"Combination without key-down",
+         {{MarcoFlag::WaitKeyUp, Sep, 10}, Up(A)},
+         MarcoProblem::NoKeyDown},
+        {"Combination that leaves a key held",
+         {Down(A), Down(B), {MarcoFlag::WaitKeyUp, Sep, 10}, Up(A)},
+         MarcoProblem::NotAsEncoded},
+        {"AutoLoop without steps", {LoopStart(0), Switch(), LoopEnd(1)}, MarcoProblem::Empty},
+        {"AutoLoop with a loop inside",
+         {LoopStart(0), Switch(), LoopStart(2), Down(A), Up(A), LoopEnd(3), LoopEnd(5)},
+         MarcoProblem::LoopInAutoLoop},
+        {"DualSec with two switches",
+         {Down(A), Switch(), Up(A), Switch(), Down(B)},
+         MarcoProblem::ExtraSwitch},
+        {"ManualLoop marker before steps",
+         {Down(A), {MarcoFlag::LoopFromBegin, kMarcoLoopFromBeginKv, 10}, Up(A)},
+         MarcoProblem::NotAsEncoded},
+        {"no end mark", unended, MarcoProblem::NotAsEncoded},
+    };
+    for (const auto& c : cases) {
+        const MarcoRecordCheck check = CheckMarcoEntries(Held(c.entries));
+        EXPECT_EQ(check.validation.problem, c.problem)
+            << c.what << ": " << MarcoValidationText(check);
+        EXPECT_FALSE(MarcoValidationText(check).empty()) << c.what;
+        if (c.problem != MarcoProblem::Empty) {
+            EXPECT_FALSE(MarcoProblemMessageKey(c.problem).empty()) << c.what;
+        }
+    }
+}
+
+TEST(MarcoValidate, TakesWhatEncodingGivesInEveryMode) {
+    const MarcoSteps body = Steps({Down(A), LoopStart(3), Down(B), Up(B), LoopEnd(3), Up(A)});
+    const MarcoSteps dual = Steps({Down(A), Up(A), Switch(), Down(B), Up(B)});
+    for (const MarcoMode mode : kMarcoModes) {
+        const MarcoSteps& steps = mode == MarcoMode::DualSec    ? dual
+                                  : mode == MarcoMode::AutoLoop ? Steps({Down(A), Up(A)})
+                                                                : body;
+        const auto rec = EncodeMarco(mode, steps, 60000);
+        ASSERT_TRUE(rec.has_value()) << MarcoModeName(mode);
+        const MarcoRecordCheck check = CheckMarcoEntries(rec->entries);
+        EXPECT_TRUE(check.Ok()) << MarcoModeName(mode) << ": " << MarcoValidationText(check);
+        EXPECT_EQ(check.macro.mode, mode);
+        // A keyboard ends a list it sends back with 0xFF.
+        MarcoEntries read = rec->entries;
+        read[size_t(MarcoEncodedLength(mode, steps))].flag = MarcoFlag::ListEnd;
+        EXPECT_TRUE(CheckMarcoEntries(read).Ok()) << MarcoModeName(mode);
+    }
+    // Too long for a keyboard that holds 24 steps, fine for one that holds 64.
+    const auto rec = EncodeMarco(MarcoMode::SingleShot, Steps(std::vector(30, Down(A))), 10);
+    ASSERT_TRUE(rec.has_value());
+    EXPECT_TRUE(CheckMarcoEntries(rec->entries).Ok());
+    EXPECT_EQ(CheckMarcoEntries(rec->entries, 24).validation.problem, MarcoProblem::TooManySteps);
 }
 
 }  // namespace

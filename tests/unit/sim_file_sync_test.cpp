@@ -149,6 +149,42 @@ TEST(HubSimFile, WhatARunningProgramStoresReachesTheFileAndOtherPrograms) {
     EXPECT_EQ(other.rec.Count(UM_INFO_DLG_VK_CHANGE), 0u);
 }
 
+// Another program holds the file's lock while the file changes: the running program does
+// not give the change up, it reads the file once the lock is let go.
+TEST(HubSimFile, AChangeMadeWhileTheLockIsHeldIsTakenInOnceItIsLetGo) {
+    test::TempFolder dir;
+    const auto file = dir.path / "kb.json";
+    ASSERT_EQ(sim::WriteSimFile(file, TwoKeyboards()), SimFileError::None);
+    Program p(file);
+    ASSERT_NE(p.monitor, nullptr);
+    ASSERT_EQ(p.hub.Count(), 1);
+    {
+        sim::SimFileLock held(file);
+        ASSERT_TRUE(held.Locked());
+        auto keyboards = TwoKeyboards();
+        keyboards[1].attached = true;
+        ASSERT_EQ(sim::WriteSimFile(file, keyboards), SimFileError::None);
+        // The event loop goes on while the lock is held (its sync waits elsewhere).
+        for (int i = 0; i < 10; ++i) {
+            p.hub.Handle(p.monitor->Wait(20));
+        }
+    }
+    EXPECT_TRUE(p.Until([&] { return p.hub.Count() == 2; })) << "the view ends equal to the file";
+}
+
+TEST(SimFileLimits, NestingBeyondAnySimulatorFileIsRefusedNamingTheLimit) {
+    std::string error;
+    const std::string deep = std::string(5000, '[') + std::string(5000, ']');
+    EXPECT_FALSE(sim::ParseSimFile(deep, &error));
+    EXPECT_NE(error.find("nested deeper than 16 levels"), std::string::npos) << error;
+    // Brackets inside strings are text, not nesting.
+    const std::string text = sim::FormatSimFile(TwoKeyboards());
+    auto named = TwoKeyboards();
+    named[0].state.product = std::string(40, '[') + "\"{";
+    EXPECT_TRUE(sim::ParseSimFile(sim::FormatSimFile(named), &error)) << error;
+    EXPECT_TRUE(sim::ParseSimFile(text, &error)) << error;
+}
+
 TEST(HubSimFile, TwoWritersNeverLoseEachOthersChanges) {
     test::TempFolder dir;
     const auto file = dir.path / "kb.json";
@@ -297,6 +333,64 @@ TEST(SimMerge, EachSideKeepsWhatOnlyItChanged) {
     ASSERT_TRUE(safe);
     EXPECT_TRUE(safe->state.modules[40]);
     EXPECT_FALSE(safe->state.modules[41]);
+}
+
+TEST(SimMerge, OneModuleAndTheControllerAreMergedFieldByField) {
+    const SimFileKeyboard base = TwoKeyboards()[0];
+    SimFileKeyboard ours = base;
+    SimFileKeyboard theirs = base;
+    auto& o = *ours.state.modules[0];
+    auto& t = *theirs.state.modules[0];
+    o.hid[1] = 0x3E;        // F5 on layer 1 here
+    t.colour = 0x0000F000;  // green there
+    t.hid[2] = 0x05;        // and B on layer 2
+    o.marco[0] = {MarcoFlag::KeyDown, 0x04, 10};
+    t.verLo = 7;
+    o.flag = 3;  // both: ours, the later write, wins
+    t.flag = 4;
+    ours.state.usbRate = 2;  // each mode on its own
+    theirs.state.nkro = true;
+    theirs.state.verLo = 60;
+    const auto merged = sim::MergeSimKeyboard(base, ours, theirs);
+    ASSERT_TRUE(merged);
+    const auto& m = *merged->state.modules[0];
+    EXPECT_EQ(m.hid[1], 0x3E);
+    EXPECT_EQ(m.hid[2], 0x05);
+    EXPECT_EQ(m.hid[0], base.state.modules[0]->hid[0]);
+    EXPECT_EQ(m.colour, 0x0000F000u);
+    EXPECT_EQ(m.marco[0], (MarcoEntry{MarcoFlag::KeyDown, 0x04, 10}));
+    EXPECT_EQ(m.verLo, 7);
+    EXPECT_EQ(m.flag, 3);
+    EXPECT_EQ(merged->state.usbRate, 2);
+    EXPECT_TRUE(merged->state.nkro);
+    EXPECT_EQ(merged->state.verLo, 60);
+
+    // A module replaced on one side (another UID) is taken whole from that side.
+    t.uid = 0x12345678;
+    const auto replaced = sim::MergeSimKeyboard(base, ours, theirs);
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(*replaced->state.modules[0], *ours.state.modules[0]);
+    ours.state.modules[0] = base.state.modules[0];
+    EXPECT_EQ(*sim::MergeSimKeyboard(base, ours, theirs)->state.modules[0], t);
+}
+
+// What another program gave a key (its layers) reaches a running program's view, not only
+// its simulated keyboard.
+TEST(HubSimFile, AKeyChangedElsewhereReachesTheRunningProgramsView) {
+    test::TempFolder dir;
+    const auto file = dir.path / "kb.json";
+    ASSERT_EQ(sim::WriteSimFile(file, TwoKeyboards()), SimFileError::None);
+    Program window(file);
+    ASSERT_EQ(window.hub.Count(), 1);
+    ASSERT_TRUE(Read(file)[0].state.modules[0]);
+    ASSERT_EQ(sim::EditSimFile(file,
+                               [](std::vector<SimFileKeyboard>& k, std::string*) {
+                                   k[0].state.modules[0]->hid[1] = 0x3E;  // F5
+                                   return true;
+                               }),
+              SimFileError::None);
+    ASSERT_TRUE(window.Until([&] { return window.hub.Session(0).GetKeySlot(0).hid[1] == 0x3E; }))
+        << "the window's key table follows the file";
 }
 
 TEST(SimMerge, PressesRoundTripAndBadOnesAreRefused) {

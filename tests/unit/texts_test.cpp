@@ -11,6 +11,7 @@
 #include "app/texts.h"
 #include "app_test_env.h"
 #include "device/session_result.h"
+#include "log_capture.h"
 
 namespace tavrik {
 namespace {
@@ -24,6 +25,13 @@ const std::map<std::string, std::vector<std::string>> kRequiredKeys = {
     {"PromptInfo",
      {"connected",
       "marcoFileNotSaved",
+      "InfoMarcoInvalid",
+      "InfoMarcoStepNotAllowed",
+      "InfoMarcoSwitchOnlyDualSec",
+      "InfoMarcoNoKeyDown",
+      "InfoMarcoDelayTooLong",
+      "alreadyRunning",
+      "settingsNotSaved",
       "waiting",
       "scanning",
       "scanningKeys",
@@ -197,11 +205,21 @@ TEST(Texts, LookupRules) {
     EXPECT_EQ(GetPromptText("waiting", "en"), "");
     EXPECT_EQ(GetPromptText("connected", "en"), "Connected");
 
-    // A language without a folder, and codes that are no plain folder name.
-    EXPECT_EQ(GetPromptText("connected", "fr"), "");
+    // A language without a folder, and codes that are no plain folder name: English,
+    // never a file outside the tables.
+    EXPECT_EQ(GetPromptText("connected", "fr"), "Connected");
     WriteAll(env.Root() / "res" / "strings.ini", "[PromptInfo]\nconnected=Outside\n");
-    EXPECT_EQ(GetPromptText("connected", "../.."), "");
-    EXPECT_EQ(GetPromptText("connected", ""), "");
+    EXPECT_EQ(GetPromptText("connected", "../.."), "Connected");
+    EXPECT_EQ(GetPromptText("connected", ""), "Connected");
+    // A text missing in a language's table is the English one; missing in both, empty.
+    WriteAll(env.Root() / "res" / "lang" / "zh-cn" / "strings.ini", "[PromptInfo]\nwaiting=W\n");
+    EXPECT_EQ(GetPromptText("waiting", "zh-cn"), "W");
+    test::LogCapture log;
+    EXPECT_EQ(GetPromptText("connected", "zh-cn"), "Connected");
+    EXPECT_EQ(GetPromptText("connected", "zh-cn"), "Connected");
+    EXPECT_EQ(log.Count("zh-cn/strings.ini' has no [PromptInfo] connected; the English text"), 1u)
+        << "logged once, naming table and key";
+    EXPECT_EQ(GetPromptText("nothing", "zh-cn"), "");
     EXPECT_TRUE(TextTableFile("en/../..").empty());
 }
 

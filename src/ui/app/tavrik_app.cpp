@@ -10,8 +10,11 @@
 
 #include "app/app_id.h"
 #include "app/paths.h"
+#include "app/settings.h"
 #include "app/startup.h"
+#include "app/texts.h"
 #include "device/keyboard_hub.h"
+#include "platform/process.h"
 #include "sim/sim_backend.h"
 #include "ui/app/app_style.h"
 #include "ui/mainwnd/main_window.h"
@@ -47,12 +50,7 @@ void WatchSignals(CTavrikDlg& window) {
         }
         window.ExitProgram();
     });
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    CatchStopSignals(OnSignal);
 }
 
 }  // namespace
@@ -73,8 +71,12 @@ UiArgs ParseUiArgs(int argc, const char* const* argv) {
             out.help = true;
         } else if (a == "--version") {
             out.version = true;
-        } else {
+        } else if (IsAutoBoot({a})) {
             out.shellArgs.push_back(a);
+        } else if (out.error.empty()) {
+            // A typo of --simulate must not start on the real keyboards.
+            out.error = "unknown option '" + a + "'";
+            out.unknownOption = true;
         }
     }
     return out;
@@ -93,7 +95,7 @@ int RunTavrik(int argc, char** argv) {
     }
     if (!args.error.empty()) {
         std::fprintf(stderr, "tavrik: %s\n%s", args.error.c_str(), kUsage);
-        return 2;
+        return args.unknownOption ? kExitUnknownOption : 2;
     }
     // A relative simulator file means the folder tavrik was started in, not the resource
     // root the shell changes to.
@@ -108,6 +110,8 @@ int RunTavrik(int argc, char** argv) {
     Application shell(static_cast<int>(shellArgv.size()), shellArgv.data());
     if (!shell.Start()) {
         // A copy runs already; it was asked to show itself.
+        const std::string said = GetPromptText("alreadyRunning", GetLanguageSetting());
+        std::fprintf(stderr, "tavrik: %s\n", said.c_str());
         shell.Exit();
         return 0;
     }

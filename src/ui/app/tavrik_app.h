@@ -6,14 +6,18 @@
 
 namespace tavrik::ui {
 
-// What the program's own options ask for; the rest goes to the application shell
-// ("-auto").
+// Exit status for an option the program does not know (EX_USAGE).
+inline constexpr int kExitUnknownOption = 64;
+
+// What the program's own options ask for; the autostart argument ("-auto", any case)
+// goes to the application shell, anything else is an unknown option.
 struct UiArgs {
     bool simulate = false;
     std::string simFile;  // empty: the default file in the data folder
     bool help = false;
     bool version = false;
     std::string error;  // a bad option
+    bool unknownOption = false;
     std::vector<std::string> shellArgs;
 };
 

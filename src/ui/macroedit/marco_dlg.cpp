@@ -463,10 +463,23 @@ void CMarcoDlg::ModeChosen(int index) {
     Say(message);
 }
 
-void CMarcoDlg::ShowLoaded() {
+// A macro from the key or a file: taken only when every rule holds, else the list stays.
+void CMarcoDlg::LoadRecord(const MarcoRecord& record) {
+    const std::string_view refusal = editor_.Load(record);
+    if (refusal.empty()) {
+        MarkSaved();
+    }
+    ShowLoaded(refusal);
+}
+
+void CMarcoDlg::ShowLoaded(std::string_view refusal) {
     steps_->clearSelection();
     ShowLines();
     Refresh();
+    if (!refusal.empty()) {
+        const std::string key(refusal);
+        UiPrompts::Message(this, PromptText("InfoMarcoInvalid") + "\n" + PromptText(key.c_str()));
+    }
 }
 
 std::optional<MarcoRecord> CMarcoDlg::EncodeList() {
@@ -557,9 +570,7 @@ void CMarcoDlg::PollJob() {
     Refresh();
     if (kind == JobKind::Read) {
         if (ok) {
-            editor_.Load(*readInto_);
-            MarkSaved();
-            ShowLoaded();
+            LoadRecord(*readInto_);
             return;
         }
         QString text = QString("Read Marco Fail, error code is %1").arg(result);
@@ -610,9 +621,7 @@ void CMarcoDlg::LoadFromFile() {
         LoadMarcoFile(std::filesystem::path(QFile::encodeName(name).toStdString()));
     switch (file.status) {
         case MarcoFileStatus::Ok:
-            editor_.Load(file.record);
-            MarkSaved();
-            ShowLoaded();
+            LoadRecord(file.record);
             return;
         case MarcoFileStatus::InvalidData:
             UiPrompts::Message(this, Key(kMarcoFileInvalidText));

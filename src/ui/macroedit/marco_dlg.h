@@ -109,7 +109,9 @@ private:
     void InsertLoopStart();
     void ChangeDelay();
     void ModeChosen(int index);
-    void ShowLoaded();
+    void LoadRecord(const MarcoRecord& record);
+    // `refusal`: the message key of the rule a macro that was not taken breaks.
+    void ShowLoaded(std::string_view refusal);
     // The list as a macro (the recording stopped); nothing, after saying why, when the
     // list is empty or fails its checks.
     std::optional<MarcoRecord> EncodeList();
