@@ -54,7 +54,9 @@ struct PromptAnswers {
     std::vector<QString> opened;
     std::deque<int> numbers;  // answers of the number input, in order; -1 once used up
     std::vector<QString> numberPrompts;
-    std::deque<QString> files;  // answers of the file chooser; empty (cancel) once used up
+    std::deque<QString> files;          // answers of the file chooser; empty (cancel) once used up
+    std::deque<QString> firmwareFiles;  // answers of the firmware chooser, the same way
+    std::vector<QString> questions;
     PromptAnswers() {
         UiPrompts::SetNumberHook([this](QWidget*, const QString&, const QString& prompt) {
             numberPrompts.push_back(prompt);
@@ -71,8 +73,18 @@ struct PromptAnswers {
             }
             return f;
         });
+        UiPrompts::SetFirmwareFileHook([this](QWidget*) {
+            const QString f = firmwareFiles.empty() ? QString() : firmwareFiles.front();
+            if (!firmwareFiles.empty()) {
+                firmwareFiles.pop_front();
+            }
+            return f;
+        });
         UiPrompts::SetMessageHook([this](QWidget*, const QString& t) { messages.push_back(t); });
-        UiPrompts::SetQuestionHook([this](QWidget*, const QString&) { return yes; });
+        UiPrompts::SetQuestionHook([this](QWidget*, const QString& q) {
+            questions.push_back(q);
+            return yes;
+        });
         UiPrompts::SetColorHook([this](QWidget*, const QColor&) {
             ++colorAsked;
             return color;
@@ -86,6 +98,7 @@ struct PromptAnswers {
         UiPrompts::SetUrlHook({});
         UiPrompts::SetNumberHook({});
         UiPrompts::SetFileHook({});
+        UiPrompts::SetFirmwareFileHook({});
     }
     PromptAnswers(const PromptAnswers&) = delete;
     PromptAnswers& operator=(const PromptAnswers&) = delete;

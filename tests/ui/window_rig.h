@@ -76,6 +76,7 @@ struct WindowRig {
         setup.dataFolder = tmp.path / "data";
         setup.askLanguage = false;
         setup.autoBoot = autoBoot;
+        setup.onlineUpdate = false;
         window->Init(std::move(setup));
     }
 

@@ -6,10 +6,13 @@
 #include "app/texts.h"
 #include "app/udev_access.h"
 #include "device/device_monitor.h"
+#include "device/job_runner.h"
 #include "device/keyboard_hub.h"
 #include "device/session.h"
+#include "device/session_jobs.h"
 #include "ui/mainwnd/keyboard_view.h"
 #include "ui/mainwnd/main_window.h"
+#include "ui/mainwnd/update_bridge.h"
 #include "ui/widgets/keyboard_tab.h"
 #include "ui/widgets/ui_prompts.h"
 
@@ -61,6 +64,7 @@ void CTavrikDlg::OnDeviceArrival(const std::string& path) {
     if (slot < 0) {
         return;
     }
+    ++attachCount_[static_cast<size_t>(slot)];
     if (first) {
         SetStatusKey("scanning");
         view_->SetPromptPicture(0);
@@ -74,6 +78,25 @@ void CTavrikDlg::OnDeviceRemoval(const std::string& path) {
     const int slot = hub_->OnRemoval(path);
     if (slot < 0) {
         return;
+    }
+    ++attachCount_[static_cast<size_t>(slot)];
+    // A closed session's job notifications are dropped: a followed job ends here.
+    if (auto& ended = jobEnded_[static_cast<size_t>(slot)]) {
+        JobStatus gone;
+        gone.state = JobState::Failed;
+        gone.result = kJobKeyboardGone;
+        const QString text = ended(gone);
+        ended = {};
+        shownJob_[static_cast<size_t>(slot)] = 0;
+        jobCaption_[static_cast<size_t>(slot)].clear();
+        SetNotice(text);
+        if (slot == selected && hub_->Count() == 0) {
+            view_->SetDevPage(slot, 0);
+            UpdateKeyboardButtons();
+            view_->HideKeysView();
+            view_->SetPromptPicture(1);
+            return;
+        }
     }
     view_->SetDevPage(slot, 0);
     UpdateKeyboardButtons();
@@ -91,6 +114,9 @@ void CTavrikDlg::OnDeviceRemoval(const std::string& path) {
 }
 
 void CTavrikDlg::UpdateKeyboardButtons() {
+    if (updateBridge_) {
+        updateBridge_->Publish(*hub_);
+    }
     for (int i = 0; i < kHubSlots; ++i) {
         CKeyBoardButton& tab = view_->KeyboardTab(i);
         tab.SetDisabled(!hub_->IsAttached(i));

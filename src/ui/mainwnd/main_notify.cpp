@@ -2,6 +2,7 @@
 // Engine notifications arrive on the UI thread while the sending worker waits, so their
 // handlers only call session operations that queue commands; the ones that wait for a
 // reply (a colour, a key code) come from clicks, or run as jobs.
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 #include "app/app_globals.h"
@@ -19,6 +20,7 @@
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/keyboard_tab.h"
 #include "ui/widgets/ui_texts.h"
+#include "update/update_service.h"
 
 namespace tavrik::ui {
 
@@ -61,7 +63,10 @@ int CTavrikDlg::OnNotify(uint32_t code, uint32_t wParam, int32_t lParam) {
         case UM_KEYBOARD_SELECT:
             return OnKeyboardSelect(lParam);
         case UM_INFO_UPDATE_CHECK:
-            // The update prompt comes with the online update.
+            // A keyboard's scan settled: the update prompt looks at it.
+            if (updates_) {
+                updates_->ResumePrompt();
+            }
             return 0;
         case UM_LAYER_SELECT:
             return OnLayerSelect(lParam);
@@ -140,6 +145,7 @@ int CTavrikDlg::OnChangeKeyCode(uint32_t slot, uint32_t keyCode) {
 }
 
 int CTavrikDlg::OnRefreshScan() {
+    notice_.clear();
     if (CCCDev* dev = SelSession()) {
         // Pausing waits for a running pass: the job's worker does it, not this thread.
         SubmitRescanJob(*dev);
@@ -179,7 +185,10 @@ int CTavrikDlg::OnSummaryChange(uint32_t wParam, uint32_t lParam) {
     CCCDev* dev = SelSession();
     switch (UnpackSummaryState(wParam).state) {
         case kSummaryScanning:
-            SetStatusKey("scanningKeys");
+            // A failure said in the status line stays until the user acts again.
+            if (notice_.isEmpty()) {
+                SetStatusKey("scanningKeys");
+            }
             break;
         case kSummaryNoKeys:
             SetStatusKey("plsinstallkey");
@@ -188,8 +197,11 @@ int CTavrikDlg::OnSummaryChange(uint32_t wParam, uint32_t lParam) {
             break;
         case kSummaryKeysFound: {
             const KeyCounts c = UnpackCounts(lParam);
-            SetStatus(QString::fromStdString(FillNumbers(GetPromptText("scanresult", g_strLanguage),
-                                                         {c.total, c.assigned, c.boot, c.blank})));
+            if (notice_.isEmpty()) {
+                SetStatus(
+                    QString::fromStdString(FillNumbers(GetPromptText("scanresult", g_strLanguage),
+                                                       {c.total, c.assigned, c.boot, c.blank})));
+            }
             view_->ShowKeysView(dev->Snapshot());
             dev->SetHostView(true);
             break;
@@ -241,6 +253,7 @@ int CTavrikDlg::OnKeyboardSelect(int k) {
     if (k < 0 || k >= kHubSlots || !hub_->IsAttached(k)) {
         return 1;
     }
+    notice_.clear();
     ++generation_;
     for (int i = 0; i < kHubSlots; ++i) {
         CKeyBoardButton& tab = view_->KeyboardTab(i);
@@ -294,26 +307,53 @@ int CTavrikDlg::OnPageSwitch() {
 }
 
 // A job of the selected keyboard shows its progress in the status line; its end brings
-// the scan result back, or says what failed.
+// the scan result back, or says what failed. A job followed with its own end text says
+// it whichever keyboard is selected: a failure is never left unsaid.
 int CTavrikDlg::OnJobState(uint32_t wParam, uint32_t lParam) {
     const int dev = static_cast<int>(wParam & 0xFF);
     const uint32_t id = JobIdOf(wParam);
-    if (dev < 0 || dev >= kHubSlots || shownJob_[static_cast<size_t>(dev)] != id ||
-        !IsSelected(wParam)) {
+    if (dev < 0 || dev >= kHubSlots || shownJob_[static_cast<size_t>(dev)] != id) {
+        return 1;
+    }
+    const auto i = static_cast<size_t>(dev);
+    const bool ownEnd = static_cast<bool>(jobEnded_[i]);
+    if (!ownEnd && !IsSelected(wParam)) {
         return 1;
     }
     const JobState state = JobStateOf(lParam);
-    const QString caption = ButtonText("chAllColor");
+    const QString caption = jobCaption_[i].isEmpty() ? ButtonText("chAllColor") : jobCaption_[i];
     if (state == JobState::Started || state == JobState::Progress) {
-        SetStatus(caption + QString("  %1%").arg(JobPercentOf(lParam)));
+        const QString text = caption + QString("  %1%").arg(JobPercentOf(lParam));
+        if (ownEnd || IsSelected(wParam)) {
+            SetStatus(text);
+        }
+        if (tray_ != nullptr && ownEnd) {
+            tray_->setToolTip(text.left(127));
+        }
         return 0;
     }
     if (!IsFinished(state)) {
         return 0;
     }
-    shownJob_[static_cast<size_t>(dev)] = 0;
+    shownJob_[i] = 0;
+    const auto ended = std::move(jobEnded_[i]);
+    jobEnded_[i] = {};
+    jobCaption_[i].clear();
     const auto status = hub_->Session(dev).Jobs().Status(id);
-    if (state == JobState::Done) {
+    if (ownEnd) {
+        if (tray_ != nullptr) {
+            tray_->setToolTip(TaskBarText("KBName").left(127));
+        }
+        JobStatus gone;
+        gone.state = JobState::Failed;
+        gone.result = kJobKeyboardGone;
+        const JobStatus& s = status ? *status : gone;
+        if (s.state == JobState::Done) {
+            SetStatus(ended(s));
+        } else {
+            SetNotice(ended(s));
+        }
+    } else if (state == JobState::Done) {
         SetStatus(caption + "  100%");
     } else if (status) {
         SetStatus(caption + ": " + QString::fromStdString(status->message));

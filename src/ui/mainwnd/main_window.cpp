@@ -27,6 +27,7 @@
 #include "ui/keypicker/key_button.h"
 #include "ui/macroedit/marco_dlg.h"
 #include "ui/mainwnd/keyboard_view.h"
+#include "ui/mainwnd/update_bridge.h"
 #include "ui/pictures/picture_cache.h"
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/icon_buttons.h"
@@ -35,6 +36,8 @@
 #include "ui/widgets/picture_buttons.h"
 #include "ui/widgets/ui_prompts.h"
 #include "ui/widgets/ui_texts.h"
+#include "update/update_config.h"
+#include "update/update_service.h"
 
 namespace tavrik::ui {
 namespace {
@@ -73,6 +76,7 @@ CTavrikDlg::CTavrikDlg(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHin
 CTavrikDlg::~CTavrikDlg() {
     shutDown_ = true;
     g_bAppExit = 1;
+    StopUpdates();
     if (hub_) {
         QSettings profile = Profile();
         profile.beginGroup(kProfileGroup);
@@ -154,6 +158,9 @@ bool CTavrikDlg::Init(MainWindowSetup setup) {
     }
     PlaceWindow();
     ReportTiming("placed");
+    if (setup.onlineUpdate) {
+        StartUpdates(LoadUpdateConfig(settings_->DataFolderPath()), UpdateTimings{});
+    }
     return true;
 }
 
@@ -261,6 +268,9 @@ void CTavrikDlg::ShowFromTray() {
 }
 
 void CTavrikDlg::ExitProgram() {
+    if (DeferExitForUpgrade()) {
+        return;
+    }
     g_bAppExit = 1;
     exiting_ = true;
     close();
@@ -376,9 +386,12 @@ bool CTavrikDlg::eventFilter(QObject* watched, QEvent* event) {
     }
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Shift) {
-        // X11 scan code 50 is the left Shift key.
-        m_bLShiftDown =
-            type == QEvent::KeyPress && (key->nativeScanCode() == 50 || key->nativeScanCode() == 0);
+        // X11 scan code 50 is the left Shift key (0 where the platform gives none); the
+        // right one (62) leaves the record alone, so releasing it while the left is still
+        // held does not clear it.
+        if (key->nativeScanCode() == 50 || key->nativeScanCode() == 0) {
+            m_bLShiftDown = type == QEvent::KeyPress;
+        }
         return false;
     }
     if (type == QEvent::KeyPress) {
@@ -451,12 +464,6 @@ void CTavrikDlg::RunMarcoEditor(const MarcoEditInputs& inputs) {
     CMarcoDlg dlg(*dev, inputs.slot, inputs.layer, this);
     dlg.m_position = inputs.position;
     dlg.RunModal();
-}
-
-void CTavrikDlg::OpenSettings() {
-    UiPrompts::Message(this, PromptText("settingsLater"));
-    m_bLShiftDown = false;
-    show();
 }
 
 QString CTavrikDlg::StatusText() const {

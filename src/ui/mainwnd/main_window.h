@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,6 +19,7 @@
 #include "app/settings.h"
 #include "device/notify.h"
 #include "ui/keypicker/key_button_host.h"
+#include "ui/settings/setup_host.h"
 #include "ui/widgets/notify_sink.h"
 
 class QMenu;
@@ -26,6 +28,10 @@ class QSystemTrayIcon;
 
 namespace tavrik {
 class CCCDev;
+class OnlineUpdateService;
+struct JobStatus;
+struct UpdateConfig;
+struct UpdateTimings;
 class DeviceMonitor;
 class HidBackend;
 class KeyboardHub;
@@ -36,6 +42,8 @@ namespace tavrik::ui {
 
 class CInfoButton;
 class CSetupButton;
+class CSetupDlg;
+class UpdateBridge;
 class KeyboardView;
 
 // With TAVRIK_TIMING set, writes "tavrik-timing <what> <wall-clock ns>" to stderr: the
@@ -59,9 +67,15 @@ struct MainWindowSetup {
     // it is shown: opening a session holds the UI thread about 100 ms, which the user
     // would otherwise wait for a window. Tests attach at once.
     bool attachAfterFirstFrame = false;
+    // The online update's threads start with the window (tests start them themselves).
+    bool onlineUpdate = true;
 };
 
-class CTavrikDlg : public QWidget, public NotifySink, public NotifyTarget, public KeyButtonHost {
+class CTavrikDlg : public QWidget,
+                   public NotifySink,
+                   public NotifyTarget,
+                   public KeyButtonHost,
+                   public SetupHost {
     Q_OBJECT
 public:
     explicit CTavrikDlg(QWidget* parent = nullptr);
@@ -106,6 +120,27 @@ public:
     bool HiddenToTray() const { return hiddenToTray_; }
     // Handles the device monitor's events now (the socket notifier does it otherwise).
     void ProcessDeviceEvents();
+
+    // ---- Settings window and online update (main_settings.cpp, main_update.cpp) ----
+    // SetupHost.
+    CCCDev* KeyboardFor(const KeyboardTicket& ticket) override;
+    void RefreshUpdateBadge() override;
+    std::string InstallerUrl() const override;
+    void FollowUpgrade(const KeyboardTicket& ticket, uint32_t job, bool controller) override;
+    // The selected keyboard as a dialog remembers it.
+    KeyboardTicket SelectedTicket() const;
+    // The open settings window, or null.
+    CSetupDlg* SettingsDialog() const { return settingsDlg_; }
+    // A firmware upgrade runs on some keyboard.
+    bool UpgradeRunning() const;
+    // The gear button's click: the settings window, modal; its changes applied after it.
+    void OpenSettings();
+    OnlineUpdateService* Updates() { return updates_.get(); }
+    CSetupButton& SettingsButton() { return *setup_; }
+    // Starts the online update with `config` (Init does it with the tool's configuration).
+    void StartUpdates(const UpdateConfig& config, const UpdateTimings& timings);
+    void StopUpdates();
+    // ---- end of the settings and update block ----
 
 Q_SIGNALS:
     // After every handled engine notification (tests wait on it).
@@ -157,7 +192,29 @@ private:
     bool IsSelected(uint32_t wParam) const;
     void SetStatus(const QString& text);
     void SetStatusKey(const char* key);
-    void OpenSettings();
+
+    // ---- Settings window and online update (main_settings.cpp, main_update.cpp) ----
+    SetupState CollectSetupState();
+    void ApplySettings(const SetupState& opened, const SetupState& edited);
+    // The status line follows job `id` of keyboard `slot` with `caption` and its
+    // percent; at the end it shows what `ended` makes of the job's status (whichever
+    // keyboard is selected then), or the caption with 100 % or the job's message.
+    void FollowJob(int slot, uint32_t id, const QString& caption,
+                   std::function<QString(const JobStatus&)> ended = {});
+    // A failure in the status line that scan summaries do not replace until the user
+    // acts again (settings, refresh, another keyboard).
+    void SetNotice(const QString& text);
+    QString notice_;
+    // Exit asked while an upgrade runs: asks, then waits for the upgrade's end.
+    bool DeferExitForUpgrade();
+    std::array<uint64_t, 4> attachCount_{};
+    CSetupDlg* settingsDlg_ = nullptr;
+    std::array<QString, 4> jobCaption_;
+    std::array<std::function<QString(const JobStatus&)>, 4> jobEnded_;
+    bool exitAfterUpgrade_ = false;
+    std::unique_ptr<UpdateBridge> updateBridge_;
+    std::unique_ptr<OnlineUpdateService> updates_;
+    // ---- end of the settings and update block ----
 
     std::unique_ptr<AppSettings> settings_;
     std::unique_ptr<KeyboardHub> hub_;
