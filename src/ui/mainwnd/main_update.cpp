@@ -68,13 +68,16 @@ bool UpdateBridge::OnUiThread(std::function<void()> fn) {
     return call->done && !closing->load();
 }
 
+// The answers live in shared state: a call given up at closing must not leave the UI
+// thread writing into a frame that is gone.
 bool UpdateBridge::IsForeground() {
-    bool front = false;
-    OnUiThread([this, &front] {
-        front = window_.isVisible() && window_.isEnabled() && !window_.isMinimized() &&
-                QApplication::activeWindow() == &window_ && window_.SettingsDialog() == nullptr;
+    auto front = std::make_shared<std::atomic<bool>>(false);
+    CTavrikDlg* w = &window_;
+    OnUiThread([w, front] {
+        *front = w->isVisible() && w->isEnabled() && !w->isMinimized() &&
+                 QApplication::activeWindow() == w && w->SettingsDialog() == nullptr;
     });
-    return front;
+    return front->load();
 }
 
 void UpdateBridge::RedrawSettingsButton() {
@@ -88,20 +91,23 @@ void UpdateBridge::RedrawSettingsButton() {
 }
 
 void UpdateBridge::SelectKeyboard(int slot) {
-    OnUiThread([this, slot] { window_.OnNotify(UM_KEYBOARD_SELECT, 0, slot); });
+    CTavrikDlg* w = &window_;
+    OnUiThread([w, slot] { w->OnNotify(UM_KEYBOARD_SELECT, 0, slot); });
 }
 
 bool UpdateBridge::AskUser(int slot) {
-    bool yes = false;
-    OnUiThread([this, slot, &yes] {
+    auto yes = std::make_shared<std::atomic<bool>>(false);
+    CTavrikDlg* w = &window_;
+    OnUiThread([w, slot, yes] {
         const std::string text = AskUserText(GetPromptText("askUser", g_strLanguage), slot);
-        yes = UiPrompts::Question(&window_, QString::fromStdString(text));
+        *yes = UiPrompts::Question(w, QString::fromStdString(text));
     });
-    return yes && !closing_->load();
+    return yes->load() && !closing_->load();
 }
 
 void UpdateBridge::OpenSettings() {
-    OnUiThread([this] { window_.OpenSettings(); });
+    CTavrikDlg* w = &window_;
+    OnUiThread([w] { w->OpenSettings(); });
 }
 
 void CTavrikDlg::StartUpdates(const UpdateConfig& config, const UpdateTimings& timings) {
