@@ -125,9 +125,6 @@ public:
     int SetUsbRate(int rate);
     int SetOverload(int on, int count);
     int SetNkro(int on);
-    // Whether the controller acknowledged the last SetOverload or SetNkro command; those
-    // keep their results for their callers and pause for the controller either way.
-    bool ModeAcknowledged() const { return m_bModeAck.load() != 0; }
     int RelayLayerSwitch(uint32_t event);
     bool HasMarcoLayer(int slot) const;
 
@@ -289,7 +286,6 @@ private:
 
     // ---- Reply mailboxes ----
     std::atomic<int> m_bRsp{0};
-    std::atomic<int> m_bModeAck{0};
     std::atomic<int> m_bRspScan{0};
     // Which of a slot's scan replies arrived since it was last asked (kScanReply* bits).
     // Key info, colour and version replies all raise m_bRspScan, so a late reply of one

@@ -8,6 +8,7 @@
 
 #include "device/session.h"
 #include "keys/keycodes.h"
+#include "protocol/firmware_features.h"
 
 namespace tavrik {
 
@@ -66,18 +67,24 @@ JobResult AfterModeChange(const JobContext& ctx) {
     return JobResult::Ok();
 }
 
-// A mode command that took effect: acknowledged, and the keyboard still there.
-JobResult ModeOutcome(const JobContext& ctx, int result) {
-    if (ctx.Dev().TransportGone()) {
+// The controller does not acknowledge a mode command: after its pause the job asks the
+// controller for its state, whose reply carries the modes its firmware reports.
+JobResult ModeReadBack(JobContext& ctx, int result) {
+    CCCDev& d = ctx.Dev();
+    if (d.TransportGone()) {
         return JobResult::Error(kJobKeyboardGone, "the keyboard went away");
     }
     if (result == kErrBusy) {
         return JobResult::Error(kJobNoAnswer, "the keyboard was busy with another operation");
     }
-    if (!ctx.Dev().ModeAcknowledged()) {
-        return JobResult::Error(kJobNoAnswer, "the keyboard did not acknowledge the change");
+    if (ctx.Stopping()) {
+        return JobResult::Cancelled("stopped: the keyboard was closed");
     }
-    return AfterModeChange(ctx);
+    if (d.GetKbmcStageVer() < 0) {
+        return d.TransportGone() ? JobResult::Error(kJobKeyboardGone, "the keyboard went away")
+                                 : JobResult::Error(kJobNoAnswer, "the keyboard did not answer");
+    }
+    return JobResult::Ok();
 }
 
 JobResult NkroStep(JobContext& ctx, bool on) {
@@ -86,15 +93,26 @@ JobResult NkroStep(JobContext& ctx, bool on) {
         return JobResult::Error(kJobNotSupported,
                                 "the controller firmware is too old for full-key rollover");
     }
-    // Turning it off on old firmware sends nothing, which is what was asked.
-    if (r == 0 && !on && !ctx.Dev().TransportGone()) {
+    if (r == 0) {
+        // Off on firmware without it: nothing was sent, nothing to read back.
         return AfterModeChange(ctx);
     }
-    return ModeOutcome(ctx, r);
+    JobResult back = ModeReadBack(ctx, r);
+    if (back.code == 0 && ctx.Dev().Snapshot().nkro != on) {
+        return JobResult::Error(-1, "the keyboard did not take the change");
+    }
+    return back;
 }
 
 JobResult OverloadStep(JobContext& ctx, bool on, int count) {
-    return ModeOutcome(ctx, ctx.Dev().SetOverload(on ? 1 : 0, count));
+    CCCDev& d = ctx.Dev();
+    const int r = d.SetOverload(on ? 1 : 0, count);
+    JobResult back = ModeReadBack(ctx, r);
+    const SessionSnapshot s = d.Snapshot();
+    if (back.code == 0 && count != 0 && ReportsModuleCount(s.KbmcWord()) && s.keyMax != count) {
+        return JobResult::Error(-1, "the keyboard did not take the key count");
+    }
+    return back;
 }
 
 JobResult UsbRateStep(JobContext& ctx, int rate) {

@@ -528,7 +528,6 @@ int CCCDev::SetUsbRate(int rate) {
 }
 
 int CCCDev::SetOverload(int on, int count) {
-    m_bModeAck = 0;
     {
         OpLock op = LockOps();
         if (!op.owns_lock()) {
@@ -543,7 +542,7 @@ int CCCDev::SetOverload(int on, int count) {
         }
         m_bRsp = 0;
         SendCmd(CmdSetMode(ModeSetting::KeyMax, static_cast<uint8_t>(count & 0xFF)));
-        m_bModeAck = WaitFlag(m_bRsp, 10, 10) ? 1 : 0;
+        WaitFlag(m_bRsp, 10, 10);
     }
     // The controller restarts its bus; nothing waits on a mailbox meanwhile.
     Pause(1800);
@@ -552,7 +551,6 @@ int CCCDev::SetOverload(int on, int count) {
 }
 
 int CCCDev::SetNkro(int on) {
-    m_bModeAck = 0;
     {
         OpLock op = LockOps();
         if (!op.owns_lock()) {
@@ -568,7 +566,7 @@ int CCCDev::SetNkro(int on) {
         }
         m_bRsp = 0;
         SendCmd(CmdSetMode(ModeSetting::FullKeyRollover, on != 0 ? 1 : 0));
-        m_bModeAck = WaitFlag(m_bRsp, 10, 10) ? 1 : 0;
+        WaitFlag(m_bRsp, 10, 10);
     }
     Pause(1800);
     RequestScan();

@@ -61,7 +61,8 @@ SetupState CTavrikDlg::CollectSetupState() {
     const QPoint at = DialogPosition();
     s.ownerLeft = at.x();
     s.ownerTop = at.y();
-    int language = 1;
+    // An unsettled language is the one the program runs in.
+    int language = g_strLanguage == "en" ? kLanguageEnglish : kLanguageChinese;
     settings_->GetLanguage(language);
     s.language = language;
     s.startWithWin = settings_->GetAutoStart() != 0;

@@ -28,7 +28,7 @@ constexpr int kRowStep = 44;
 constexpr int kLabelLeft = 60;
 constexpr int kLabelRight = 330;
 constexpr int kControlLeft = 340;
-constexpr int kTableLeft = 560;
+constexpr int kTableLeft = 540;
 
 // The overload warning, both placeholders the standard module count.
 constexpr const char* kOverloadWarning =
@@ -145,9 +145,9 @@ void CSetupDlg::CreateControls() {
 
 void CSetupDlg::CreateVersionTable() {
     constexpr int kCurLeft = kTableLeft + 150;
-    constexpr int kNewLeft = kCurLeft + 110;
-    constexpr int kButtonLeft = kNewLeft + 110;
-    constexpr int kRight = 1010;
+    constexpr int kNewLeft = kCurLeft + 115;
+    constexpr int kButtonLeft = kNewLeft + 115;
+    constexpr int kRight = 1035;
     Label(SetupText("curVer"), kCurLeft, kRowTop, kNewLeft, kRowTop + 28);
     Label(SetupText("newVer"), kNewLeft, kRowTop, kButtonLeft, kRowTop + 28);
     const QString noUpdate = SetupText("noUpdate");
@@ -201,7 +201,7 @@ void CSetupDlg::CreateVersionTable() {
 void CSetupDlg::CreateLinks() {
     constexpr int kTop = 320;
     for (int n = 1; n <= 4; ++n) {
-        const int left = kTableLeft + (n - 1) * 115;
+        const int left = kTableLeft + 20 + (n - 1) * 115;
         const QString url = SetupText(QString("Q%1URL").arg(n).toLatin1().constData());
         auto* picture = new CPictureButton(this, QString("res/uipics/Q%1.png").arg(n));
         picture->setGeometry(Ltrb(left, kTop, left + 100, kTop + 100));
@@ -217,7 +217,7 @@ void CSetupDlg::CreateLinks() {
                     "restarts when it is done."
                   : "升级过程中请勿拔出USB线；升级完成后键盘会自动重启。",
           kLabelLeft, 470, 1010, 496);
-    CInfoButton* site = Label("https://tavrik.invalid", kLabelLeft, 505, 400, 530);
+    CInfoButton* site = Label("https://tavrik.invalid", kLabelLeft, 505, 250, 530);
     site->SetTextColor(ColorOf(kLinkBlue));
     site->SetLink("https://tavrik.invalid");
 }
