@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "device/session.h"
 #include "keys/keycodes.h"
+#include "protocol/firmware_features.h"
 
 namespace tavrik {
 
@@ -60,6 +63,67 @@ JobResult AfterModeChange(const JobContext& ctx) {
     }
     if (ctx.Stopping()) {
         return JobResult::Cancelled("stopped: the keyboard was closed");
+    }
+    return JobResult::Ok();
+}
+
+// The controller does not acknowledge a mode command: after its pause the job asks the
+// controller for its state, whose reply carries the modes its firmware reports.
+JobResult ModeReadBack(JobContext& ctx, int result) {
+    CCCDev& d = ctx.Dev();
+    if (d.TransportGone()) {
+        return JobResult::Error(kJobKeyboardGone, "the keyboard went away");
+    }
+    if (result == kErrBusy) {
+        return JobResult::Error(kJobNoAnswer, "the keyboard was busy with another operation");
+    }
+    if (ctx.Stopping()) {
+        return JobResult::Cancelled("stopped: the keyboard was closed");
+    }
+    if (d.GetKbmcStageVer() < 0) {
+        return d.TransportGone() ? JobResult::Error(kJobKeyboardGone, "the keyboard went away")
+                                 : JobResult::Error(kJobNoAnswer, "the keyboard did not answer");
+    }
+    return JobResult::Ok();
+}
+
+JobResult NkroStep(JobContext& ctx, bool on) {
+    const int r = ctx.Dev().SetNkro(on ? 1 : 0);
+    if (r == 0 && on) {
+        return JobResult::Error(kJobNotSupported,
+                                "the controller firmware is too old for full-key rollover");
+    }
+    if (r == 0) {
+        // Off on firmware without it: nothing was sent, nothing to read back.
+        return AfterModeChange(ctx);
+    }
+    JobResult back = ModeReadBack(ctx, r);
+    if (back.code == 0 && ctx.Dev().Snapshot().nkro != on) {
+        return JobResult::Error(-1, "the keyboard did not take the change");
+    }
+    return back;
+}
+
+JobResult OverloadStep(JobContext& ctx, bool on, int count) {
+    CCCDev& d = ctx.Dev();
+    const int r = d.SetOverload(on ? 1 : 0, count);
+    JobResult back = ModeReadBack(ctx, r);
+    const SessionSnapshot s = d.Snapshot();
+    if (back.code == 0 && count != 0 && ReportsModuleCount(s.KbmcWord()) && s.keyMax != count) {
+        return JobResult::Error(-1, "the keyboard did not take the key count");
+    }
+    return back;
+}
+
+JobResult UsbRateStep(JobContext& ctx, int rate) {
+    CCCDev& d = ctx.Dev();
+    d.SetUsbRate(rate);
+    if (d.ReadUsbRate() < 0) {
+        return d.TransportGone() ? JobResult::Error(kJobKeyboardGone, "the keyboard went away")
+                                 : JobResult::Error(kJobNoAnswer, "the keyboard did not answer");
+    }
+    if (d.GetUsbRate() != rate) {
+        return JobResult::Error(-1, "the keyboard did not take the rate");
     }
     return JobResult::Ok();
 }
@@ -158,7 +222,7 @@ JobResult Rescan(JobContext& ctx) {
     return JobResult::Ok();
 }
 
-JobResult Upgrade(JobContext& ctx, bool controller, const FirmwareImagePtr& image) {
+JobResult Upgrade(JobContext& ctx, bool controller, const FirmwareImagePtr& image, int pollLimit) {
     CCCDev& dev = ctx.Dev();
     if (ctx.Cancelled()) {
         return JobResult::Cancelled();
@@ -181,7 +245,8 @@ JobResult Upgrade(JobContext& ctx, bool controller, const FirmwareImagePtr& imag
     const auto until = std::chrono::steady_clock::now() + kUpgradeLimit;
     int failed = 0;
     bool finished = false;
-    while (std::chrono::steady_clock::now() < until) {
+    bool outOfPolls = false;
+    for (int polls = 1; std::chrono::steady_clock::now() < until; ++polls) {
         const bool running = dev.IsUpgrading() != 0;
         failed = error();
         if (failed != 0) {
@@ -194,6 +259,10 @@ JobResult Upgrade(JobContext& ctx, bool controller, const FirmwareImagePtr& imag
             break;
         }
         if (!running) {
+            break;
+        }
+        if (pollLimit > 0 && polls >= pollLimit) {
+            outOfPolls = true;
             break;
         }
         if (!ctx.Idle(interval)) {
@@ -213,8 +282,11 @@ JobResult Upgrade(JobContext& ctx, bool controller, const FirmwareImagePtr& imag
         return JobResult::Error(-failed, "upgrade error " + std::to_string(failed) + refused);
     }
     if (!finished) {
-        return JobResult::Error(kJobUpgradeUnfinished,
-                                "the upgrade ended before it finished" + refused);
+        return JobResult::Error(
+            kJobUpgradeUnfinished,
+            (outOfPolls ? "the upgrade did not finish in " + std::to_string(pollLimit) + " polls"
+                        : std::string("the upgrade ended before it finished")) +
+                refused);
     }
     return JobResult::Ok("upgrade done" + refused);
 }
@@ -227,34 +299,56 @@ uint32_t SubmitAllKeyColorJob(CCCDev& dev, uint32_t colour) {
 }
 
 uint32_t SubmitNkroJob(CCCDev& dev, bool on) {
-    return dev.Jobs().Submit(on ? "nkro on" : "nkro off", [on](JobContext& ctx) {
-        if (ctx.Dev().SetNkro(on ? 1 : 0) == 0 && on) {
-            return JobResult::Error(kJobNotSupported,
-                                    "the controller firmware is too old for full-key rollover");
-        }
-        return AfterModeChange(ctx);
-    });
+    return dev.Jobs().Submit(on ? "nkro on" : "nkro off",
+                             [on](JobContext& ctx) { return NkroStep(ctx, on); });
 }
 
 uint32_t SubmitOverloadJob(CCCDev& dev, bool on, int count) {
-    return dev.Jobs().Submit(on ? "overload on" : "overload off", [on, count](JobContext& ctx) {
-        ctx.Dev().SetOverload(on ? 1 : 0, count);
-        return AfterModeChange(ctx);
-    });
+    return dev.Jobs().Submit(on ? "overload on" : "overload off",
+                             [on, count](JobContext& ctx) { return OverloadStep(ctx, on, count); });
 }
 
 uint32_t SubmitUsbRateJob(CCCDev& dev, int rate) {
-    return dev.Jobs().Submit("usb rate " + std::to_string(rate), [rate](JobContext& ctx) {
-        CCCDev& d = ctx.Dev();
-        d.SetUsbRate(rate);
-        if (d.ReadUsbRate() < 0) {
-            return d.TransportGone() ? JobResult::Error(kJobKeyboardGone, "the keyboard went away")
-                                     : JobResult::Error(-3, "the keyboard did not answer");
+    return dev.Jobs().Submit("usb rate " + std::to_string(rate),
+                             [rate](JobContext& ctx) { return UsbRateStep(ctx, rate); });
+}
+
+uint32_t SubmitModeChangesJob(CCCDev& dev, const ModeChanges& changes) {
+    return dev.Jobs().Submit("mode changes", [changes](JobContext& ctx) {
+        std::vector<std::function<JobResult()>> steps;
+        std::vector<std::string> names;
+        if (changes.overload) {
+            const auto [on, count] = *changes.overload;
+            steps.emplace_back([&ctx, on, count] { return OverloadStep(ctx, on, count); });
+            names.emplace_back("overload mode");
         }
-        if (d.GetUsbRate() != rate) {
-            return JobResult::Error(-1, "the keyboard did not take the rate");
+        if (changes.usbRate) {
+            const int rate = *changes.usbRate;
+            steps.emplace_back([&ctx, rate] { return UsbRateStep(ctx, rate); });
+            names.emplace_back("report rate");
         }
-        return JobResult::Ok();
+        if (changes.nkro) {
+            const bool on = *changes.nkro;
+            steps.emplace_back([&ctx, on] { return NkroStep(ctx, on); });
+            names.emplace_back("full-key rollover");
+        }
+        int code = 0;
+        std::string failed;
+        const int total = static_cast<int>(steps.size());
+        for (int i = 0; i < total; ++i) {
+            ctx.Progress(i, total);
+            const JobResult r = steps[static_cast<size_t>(i)]();
+            if (r.code != 0) {
+                code = code != 0 ? code : r.code;
+                failed +=
+                    (failed.empty() ? "" : "; ") + names[static_cast<size_t>(i)] + ": " + r.message;
+            }
+            if (r.code == kJobKeyboardGone || ctx.Stopping()) {
+                break;
+            }
+        }
+        ctx.Progress(total, total);
+        return code == 0 ? JobResult::Ok() : JobResult::Error(code, failed);
     });
 }
 
@@ -297,15 +391,16 @@ uint32_t SubmitRescanJob(CCCDev& dev) {
     return dev.Jobs().Submit("rescan", Rescan);
 }
 
-uint32_t SubmitKbmcUpgradeJob(CCCDev& dev, FirmwareImagePtr image) {
-    return dev.Jobs().Submit("controller upgrade", [image = std::move(image)](JobContext& ctx) {
-        return Upgrade(ctx, true, image);
-    });
+uint32_t SubmitKbmcUpgradeJob(CCCDev& dev, FirmwareImagePtr image, int pollLimit) {
+    return dev.Jobs().Submit("controller upgrade",
+                             [image = std::move(image), pollLimit](JobContext& ctx) {
+                                 return Upgrade(ctx, true, image, pollLimit);
+                             });
 }
 
-uint32_t SubmitKeyUpgradeJob(CCCDev& dev, FirmwareImagePtr image) {
-    return dev.Jobs().Submit("key upgrade", [image = std::move(image)](JobContext& ctx) {
-        return Upgrade(ctx, false, image);
+uint32_t SubmitKeyUpgradeJob(CCCDev& dev, FirmwareImagePtr image, int pollLimit) {
+    return dev.Jobs().Submit("key upgrade", [image = std::move(image), pollLimit](JobContext& ctx) {
+        return Upgrade(ctx, false, image, pollLimit);
     });
 }
 

@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "device/job_runner.h"
 #include "macro/marco.h"
@@ -26,6 +28,8 @@ inline constexpr int kJobUpgradeNotStarted = -100;
 inline constexpr int kJobUpgradeUnfinished = -102;
 // A mode change the controller firmware does not offer.
 inline constexpr int kJobNotSupported = -101;
+// The controller did not acknowledge a mode change (or another operation held it).
+inline constexpr int kJobNoAnswer = -3;
 
 // Every key's colour, key by key; progress per key, cancellable between keys.
 uint32_t SubmitAllKeyColorJob(CCCDev& dev, uint32_t colour);
@@ -39,6 +43,16 @@ uint32_t SubmitNkroJob(CCCDev& dev, bool on);
 uint32_t SubmitOverloadJob(CCCDev& dev, bool on, int count);
 // The controller does not answer a rate change, so the job reads the rate back.
 uint32_t SubmitUsbRateJob(CCCDev& dev, int rate);
+// Several mode changes in one job, in this order: overload, report rate, full-key
+// rollover. A change that fails does not stop the ones after it, unless the keyboard went;
+// the result is the first failure's code, its message names every failed change.
+struct ModeChanges {
+    std::optional<std::pair<bool, int>> overload;  // on, key count (0: the mode's own)
+    std::optional<int> usbRate;
+    std::optional<bool> nkro;
+    bool Empty() const { return !overload && !usbRate && !nkro; }
+};
+uint32_t SubmitModeChangesJob(CCCDev& dev, const ModeChanges& changes);
 // Reads the macro of `slot` into `out` (which the caller keeps until the job ends).
 uint32_t SubmitMarcoReadJob(CCCDev& dev, int slot, std::shared_ptr<MarcoRecord> out);
 // Stores `record` as the macro of `slot` and makes `layer` of the key play it.
@@ -55,7 +69,9 @@ uint32_t SubmitRescanJob(CCCDev& dev);
 // Firmware upgrades from `image`; progress is the upgrade percent.
 // A cancel is refused once the upgrade runs, since stopping between firmware blocks
 // would leave the keyboard without a working firmware; the result says so.
-uint32_t SubmitKbmcUpgradeJob(CCCDev& dev, FirmwareImagePtr image);
-uint32_t SubmitKeyUpgradeJob(CCCDev& dev, FirmwareImagePtr image);
+// `pollLimit` > 0: after that many progress polls (one a second) without completion or
+// error the job fails with kJobUpgradeUnfinished, once the engine has ended.
+uint32_t SubmitKbmcUpgradeJob(CCCDev& dev, FirmwareImagePtr image, int pollLimit = 0);
+uint32_t SubmitKeyUpgradeJob(CCCDev& dev, FirmwareImagePtr image, int pollLimit = 0);
 
 }  // namespace tavrik

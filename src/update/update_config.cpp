@@ -19,6 +19,10 @@ std::string UpdateConfig::VersionInfoUrl() const {
         server, expMode ? "/Update/exp_latest_version.txt" : "/Update/second_latest_version.txt");
 }
 
+std::string UpdateConfig::InstallerUrl() const {
+    return ResolveLink(server, "/download/TavrikSetup.zip");
+}
+
 std::filesystem::path UpdateConfig::VersionInfoFile() const {
     return dataFolder / (expMode ? "exp_latest_version.ini" : "second_latest_version.ini");
 }

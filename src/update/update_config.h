@@ -37,6 +37,8 @@ struct UpdateConfig {
     DigestFn digest;  // empty: MD5 of the file
 
     std::string VersionInfoUrl() const;
+    // Where the tool's installer is downloaded from (the window's "download" button).
+    std::string InstallerUrl() const;
     std::filesystem::path VersionInfoFile() const;
 };
 

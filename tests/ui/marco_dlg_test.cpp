@@ -385,7 +385,7 @@ TEST_F(MarcoDlgTest, AWriteLeftByAClosedEditorEndsInTheStatusLine) {
     });
     rig.W().RunMarcoEditor(MarcoEditInputs{kSlot, 0, 0x41, 0, QPoint(0, 0), {}});
     CMarcoDlg::SetExecHook({});
-    EXPECT_EQ(answers.questions, 3);
+    EXPECT_EQ(answers.questions.size(), 3u);
     const QString done = ButtonText("SaveRecordMarco") + ": " + PromptText("jobDone");
     ASSERT_TRUE(Until([&] { return rig.W().StatusText() == done; }))
         << rig.W().StatusText().toStdString();

@@ -50,13 +50,14 @@ struct PromptAnswers {
     std::vector<QString> messages;
     std::optional<QColor> color;
     bool yes = true;
-    int questions = 0;
     int colorAsked = 0;
     QColor colorInitial;
     std::vector<QString> opened;
     std::deque<int> numbers;  // answers of the number input, in order; -1 once used up
     std::vector<QString> numberPrompts;
-    std::deque<QString> files;  // answers of the file chooser; empty (cancel) once used up
+    std::deque<QString> files;          // answers of the file chooser; empty (cancel) once used up
+    std::deque<QString> firmwareFiles;  // answers of the firmware chooser, the same way
+    std::vector<QString> questions;
     PromptAnswers() {
         UiPrompts::SetNumberHook([this](QWidget*, const QString&, const QString& prompt) {
             numberPrompts.push_back(prompt);
@@ -73,9 +74,16 @@ struct PromptAnswers {
             }
             return f;
         });
+        UiPrompts::SetFirmwareFileHook([this](QWidget*) {
+            const QString f = firmwareFiles.empty() ? QString() : firmwareFiles.front();
+            if (!firmwareFiles.empty()) {
+                firmwareFiles.pop_front();
+            }
+            return f;
+        });
         UiPrompts::SetMessageHook([this](QWidget*, const QString& t) { messages.push_back(t); });
-        UiPrompts::SetQuestionHook([this](QWidget*, const QString&) {
-            ++questions;
+        UiPrompts::SetQuestionHook([this](QWidget*, const QString& q) {
+            questions.push_back(q);
             return yes;
         });
         UiPrompts::SetColorHook([this](QWidget*, const QColor& initial) {
@@ -92,6 +100,7 @@ struct PromptAnswers {
         UiPrompts::SetUrlHook({});
         UiPrompts::SetNumberHook({});
         UiPrompts::SetFileHook({});
+        UiPrompts::SetFirmwareFileHook({});
     }
     PromptAnswers(const PromptAnswers&) = delete;
     PromptAnswers& operator=(const PromptAnswers&) = delete;

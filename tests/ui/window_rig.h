@@ -52,6 +52,7 @@ struct WindowRig {
         ::setenv("LOCALAPPDATA", (tmp.path / "local").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (tmp.path / "config").c_str(), 1);
         g_strLanguage = "en";
+        g_nLanguage = 0;  // unsettled until the settings file says; a test may have set it
         g_bAppExit = 0;
         simFile = tmp.path / "keyboards.json";
         if (!settings.empty()) {
@@ -82,6 +83,7 @@ struct WindowRig {
         setup.dataFolder = tmp.path / "data";
         setup.askLanguage = false;
         setup.autoBoot = autoBoot;
+        setup.onlineUpdate = false;
         window->Init(std::move(setup));
     }
 

@@ -9,42 +9,14 @@
 #include <nlohmann/json.hpp>
 
 #include "cli_test_util.h"
+#include "firmware_test_image.h"
 #include "protocol/fwimage.h"
 
 namespace tavrik {
 namespace {
 
+using testing::GoodImage;
 using testing::RunCtl;
-
-// A stored image whose three sums check out, built without the code under test.
-std::vector<uint8_t> GoodImage() {
-    std::vector<uint8_t> plain(kFwBufferSize);
-    std::mt19937 rng(11);
-    for (auto& b : plain) {
-        b = static_cast<uint8_t>(rng());
-    }
-    auto fix = [&](size_t offset, size_t size, uint8_t bank, size_t at) {
-        std::vector<uint8_t> p = plain;
-        if (bank != 0) {
-            for (size_t v = offset + 4; v <= offset + 292; v += 4) {
-                p[v + 2] = bank;
-                p[v + 3] = 0x08;
-            }
-        }
-        unsigned sum = 0;
-        for (size_t i = offset; i < offset + size; ++i) {
-            sum += i == at ? 0 : p[i];
-        }
-        plain[at] = static_cast<uint8_t>(0xFF - (sum & 0xFF));
-    };
-    fix(0, 0xE000, 1, 0xDFFF);
-    fix(0xEA00, 4608, 0, 0xFBFF);
-    fix(0x10000, 0xE000, 2, 0x1DFFF);
-    for (size_t i = 0; i < plain.size(); ++i) {
-        plain[i] ^= static_cast<uint8_t>(1u << (i % 8));
-    }
-    return plain;
-}
 
 class CliDeviceUpgrade : public ::testing::Test {
 protected:
@@ -58,7 +30,7 @@ protected:
 
     void SetUp() override {
         setenv("TAVRIK_SIM_PAUSE_SCALE", "0.01", 1);
-        setenv("LC_ALL", "C", 1);  // the English texts
+        setenv("LC_ALL", "C", 1);                       // the English texts
         setenv("TAVRIK_SIM_REPLY_SLACK_MS", "500", 1);  // a loaded machine answers late
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);

@@ -6,10 +6,13 @@
 #include "app/texts.h"
 #include "app/udev_access.h"
 #include "device/device_monitor.h"
+#include "device/job_runner.h"
 #include "device/keyboard_hub.h"
 #include "device/session.h"
+#include "device/session_jobs.h"
 #include "ui/mainwnd/keyboard_view.h"
 #include "ui/mainwnd/main_window.h"
+#include "ui/mainwnd/update_bridge.h"
 #include "ui/widgets/keyboard_tab.h"
 #include "ui/widgets/ui_prompts.h"
 #include "ui/widgets/ui_texts.h"
@@ -74,7 +77,22 @@ void CTavrikDlg::OnDeviceRemoval(const std::string& path) {
     if (slot < 0) {
         return;
     }
-    // Its jobs ended with it; a keyboard taking the slot starts afresh.
+    // Its jobs ended with it (a closed session's job notifications are dropped); one
+    // followed with its own end text says so. A keyboard taking the slot starts afresh.
+    if (auto ended = std::move(shownJob_[static_cast<size_t>(slot)].ended)) {
+        JobStatus gone;
+        gone.state = JobState::Failed;
+        gone.result = kJobKeyboardGone;
+        shownJob_[static_cast<size_t>(slot)] = {};
+        SetNotice(ended(gone));
+        if (slot == selected && hub_->Count() == 0) {
+            view_->SetDevPage(slot, 0);
+            UpdateKeyboardButtons();
+            view_->HideKeysView();
+            view_->SetPromptPicture(1);
+            return;
+        }
+    }
     shownJob_[static_cast<size_t>(slot)] = {};
     view_->SetDevPage(slot, 0);
     UpdateKeyboardButtons();
@@ -92,6 +110,9 @@ void CTavrikDlg::OnDeviceRemoval(const std::string& path) {
 }
 
 void CTavrikDlg::UpdateKeyboardButtons() {
+    if (updateBridge_) {
+        updateBridge_->Publish(*hub_);
+    }
     for (int i = 0; i < kHubSlots; ++i) {
         CKeyBoardButton& tab = view_->KeyboardTab(i);
         tab.SetDisabled(!hub_->IsAttached(i));

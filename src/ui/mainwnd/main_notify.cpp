@@ -3,6 +3,7 @@
 // handlers only call session operations that queue commands; the ones that wait for a
 // reply (a colour, a key code) come from clicks, or run as jobs.
 #include <QLabel>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 #include "app/app_globals.h"
@@ -27,6 +28,7 @@
 #include "ui/widgets/text_buttons.h"
 #include "ui/widgets/ui_prompts.h"
 #include "ui/widgets/ui_texts.h"
+#include "update/update_service.h"
 
 namespace tavrik::ui {
 
@@ -69,7 +71,10 @@ int CTavrikDlg::OnNotify(uint32_t code, uint32_t wParam, int32_t lParam) {
         case UM_KEYBOARD_SELECT:
             return OnKeyboardSelect(lParam);
         case UM_INFO_UPDATE_CHECK:
-            // The update prompt comes with the online update.
+            // A keyboard's scan settled: the update prompt looks at it.
+            if (updates_) {
+                updates_->ResumePrompt();
+            }
             return 0;
         case UM_LAYER_SELECT:
             return OnLayerSelect(lParam);
@@ -197,6 +202,7 @@ int CTavrikDlg::OnChangeKeyCode(uint32_t slot, uint32_t keyCode) {
 }
 
 int CTavrikDlg::OnRefreshScan() {
+    notice_.clear();
     if (CCCDev* dev = SelSession()) {
         // Pausing waits for a running pass: the job's worker does it, not this thread.
         SubmitRescanJob(*dev);
@@ -242,7 +248,10 @@ int CTavrikDlg::OnSummaryChange(uint32_t wParam, uint32_t lParam) {
     CCCDev* dev = SelSession();
     switch (UnpackSummaryState(wParam).state) {
         case kSummaryScanning:
-            SetStatusKey("scanningKeys");
+            // A failure said in the status line stays until the user acts again.
+            if (notice_.isEmpty()) {
+                SetStatusKey("scanningKeys");
+            }
             break;
         case kSummaryNoKeys:
             view_->HideKeysView();
@@ -253,8 +262,11 @@ int CTavrikDlg::OnSummaryChange(uint32_t wParam, uint32_t lParam) {
             break;
         case kSummaryKeysFound: {
             const KeyCounts c = UnpackCounts(lParam);
-            SetStatus(QString::fromStdString(FillNumbers(GetPromptText("scanresult", g_strLanguage),
-                                                         {c.total, c.assigned, c.boot, c.blank})));
+            if (notice_.isEmpty()) {
+                SetStatus(
+                    QString::fromStdString(FillNumbers(GetPromptText("scanresult", g_strLanguage),
+                                                       {c.total, c.assigned, c.boot, c.blank})));
+            }
             view_->ShowKeysView(dev->Snapshot());
             dev->SetHostView(true);
             break;
@@ -306,6 +318,7 @@ int CTavrikDlg::OnKeyboardSelect(int k) {
     if (k < 0 || k >= kHubSlots || !hub_->IsAttached(k)) {
         return 1;
     }
+    notice_.clear();
     for (int i = 0; i < kHubSlots; ++i) {
         CKeyBoardButton& tab = view_->KeyboardTab(i);
         if (tab.Selected() && hub_->IsAttached(i)) {
@@ -357,29 +370,35 @@ int CTavrikDlg::OnPageSwitch() {
     return 0;
 }
 
-void CTavrikDlg::FollowJob(int dev, uint32_t id, const QString& caption, int keySlot) {
+void CTavrikDlg::FollowJob(int dev, uint32_t id, const QString& caption, int keySlot,
+                           std::function<QString(const JobStatus&)> ended) {
     if (dev < 0 || dev >= kHubSlots) {
         return;
     }
-    shownJob_[static_cast<size_t>(dev)] = {id, caption, keySlot};
+    const bool ownEnd = static_cast<bool>(ended);
+    shownJob_[static_cast<size_t>(dev)] = {id, caption, keySlot, std::move(ended)};
     countsTimer_->stop();
     // A job may have ended before it was followed (a write left by a closed editor).
     const auto status = hub_->Session(dev).Jobs().Status(id);
     if (status && status->Finished()) {
         ShowJobEnd(dev, *status);
-    } else if (hub_->Count() > 0 && dev == hub_->Selected()) {
+    } else if (ownEnd || (hub_->Count() > 0 && dev == hub_->Selected())) {
         SetStatus(caption + QString::fromUtf8(" …"));
     }
 }
 
 // A job of the selected keyboard shows its progress in the status line, and the buttons
-// follow the key table as it goes; its end is said, then the counts come back.
+// follow the key table as it goes; its end is said, then the counts come back. A job
+// followed with its own end text says it whichever keyboard is selected: a failure is
+// never left unsaid.
 int CTavrikDlg::OnJobState(uint32_t wParam, uint32_t lParam) {
     const int dev = static_cast<int>(wParam & 0xFF);
     const uint32_t id = JobIdOf(wParam);
     if (dev < 0 || dev >= kHubSlots || shownJob_[static_cast<size_t>(dev)].id != id) {
         return 1;
     }
+    const ShownJob& job = shownJob_[static_cast<size_t>(dev)];
+    const bool ownEnd = static_cast<bool>(job.ended);
     const JobState state = JobStateOf(lParam);
     if (IsFinished(state)) {
         const auto status = hub_->Session(dev).Jobs().Status(id);
@@ -389,22 +408,39 @@ int CTavrikDlg::OnJobState(uint32_t wParam, uint32_t lParam) {
         ShowJobEnd(dev, status ? *status : end);
         return 0;
     }
-    if (!IsSelected(wParam)) {
+    if (!ownEnd && !IsSelected(wParam)) {
         return 1;
     }
-    const ShownJob& job = shownJob_[static_cast<size_t>(dev)];
-    if (state == JobState::Progress && job.keySlot < 0) {
+    if (state == JobState::Progress && job.keySlot < 0 && IsSelected(wParam)) {
         view_->RefreshShownKeys(hub_->Session(dev).Snapshot());
     }
     const int percent = JobPercentOf(lParam);
-    SetStatus(job.caption +
-              (percent > 0 ? QString("  %1%").arg(percent) : QString::fromUtf8(" …")));
+    const QString text =
+        job.caption + (percent > 0 ? QString("  %1%").arg(percent) : QString::fromUtf8(" …"));
+    SetStatus(text);
+    if (tray_ != nullptr && ownEnd) {
+        tray_->setToolTip(text.left(127));
+    }
     return 0;
 }
 
 void CTavrikDlg::ShowJobEnd(int dev, const JobStatus& status) {
-    const ShownJob job = shownJob_[static_cast<size_t>(dev)];
+    const ShownJob job = std::move(shownJob_[static_cast<size_t>(dev)]);
     shownJob_[static_cast<size_t>(dev)] = {};
+    if (job.ended) {
+        if (tray_ != nullptr) {
+            tray_->setToolTip(TaskBarText("KBName").left(127));
+        }
+        if (status.state == JobState::Done) {
+            SetStatus(job.ended(status));
+        } else {
+            SetNotice(job.ended(status));
+        }
+        if (hub_->Count() > 0 && dev == hub_->Selected() && view_->KeysShown()) {
+            view_->RefreshShownKeys(hub_->Session(dev).Snapshot());
+        }
+        return;
+    }
     if (hub_->Count() == 0 || dev != hub_->Selected()) {
         return;
     }
@@ -431,7 +467,8 @@ void CTavrikDlg::ShowJobEnd(int dev, const JobStatus& status) {
 
 void CTavrikDlg::ShowCounts() {
     CCCDev* dev = SelSession();
-    if (dev == nullptr || shownJob_[static_cast<size_t>(dev->DevIdx())].id != 0) {
+    if (dev == nullptr || shownJob_[static_cast<size_t>(dev->DevIdx())].id != 0 ||
+        !notice_.isEmpty()) {
         return;
     }
     const SessionSnapshot snap = dev->Snapshot();

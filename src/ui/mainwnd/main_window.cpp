@@ -30,6 +30,7 @@
 #include "ui/keypicker/key_button.h"
 #include "ui/macroedit/marco_dlg.h"
 #include "ui/mainwnd/keyboard_view.h"
+#include "ui/mainwnd/update_bridge.h"
 #include "ui/pictures/picture_cache.h"
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/icon_buttons.h"
@@ -39,6 +40,8 @@
 #include "ui/widgets/text_buttons.h"
 #include "ui/widgets/ui_prompts.h"
 #include "ui/widgets/ui_texts.h"
+#include "update/update_config.h"
+#include "update/update_service.h"
 
 namespace tavrik::ui {
 namespace {
@@ -94,6 +97,7 @@ static QIcon ProgramIcon() {
 CTavrikDlg::~CTavrikDlg() {
     shutDown_ = true;
     g_bAppExit = 1;
+    StopUpdates();
     StorePosition();
     m_bHidePending = 0;
     {
@@ -171,6 +175,9 @@ bool CTavrikDlg::Init(MainWindowSetup setup) {
     }
     PlaceWindow();
     ReportTiming("placed");
+    if (setup.onlineUpdate) {
+        StartUpdates(LoadUpdateConfig(settings_->DataFolderPath()), UpdateTimings{});
+    }
     return true;
 }
 
@@ -283,6 +290,9 @@ void CTavrikDlg::ShowFromTray() {
 }
 
 void CTavrikDlg::ExitProgram() {
+    if (DeferExitForUpgrade()) {
+        return;
+    }
     g_bAppExit = 1;
     exiting_ = true;
     close();
@@ -409,9 +419,12 @@ bool CTavrikDlg::eventFilter(QObject* watched, QEvent* event) {
     }
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Shift) {
-        // X11 scan code 50 is the left Shift key.
-        m_bLShiftDown =
-            type == QEvent::KeyPress && (key->nativeScanCode() == 50 || key->nativeScanCode() == 0);
+        // X11 scan code 50 is the left Shift key (0 where the platform gives none); the
+        // right one (62) leaves the record alone, so releasing it while the left is still
+        // held does not clear it.
+        if (key->nativeScanCode() == 50 || key->nativeScanCode() == 0) {
+            m_bLShiftDown = type == QEvent::KeyPress;
+        }
         return false;
     }
     if (type == QEvent::KeyPress) {
@@ -506,12 +519,6 @@ void CTavrikDlg::RunMarcoEditor(const MarcoEditInputs& inputs) {
     if (const uint32_t job = dlg.WriteLeftRunning(); job != 0) {
         FollowJob(guard.Ref().slot, job, ButtonText("SaveRecordMarco"));
     }
-}
-
-void CTavrikDlg::OpenSettings() {
-    UiPrompts::Message(this, PromptText("settingsLater"));
-    m_bLShiftDown = false;
-    show();
 }
 
 QString CTavrikDlg::StatusText() const {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,6 +19,7 @@
 #include "app/settings.h"
 #include "device/notify.h"
 #include "ui/keypicker/key_button_host.h"
+#include "ui/settings/setup_host.h"
 #include "ui/widgets/notify_sink.h"
 
 class QMenu;
@@ -27,6 +29,10 @@ class QSystemTrayIcon;
 
 namespace tavrik {
 class CCCDev;
+class OnlineUpdateService;
+struct JobStatus;
+struct UpdateConfig;
+struct UpdateTimings;
 class DeviceMonitor;
 class HidBackend;
 class KeyboardHub;
@@ -38,6 +44,8 @@ namespace tavrik::ui {
 
 class CInfoButton;
 class CSetupButton;
+class CSetupDlg;
+class UpdateBridge;
 class KeyboardView;
 
 // With TAVRIK_TIMING set, writes "tavrik-timing <what> <wall-clock ns>" to stderr: the
@@ -61,9 +69,15 @@ struct MainWindowSetup {
     // it is shown: opening a session holds the UI thread about 100 ms, which the user
     // would otherwise wait for a window. Tests attach at once.
     bool attachAfterFirstFrame = false;
+    // The online update's threads start with the window (tests start them themselves).
+    bool onlineUpdate = true;
 };
 
-class CTavrikDlg : public QWidget, public NotifySink, public NotifyTarget, public KeyButtonHost {
+class CTavrikDlg : public QWidget,
+                   public NotifySink,
+                   public NotifyTarget,
+                   public KeyButtonHost,
+                   public SetupHost {
     Q_OBJECT
 public:
     explicit CTavrikDlg(QWidget* parent = nullptr);
@@ -109,6 +123,26 @@ public:
     bool HiddenToTray() const { return hiddenToTray_; }
     // Handles the device monitor's events now (the socket notifier does it otherwise).
     void ProcessDeviceEvents();
+
+    // ---- Settings window and online update (main_settings.cpp, main_update.cpp) ----
+    // SetupHost.
+    CCCDev* KeyboardFor(const KeyboardRef& ticket) override;
+    void RefreshUpdateBadge() override;
+    std::string InstallerUrl() const override;
+    void FollowUpgrade(const KeyboardRef& ticket, uint32_t job, bool controller) override;
+    // The selected keyboard as a dialog remembers it.
+    // The open settings window, or null.
+    CSetupDlg* SettingsDialog() const { return settingsDlg_; }
+    // A firmware upgrade runs on some keyboard.
+    bool UpgradeRunning() const;
+    // The gear button's click: the settings window, modal; its changes applied after it.
+    void OpenSettings();
+    OnlineUpdateService* Updates() { return updates_.get(); }
+    CSetupButton& SettingsButton() { return *setup_; }
+    // Starts the online update with `config` (Init does it with the tool's configuration).
+    void StartUpdates(const UpdateConfig& config, const UpdateTimings& timings);
+    void StopUpdates();
+    // ---- end of the settings and update block ----
 
 Q_SIGNALS:
     // After every handled engine notification (tests wait on it).
@@ -161,7 +195,10 @@ private:
     void ChooseAllKeysColour();
     // Shows the progress and the end of job `id` of keyboard `dev` in the status line,
     // under `caption`; `keySlot` >= 0 names the key whose button waits for the job's end.
-    void FollowJob(int dev, uint32_t id, const QString& caption, int keySlot = -1);
+    // With `ended`, the end shows what it makes of the job's status whichever keyboard is
+    // selected then, a failure as a notice that scans do not replace.
+    void FollowJob(int dev, uint32_t id, const QString& caption, int keySlot = -1,
+                   std::function<QString(const JobStatus&)> ended = {});
     void ShowJobEnd(int dev, const JobStatus& status);
     // The counts of the selected keyboard's key table in the status line.
     void ShowCounts();
@@ -171,7 +208,21 @@ private:
     bool IsSelected(uint32_t wParam) const;
     void SetStatus(const QString& text);
     void SetStatusKey(const char* key);
-    void OpenSettings();
+
+    // ---- Settings window and online update (main_settings.cpp, main_update.cpp) ----
+    SetupState CollectSetupState();
+    void ApplySettings(const SetupState& opened, const SetupState& edited);
+    // A failure in the status line that scan summaries do not replace until the user
+    // acts again (settings, refresh, another keyboard).
+    void SetNotice(const QString& text);
+    QString notice_;
+    // Exit asked while an upgrade runs: asks, then waits for the upgrade's end.
+    bool DeferExitForUpgrade();
+    CSetupDlg* settingsDlg_ = nullptr;
+    bool exitAfterUpgrade_ = false;
+    std::unique_ptr<UpdateBridge> updateBridge_;
+    std::unique_ptr<OnlineUpdateService> updates_;
+    // ---- end of the settings and update block ----
 
     std::unique_ptr<AppSettings> settings_;
     std::unique_ptr<KeyboardHub> hub_;
@@ -207,6 +258,7 @@ private:
         uint32_t id = 0;
         QString caption;
         int keySlot = -1;
+        std::function<QString(const JobStatus&)> ended;
     };
     std::array<ShownJob, 4> shownJob_{};
     // Counts return to the status line a moment after a job's end was said.

@@ -21,6 +21,7 @@ struct Hooks {
     UiPrompts::UrlHook url;
     UiPrompts::NumberHook number;
     UiPrompts::FileHook file;
+    UiPrompts::FirmwareFileHook firmwareFile;
 };
 
 Hooks& TheHooks() {
@@ -104,6 +105,20 @@ QString UiPrompts::ChooseMarcoFile(QWidget* parent, bool save) {
     return name;
 }
 
+QString UiPrompts::ChooseFirmwareFile(QWidget* parent) {
+    if (TheHooks().firmwareFile) {
+        return TheHooks().firmwareFile(parent);
+    }
+    static QString folder = QDir::homePath();
+    const QString chosen = QFileDialog::getOpenFileName(
+        parent, {}, folder, "Firmware images (*.bin);;All files (*)", nullptr,
+        QFileDialog::ReadOnly | QFileDialog::DontUseNativeDialog);
+    if (!chosen.isEmpty()) {
+        folder = QFileInfo(chosen).absolutePath();
+    }
+    return chosen;
+}
+
 void UiPrompts::SetMessageHook(MessageHook hook) {
     TheHooks().message = std::move(hook);
 }
@@ -121,6 +136,9 @@ void UiPrompts::SetNumberHook(NumberHook hook) {
 }
 void UiPrompts::SetFileHook(FileHook hook) {
     TheHooks().file = std::move(hook);
+}
+void UiPrompts::SetFirmwareFileHook(FirmwareFileHook hook) {
+    TheHooks().firmwareFile = std::move(hook);
 }
 
 }  // namespace tavrik::ui

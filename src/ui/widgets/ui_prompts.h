@@ -21,6 +21,7 @@ public:
     using NumberHook =
         std::function<int(QWidget* parent, const QString& label, const QString& prompt)>;
     using FileHook = std::function<QString(QWidget* parent, bool save)>;
+    using FirmwareFileHook = std::function<QString(QWidget* parent)>;
 
     // A message with an OK button; returns when the user closed it.
     static void Message(QWidget* parent, const QString& text);
@@ -40,6 +41,9 @@ public:
     // The chooser of a macro file to save to or to load, named filter, opening in the
     // folder last used (the home folder at first); empty when cancelled.
     static QString ChooseMarcoFile(QWidget* parent, bool save);
+    // The chooser of a firmware image file: in the folder last used, at first the home
+    // folder; firmware images or all files. Empty when cancelled.
+    static QString ChooseFirmwareFile(QWidget* parent);
 
     // An empty hook restores the real window.
     static void SetMessageHook(MessageHook hook);
@@ -48,6 +52,7 @@ public:
     static void SetUrlHook(UrlHook hook);
     static void SetNumberHook(NumberHook hook);
     static void SetFileHook(FileHook hook);
+    static void SetFirmwareFileHook(FirmwareFileHook hook);
 };
 
 // The title of message boxes.
