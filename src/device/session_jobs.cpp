@@ -318,7 +318,9 @@ uint32_t SubmitModeChangesJob(CCCDev& dev, const ModeChanges& changes) {
         std::vector<std::function<JobResult()>> steps;
         std::vector<std::string> names;
         if (changes.overload) {
-            const auto [on, count] = *changes.overload;
+            // Not a structured binding: clang 14 cannot capture one.
+            const bool on = changes.overload->first;
+            const int count = changes.overload->second;
             steps.emplace_back([&ctx, on, count] { return OverloadStep(ctx, on, count); });
             names.emplace_back("overload mode");
         }

@@ -248,8 +248,7 @@ int CTavrikDlg::OnSummaryChange(uint32_t wParam, uint32_t lParam) {
     CCCDev* dev = SelSession();
     switch (UnpackSummaryState(wParam).state) {
         case kSummaryScanning:
-            // A failure said in the status line stays until the user acts again.
-            if (notice_.isEmpty()) {
+            if (!StatusHeld()) {
                 SetStatusKey("scanningKeys");
             }
             break;
@@ -262,7 +261,7 @@ int CTavrikDlg::OnSummaryChange(uint32_t wParam, uint32_t lParam) {
             break;
         case kSummaryKeysFound: {
             const KeyCounts c = UnpackCounts(lParam);
-            if (notice_.isEmpty()) {
+            if (!StatusHeld()) {
                 SetStatus(
                     QString::fromStdString(FillNumbers(GetPromptText("scanresult", g_strLanguage),
                                                        {c.total, c.assigned, c.boot, c.blank})));
@@ -275,6 +274,16 @@ int CTavrikDlg::OnSummaryChange(uint32_t wParam, uint32_t lParam) {
             break;
     }
     return 0;
+}
+
+// A failure said in the status line stays until the user acts again; a followed job's
+// progress and, for a moment, its end are not replaced by the scan that follows the job
+// (the counts come back when the moment is over).
+bool CTavrikDlg::StatusHeld() const {
+    if (!notice_.isEmpty() || (countsTimer_ != nullptr && countsTimer_->isActive())) {
+        return true;
+    }
+    return hub_->Count() > 0 && shownJob_[static_cast<size_t>(hub_->Selected())].id != 0;
 }
 
 int CTavrikDlg::OnUpdateAllKeys(uint32_t wParam) {

@@ -200,6 +200,7 @@ private:
     void FollowJob(int dev, uint32_t id, const QString& caption, int keySlot = -1,
                    std::function<QString(const JobStatus&)> ended = {});
     void ShowJobEnd(int dev, const JobStatus& status);
+    bool StatusHeld() const;
     // The counts of the selected keyboard's key table in the status line.
     void ShowCounts();
     // The selected keyboard's controller waits for its firmware: said instead of "no keys".
