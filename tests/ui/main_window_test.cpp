@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QTest>
 
 #include "device/notify_payload.h"
 #include "device/session.h"
 #include "keys/keycodes.h"
+#include "sim/sim_file.h"
 #include "sim/sim_keyboard.h"
 #include "ui/keypicker/key_button.h"
 #include "ui/mainwnd/keyboard_view.h"
@@ -239,7 +242,16 @@ TEST(UiMainWindow, ClosingWhileKeyboardsScanEndsWithoutAHang) {
     // No wait for the scans: the window goes while both keyboards are busy.
     Until([] { return false; }, std::chrono::milliseconds(30));
     rig.window.reset();
-    SUCCEED();
+    // The shared simulator file is left whole, with both keyboards and their modules.
+    std::vector<sim::SimFileKeyboard> kept;
+    ASSERT_EQ(sim::ReadSimFile(rig.simFile, kept), sim::SimFileError::None);
+    ASSERT_EQ(kept.size(), 2u);
+    for (const auto& k : kept) {
+        EXPECT_TRUE(k.attached);
+        EXPECT_EQ(std::count_if(k.state.modules.begin(), k.state.modules.end(),
+                                [](const auto& m) { return m.has_value(); }),
+                  90);
+    }
 }
 
 }  // namespace
