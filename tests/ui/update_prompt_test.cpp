@@ -84,12 +84,17 @@ TEST_F(UpdatePromptTest, BadgeQuestionAndYesOpenTheSettingsReadyToUpgrade) {
         Until([&] { return QApplication::activeWindow() == &other; }, std::chrono::seconds(5)));
     Start();
     ASSERT_TRUE(Until([&] { return rig.W().SettingsButton().Badge(); }, std::chrono::seconds(60)));
-    ASSERT_TRUE(Until([&] { return rig.W().Updates()->IsPromptSuspended(); }));
+    // The tool's news comes first, the firmware's after its downloads: a scan's round may
+    // run in between and know only the former. Wait for the whole check.
+    ASSERT_TRUE(Until(
+        [&] {
+            OnlineUpdateService* u = rig.W().Updates();
+            return u->State().latestZpn31 != 0 && u->PromptRounds() > 0 && u->IsPromptSuspended();
+        },
+        std::chrono::seconds(60)));
     EXPECT_TRUE(answers.questions.empty());
 
     // In front, after a keyboard's scan settled (0x41E): asked; Yes opens the settings.
-    other.hide();
-    InFront();
     bool opened = false;
     CSetupDlg::SetExecHook([&](CSetupDlg& dlg) {
         opened = true;
@@ -98,6 +103,8 @@ TEST_F(UpdatePromptTest, BadgeQuestionAndYesOpenTheSettingsReadyToUpgrade) {
         ASSERT_NE(dlg.ActionButton(kCmdUpgradeKeys), nullptr);
         EXPECT_EQ(dlg.ActionButton(kCmdUpgradeKeys)->text(), "Update now");
     });
+    other.hide();
+    InFront();
     rig.W().OnNotify(UM_INFO_UPDATE_CHECK, 0, 0);
     ASSERT_TRUE(Until([&] { return opened; }, std::chrono::seconds(60)));
     CSetupDlg::SetExecHook({});
