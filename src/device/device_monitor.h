@@ -17,7 +17,9 @@ namespace sim {
 class SimBackend;
 }
 
-enum class DeviceChange { Arrived, Removed };
+// Changed: what the keyboard holds was changed behind the host's back (another program on
+// a shared simulator file) without a report of the keyboard's own.
+enum class DeviceChange { Arrived, Removed, Changed };
 
 struct DeviceEvent {
     DeviceChange change = DeviceChange::Arrived;

@@ -28,6 +28,18 @@ namespace {
 constexpr int kLockTryMs = 200;
 constexpr auto kRetryPause = std::chrono::milliseconds(100);
 
+DeviceChange ChangeOf(sim::SimHotplug kind) {
+    switch (kind) {
+        case sim::SimHotplug::Arrived:
+            return DeviceChange::Arrived;
+        case sim::SimHotplug::Removed:
+            return DeviceChange::Removed;
+        case sim::SimHotplug::Changed:
+            break;
+    }
+    return DeviceChange::Changed;
+}
+
 class SimMonitor final : public DeviceMonitor {
 public:
     explicit SimMonitor(sim::SimBackend& backend) : backend_(backend) {}
@@ -78,9 +90,7 @@ public:
         backend_.SetHotplugListener([this](sim::SimHotplug kind, const std::string& path) {
             {
                 std::lock_guard lock(mutex_);
-                queue_.push_back({kind == sim::SimHotplug::Arrived ? DeviceChange::Arrived
-                                                                   : DeviceChange::Removed,
-                                  path});
+                queue_.push_back({ChangeOf(kind), path});
             }
             const uint64_t one = 1;
             [[maybe_unused]] const auto n = ::write(wake_, &one, sizeof one);

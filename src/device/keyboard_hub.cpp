@@ -266,10 +266,25 @@ int KeyboardHub::OnRemoval(const std::string& path) {
 
 void KeyboardHub::Handle(const std::vector<DeviceEvent>& events) {
     for (const auto& e : events) {
-        if (e.change == DeviceChange::Arrived) {
-            OnArrival(e.path);
-        } else {
-            OnRemoval(e.path);
+        switch (e.change) {
+            case DeviceChange::Arrived:
+                OnArrival(e.path);
+                break;
+            case DeviceChange::Removed:
+                OnRemoval(e.path);
+                break;
+            case DeviceChange::Changed:
+                OnChanged(e.path);
+                break;
+        }
+    }
+}
+
+// Read back what changed behind the host's back, as a scan the user asks for would.
+void KeyboardHub::OnChanged(const std::string& path) {
+    for (int i = 0; i < kHubSlots; ++i) {
+        if (IsAttached(i) && Transport(i).m_strPath == path) {
+            Session(i).RequestScan();
         }
     }
 }

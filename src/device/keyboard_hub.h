@@ -85,7 +85,9 @@ public:
     int OnArrival(const std::string& path);
     // A device went: closes the slot that held it. Returns the slot, or -1.
     int OnRemoval(const std::string& path);
-    // Both, for a monitor's events.
+    // What a device holds changed without a report of its own: its session scans again.
+    void OnChanged(const std::string& path);
+    // All three, for a monitor's events.
     void Handle(const std::vector<DeviceEvent>& events);
     // Closes slot `slot` if attached (as at removal).
     void Detach(int slot);

@@ -292,7 +292,9 @@ struct SimBackend::Core {
                 SimFileKeyboard{index, true, slot.device->keyboard.State(), presses};
             SimFileSlot merged = MergeSimKeyboard(was, ours, theirs);
             if (merged && merged->attached) {
-                Apply(*slot.device, ours->state, *merged, was ? LastPressSeq(*was) : 0);
+                if (Apply(*slot.device, ours->state, *merged, was ? LastPressSeq(*was) : 0)) {
+                    hotplug.emplace_back(SimHotplug::Changed, NodePath(slot.device->vendorNumber));
+                }
                 return merged;
             }
             deviceLock.unlock();
@@ -317,10 +319,12 @@ struct SimBackend::Core {
         return merged;
     }
 
-    // Caller holds the device's mu.
-    static void Apply(Device& device, const SimKeyboardState& ours, const SimFileKeyboard& merged,
+    // Caller holds the device's mu. Says whether a module's colour or macro changed: the
+    // keyboard has no report for either.
+    static bool Apply(Device& device, const SimKeyboardState& ours, const SimFileKeyboard& merged,
                       uint32_t seenSeq) {
         SimKeyboard& k = device.keyboard;
+        bool quiet = false;
         std::vector<SimPayload> reports;
         const auto& want = merged.state.modules;
         for (uint8_t s = 0; s < kKeySlots; ++s) {
@@ -347,6 +351,8 @@ struct SimBackend::Core {
                     reports.push_back(*r);
                 }
             }
+            quiet = quiet || (want[s] && had && want[s]->uid == had->uid &&
+                              (want[s]->colour != had->colour || want[s]->marco != had->marco));
         }
         k.Restore(merged.state);
         for (const SimKeyPress& p : merged.presses) {
@@ -366,6 +372,7 @@ struct SimBackend::Core {
         }
         k.TakeChanged();
         device.Deliver(reports);
+        return quiet;
     }
 
     // Saves a little after the last change, until told to stop.

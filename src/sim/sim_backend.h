@@ -24,7 +24,9 @@
 
 namespace tavrik::sim {
 
-enum class SimHotplug { Arrived, Removed };
+// Changed: another program changed what a plugged-in keyboard holds in a way the keyboard
+// itself never reports (a colour, a macro); the host has to read it back.
+enum class SimHotplug { Arrived, Removed, Changed };
 
 // Called once per interface path, in the order the changes happened.
 using SimHotplugListener = std::function<void(SimHotplug, const std::string& path)>;

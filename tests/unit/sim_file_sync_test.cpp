@@ -374,8 +374,8 @@ TEST(SimMerge, OneModuleAndTheControllerAreMergedFieldByField) {
     EXPECT_EQ(*sim::MergeSimKeyboard(base, ours, theirs)->state.modules[0], t);
 }
 
-// What another program gave a key (its layers) reaches a running program's view, not only
-// its simulated keyboard.
+// What another program gave a key (its layers, its colour) reaches a running program's view,
+// not only its simulated keyboard.
 TEST(HubSimFile, AKeyChangedElsewhereReachesTheRunningProgramsView) {
     test::TempFolder dir;
     const auto file = dir.path / "kb.json";
@@ -391,6 +391,21 @@ TEST(HubSimFile, AKeyChangedElsewhereReachesTheRunningProgramsView) {
               SimFileError::None);
     ASSERT_TRUE(window.Until([&] { return window.hub.Session(0).GetKeySlot(0).hid[1] == 0x3E; }))
         << "the window's key table follows the file";
+
+    // The keyboard has no report of its own for a colour: it must still reach the view
+    // without waiting for a scan the user asks for.
+    window.hub.Session(0).StartScanThread();
+    ASSERT_TRUE(window.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1)) << "the first scan settled";
+    const uint32_t before = window.hub.Session(0).GetKeySlot(0).color;
+    const uint32_t green = before == 0x0000F000u ? 0x000000F0u : 0x0000F000u;
+    ASSERT_EQ(sim::EditSimFile(file,
+                               [&](std::vector<SimFileKeyboard>& k, std::string*) {
+                                   k[0].state.modules[0]->colour = green;
+                                   return true;
+                               }),
+              SimFileError::None);
+    EXPECT_TRUE(window.Until([&] { return window.hub.Session(0).GetKeySlot(0).color == green; }))
+        << "a colour set by another program shows in the running program";
 }
 
 TEST(SimMerge, PressesRoundTripAndBadOnesAreRefused) {
