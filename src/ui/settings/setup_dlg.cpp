@@ -217,9 +217,9 @@ void CSetupDlg::CreateLinks() {
                     "restarts when it is done."
                   : "升级过程中请勿拔出USB线；升级完成后键盘会自动重启。",
           kLabelLeft, 470, 1010, 496);
-    CInfoButton* site = Label("https://tavrik.invalid", kLabelLeft, 505, 250, 530);
-    site->SetTextColor(ColorOf(kLinkBlue));
-    site->SetLink("https://tavrik.invalid");
+    site_ = Label("https://tavrik.invalid", kLabelLeft, 505, 250, 530);
+    site_->SetTextColor(LinkColor());
+    site_->SetLink("https://tavrik.invalid");
 }
 
 CMyCheckButton* CSetupDlg::Switch(int number) const {
