@@ -172,6 +172,18 @@ TEST(SessionJobs, ModeChangesReachTheControllerOrSayWhyNot) {
         EXPECT_EQ(rate.state, JobState::Done) << rate.message;
         EXPECT_EQ(rig.State().usbRate, 4);
         EXPECT_EQ(rig.Finish(SubmitOverloadJob(rig.dev, true, 60)).state, JobState::Done);
+        // The mode rules hold here too, whoever asks: a count with overload off is refused
+        // as a whole, the rate with it, before anything is sent.
+        ModeChanges wrong;
+        wrong.overload = std::make_pair(false, 70);
+        wrong.usbRate = 2;
+        const JobStatus refused = rig.Finish(SubmitModeChangesJob(rig.dev, wrong));
+        EXPECT_EQ(refused.state, JobState::Failed);
+        EXPECT_EQ(refused.result, kErrCountWithoutOverload) << refused.message;
+        EXPECT_EQ(rig.State().configuredModules, 60);
+        EXPECT_EQ(rig.State().usbRate, 4);
+        EXPECT_EQ(rig.Finish(SubmitUsbRateJob(rig.dev, 7)).result, kErrUsbRate);
+        EXPECT_EQ(rig.Finish(SubmitOverloadJob(rig.dev, true, 30)).result, kErrOverloadCountRange);
     }
     Rig old(Keyboard(10, 0));  // V1.0, before full-key rollover
     const JobStatus s = old.Finish(SubmitNkroJob(old.dev, true));

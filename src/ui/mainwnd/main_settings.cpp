@@ -10,6 +10,7 @@
 #include "app/texts.h"
 #include "device/job_runner.h"
 #include "device/keyboard_hub.h"
+#include "device/mode_rules.h"
 #include "device/session.h"
 #include "device/session_jobs.h"
 #include "ui/mainwnd/main_window.h"
@@ -130,6 +131,10 @@ void CTavrikDlg::ApplySettings(const SetupState& opened, const SetupState& edite
             }
             if (s.result == kJobNotSupported) {
                 return KeyboardText("settingsNotSupported", slot);
+            }
+            if (IsModeRefusal(s.result)) {
+                return KeyboardText("settingsRefused", slot) + " " +
+                       QString::fromStdString(SessionResultText(s.result, g_strLanguage));
             }
             return KeyboardText("settingsNoAnswer", slot);
         });

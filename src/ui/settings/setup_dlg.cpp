@@ -6,6 +6,7 @@
 
 #include "app/app_globals.h"
 #include "app/texts.h"
+#include "device/session_result.h"
 #include "ui/keypicker/key_picker.h"
 #include "ui/pictures/picture_cache.h"
 #include "ui/settings/setup_host.h"
@@ -319,11 +320,22 @@ void CSetupDlg::OnOverloadSwitch() {
 
 void CSetupDlg::OnKeyCount() {
     const int v = UiPrompts::AskNumber(this, "  ", PromptText("InfoOverLoadRange"));
-    if (KeyCountAllowed(v)) {
-        state_.requestedKeyCount = v;
-        return;
+    switch (KeyCountRefusal(state_, v)) {
+        case kSessionOk:
+            state_.requestedKeyCount = v;
+            return;
+        case kErrCountWithoutOverload:
+            UiPrompts::Message(this, PromptText("InfoCountNeedsOverload"));
+            return;
+        case kErrOverloadCountNotAbove:
+            UiPrompts::Message(this, QString::fromStdString(FillNumbers(
+                                         GetPromptText("InfoCountNotAbove", g_strLanguage),
+                                         {state_.standardCount})));
+            return;
+        default:
+            UiPrompts::Message(this, PromptText("InfoOutOfRange"));
+            return;
     }
-    UiPrompts::Message(this, PromptText("InfoOutOfRange"));
 }
 
 void CSetupDlg::paintEvent(QPaintEvent*) {
