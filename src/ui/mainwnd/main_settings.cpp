@@ -164,7 +164,7 @@ void CTavrikDlg::SetNotice(const QString& text) {
     SetStatus(text);
 }
 
-bool CTavrikDlg::DeferExitForUpgrade() {
+bool CTavrikDlg::DeferExitForUpgrade(bool ask) {
     if (exitAfterUpgrade_) {
         return true;
     }
@@ -172,9 +172,12 @@ bool CTavrikDlg::DeferExitForUpgrade() {
         return false;
     }
     // Stopping between firmware blocks would leave the keyboard without a working firmware.
-    if (!UiPrompts::Question(this, PromptText("exitDuringUpgrade"))) {
+    if (ask && !UiPrompts::Question(this, PromptText("exitDuringUpgrade"))) {
+        DlgLog("Exit asked during a firmware upgrade: the user chose to stay\n");
         return true;
     }
+    DlgLog("Exit asked during a firmware upgrade: the program ends when the upgrade ends\n");
+    SetNotice(PromptText("exitAfterUpgrade"));
     exitAfterUpgrade_ = true;
     auto* wait = new QTimer(this);
     wait->setInterval(200);
@@ -185,7 +188,8 @@ bool CTavrikDlg::DeferExitForUpgrade() {
         wait->stop();
         wait->deleteLater();
         exitAfterUpgrade_ = false;
-        ExitProgram();
+        DlgLog("The firmware upgrade ended: the program ends\n");
+        ExitProgram(false);
     });
     wait->start();
     return true;

@@ -289,8 +289,8 @@ void CTavrikDlg::ShowFromTray() {
     }
 }
 
-void CTavrikDlg::ExitProgram() {
-    if (DeferExitForUpgrade()) {
+void CTavrikDlg::ExitProgram(bool ask) {
+    if (DeferExitForUpgrade(ask)) {
         return;
     }
     g_bAppExit = 1;
