@@ -71,6 +71,8 @@ struct MainWindowSetup {
     bool attachAfterFirstFrame = false;
     // The online update's threads start with the window (tests start them themselves).
     bool onlineUpdate = true;
+    // Tests: a tray icon is made even where the platform reports no tray.
+    bool assumeTray = false;
 };
 
 class CTavrikDlg : public QWidget,
@@ -238,6 +240,7 @@ private:
     QSystemTrayIcon* tray_ = nullptr;
     QMenu* trayMenu_ = nullptr;
     bool trayAdded_ = false;
+    bool assumeTray_ = false;
     bool hiddenToTray_ = false;
     bool autoBoot_ = false;
     std::string commandLine_;
