@@ -1,6 +1,7 @@
 #include "ui/settings/setup_dlg.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPainter>
 
@@ -218,9 +219,12 @@ void CSetupDlg::CreateLinks() {
                     "restarts when it is done."
                   : "升级过程中请勿拔出USB线；升级完成后键盘会自动重启。",
           kLabelLeft, 470, 1010, 496);
-    site_ = Label("https://tavrik.invalid", kLabelLeft, 505, 250, 530);
+    // As wide as its text: the label's plate does not show beside it on the darker ground.
+    const QString siteAddress = "https://tavrik.invalid";
+    const int siteWidth = QFontMetrics(LabelFont()).horizontalAdvance(siteAddress) + 4;
+    site_ = Label(siteAddress, kLabelLeft, 505, kLabelLeft + siteWidth, 530);
     site_->SetTextColor(LinkColor());
-    site_->SetLink("https://tavrik.invalid");
+    site_->SetLink(siteAddress);
 }
 
 CMyCheckButton* CSetupDlg::Switch(int number) const {
