@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 #include <set>
+#include <vector>
 
 #include "app/paths.h"
 #include "app/profile_ini.h"
@@ -95,18 +96,34 @@ std::string GetSessionResultText(std::string_view key, std::string_view language
     return Fetch("SessionResult", key, language);
 }
 
-std::string FillNumbers(std::string_view text, std::initializer_list<long> numbers) {
+namespace {
+
+std::string Fill(std::string_view text, char kind, const std::vector<std::string>& values) {
     std::string out;
-    auto next = numbers.begin();
+    auto next = values.begin();
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == 'd' && next != numbers.end()) {
-            out += std::to_string(*next++);
+        if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == kind && next != values.end()) {
+            out += *next++;
             ++i;
         } else {
             out += text[i];
         }
     }
     return out;
+}
+
+}  // namespace
+
+std::string FillNumbers(std::string_view text, std::initializer_list<long> numbers) {
+    std::vector<std::string> values;
+    for (const long n : numbers) {
+        values.push_back(std::to_string(n));
+    }
+    return Fill(text, 'd', values);
+}
+
+std::string FillTexts(std::string_view text, std::initializer_list<std::string_view> values) {
+    return Fill(text, 's', std::vector<std::string>(values.begin(), values.end()));
 }
 
 }  // namespace tavrik

@@ -32,5 +32,7 @@ std::string GetSessionResultText(std::string_view key, std::string_view language
 // every other '%' stay as they are. The tables can be edited, so a text is never used as a
 // printf format.
 std::string FillNumbers(std::string_view text, std::initializer_list<long> numbers);
+// The same with "%s" places and texts (paths, commands).
+std::string FillTexts(std::string_view text, std::initializer_list<std::string_view> values);
 
 }  // namespace tavrik

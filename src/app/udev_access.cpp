@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "app/paths.h"
+#include "app/texts.h"
 
 namespace tavrik {
 
@@ -13,11 +14,11 @@ bool IsRegular(const std::filesystem::path& file) {
     return std::filesystem::is_regular_file(file, ec);
 }
 
-std::string JoinNodes(const std::vector<std::string>& nodes) {
+std::string JoinNodes(const std::vector<std::string>& nodes, const std::string& lastJoin) {
     std::string text;
     for (size_t i = 0; i < nodes.size(); ++i) {
         if (i > 0) {
-            text += i + 1 == nodes.size() ? " and " : ", ";
+            text += i + 1 == nodes.size() ? " " + lastJoin + " " : ", ";
         }
         text += nodes[i];
     }
@@ -52,32 +53,29 @@ UdevRuleFacts FindUdevRule(const std::filesystem::path& root) {
     return facts;
 }
 
-std::string DeniedKeyboardsText(const std::vector<std::string>& nodes, const UdevRuleFacts& rule) {
+std::string DeniedKeyboardsText(const std::vector<std::string>& nodes, const UdevRuleFacts& rule,
+                                std::string_view language) {
     if (nodes.empty()) {
         return {};
     }
-    std::string text = JoinNodes(nodes) +
-                       (nodes.size() == 1 ? " is a keyboard" : " are keyboards") +
-                       ", but this user may not open " + (nodes.size() == 1 ? "it" : "them") +
-                       " (permission denied). ";
+    const auto words = [language](const char* key) { return GetPromptText(key, language); };
+    std::string text = FillTexts(words(nodes.size() == 1 ? "deniedNode" : "deniedNodes"),
+                                 {JoinNodes(nodes, words("deniedNodesAnd"))}) +
+                       " ";
     const std::string reload = "sudo udevadm control --reload && sudo udevadm trigger";
     if (!rule.active.empty()) {
         // The rule is in place but has not reached the node: udev was not told, or the
         // user is not at the machine's own seat (the rule opens nodes to that user only).
-        text += "The udev rule " + rule.active.string() + " is installed; apply it: " + reload +
-                ", then plug the keyboard in again. It lets in the user logged in at this "
-                "machine's own screen, not one logged in from elsewhere.";
-        return text;
+        return text + FillTexts(words("deniedApplyRule"), {rule.active.string(), reload});
     }
     const std::string source = rule.copy.empty()
-                                   ? std::string(kUdevRuleName) + " (packaging/udev in the sources)"
+                                   ? FillTexts(words("deniedRuleInSources"), {kUdevRuleName})
                                    : rule.copy.string();
-    text +=
-        std::string("Install the udev rule ") + source + " into " + kUdevLocalRulesDir +
-        " (the package installs it into " + kUdevPackageRulesDir + "): sudo cp " +
-        (rule.copy.empty() ? std::string("packaging/udev/") + kUdevRuleName : rule.copy.string()) +
-        " " + kUdevLocalRulesDir + "/ && " + reload + "; then plug the keyboard in again.";
-    return text;
+    const std::string from =
+        rule.copy.empty() ? std::string("packaging/udev/") + kUdevRuleName : rule.copy.string();
+    return text +
+           FillTexts(words("deniedInstallRule"), {source, kUdevLocalRulesDir, kUdevPackageRulesDir,
+                                                  from, kUdevLocalRulesDir, reload});
 }
 
 }  // namespace tavrik

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavrik {
@@ -26,8 +27,9 @@ struct UdevRuleFacts {
 // copy shipped with this executable.
 UdevRuleFacts FindUdevRule(const std::filesystem::path& root = "/");
 
-// The message for keyboards at `nodes` that exist but may not be opened: one paragraph,
-// no newline, so it also fits a status line. Empty when `nodes` is empty.
-std::string DeniedKeyboardsText(const std::vector<std::string>& nodes, const UdevRuleFacts& rule);
+// The message for keyboards at `nodes` that exist but may not be opened, in `language`
+// (the text tables): one paragraph, no newline. Empty when `nodes` is empty.
+std::string DeniedKeyboardsText(const std::vector<std::string>& nodes, const UdevRuleFacts& rule,
+                                std::string_view language = "en");
 
 }  // namespace tavrik

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/udev_access.h"
+#include "cli/format.h"
 #include "cli/job_wait.h"
 #include "device/session_jobs.h"
 #include "sim/sim_backend.h"
@@ -48,7 +49,8 @@ std::unique_ptr<Keyboards> Keyboards::Open(Context& ctx, int& status) {
     hub.AttachPresent();
     // A keyboard that is there but may not be opened is not "no keyboard".
     if (!hub.DeniedPaths().empty()) {
-        ctx.err << "tavrikctl: " << DeniedKeyboardsText(hub.DeniedPaths(), FindUdevRule()) << "\n";
+        ctx.err << "tavrikctl: "
+                << DeniedKeyboardsText(hub.DeniedPaths(), FindUdevRule(), CliLanguage()) << "\n";
         if (hub.Count() == 0) {
             status = kExitFailed;
             return nullptr;

@@ -31,4 +31,9 @@ int ModeRefusal(const ModeChange& change, int standardCount) {
     return kSessionOk;
 }
 
+bool IsModeRefusal(int result) {
+    return result == kErrUsbRate || result == kErrCountWithoutOverload ||
+           result == kErrOverloadCountRange || result == kErrOverloadCountNotAbove;
+}
+
 }  // namespace tavrik

@@ -33,5 +33,7 @@ int StandardModuleCount(const SessionSnapshot& s);
 // kUsbRates, a module count without overload on, a count outside 42..90, and a count
 // not above the standard one, which the controller stores and then runs as no overload.
 int ModeRefusal(const ModeChange& change, int standardCount);
+// Whether `result` is one of ModeRefusal's refusals.
+bool IsModeRefusal(int result);
 
 }  // namespace tavrik

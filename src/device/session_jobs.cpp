@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "device/mode_rules.h"
 #include "device/session.h"
 #include "keys/keycodes.h"
 #include "protocol/firmware_features.h"
@@ -85,6 +86,15 @@ JobResult ModeReadBack(JobContext& ctx, int result) {
                                  : JobResult::Error(kJobNoAnswer, "the keyboard did not answer");
     }
     return JobResult::Ok();
+}
+
+// The controller's mode rules hold for every front end: a change they refuse is not sent.
+std::optional<JobResult> RefusedModes(JobContext& ctx, const ModeChange& change) {
+    const int r = ModeRefusal(change, StandardModuleCount(ctx.Dev().Snapshot()));
+    if (r == kSessionOk) {
+        return std::nullopt;
+    }
+    return JobResult::Error(r, std::string(SessionResultText(r)) + "; nothing was changed");
 }
 
 JobResult NkroStep(JobContext& ctx, bool on) {
@@ -304,17 +314,41 @@ uint32_t SubmitNkroJob(CCCDev& dev, bool on) {
 }
 
 uint32_t SubmitOverloadJob(CCCDev& dev, bool on, int count) {
-    return dev.Jobs().Submit(on ? "overload on" : "overload off",
-                             [on, count](JobContext& ctx) { return OverloadStep(ctx, on, count); });
+    return dev.Jobs().Submit(on ? "overload on" : "overload off", [on, count](JobContext& ctx) {
+        ModeChange change;
+        change.overload = on;
+        change.overloadCount = count;
+        if (std::optional<JobResult> refused = RefusedModes(ctx, change)) {
+            return *refused;
+        }
+        return OverloadStep(ctx, on, count);
+    });
 }
 
 uint32_t SubmitUsbRateJob(CCCDev& dev, int rate) {
-    return dev.Jobs().Submit("usb rate " + std::to_string(rate),
-                             [rate](JobContext& ctx) { return UsbRateStep(ctx, rate); });
+    return dev.Jobs().Submit("usb rate " + std::to_string(rate), [rate](JobContext& ctx) {
+        ModeChange change;
+        change.usbRate = rate;
+        if (std::optional<JobResult> refused = RefusedModes(ctx, change)) {
+            return *refused;
+        }
+        return UsbRateStep(ctx, rate);
+    });
 }
 
 uint32_t SubmitModeChangesJob(CCCDev& dev, const ModeChanges& changes) {
     return dev.Jobs().Submit("mode changes", [changes](JobContext& ctx) {
+        // Refused as a whole before anything is sent.
+        ModeChange all;
+        all.nkro = changes.nkro;
+        all.usbRate = changes.usbRate;
+        if (changes.overload) {
+            all.overload = changes.overload->first;
+            all.overloadCount = changes.overload->second;
+        }
+        if (std::optional<JobResult> refused = RefusedModes(ctx, all)) {
+            return *refused;
+        }
         std::vector<std::function<JobResult()>> steps;
         std::vector<std::string> names;
         if (changes.overload) {

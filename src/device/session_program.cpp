@@ -527,9 +527,12 @@ int CCCDev::SetUsbRate(int rate) {
         std::lock_guard lock(m_TableLock);
         m_nUsbRate = static_cast<uint8_t>(rate);
     }
-    m_bRsp = 0;
-    SendCmd(CmdSetUsbRate(static_cast<uint8_t>(rate)));
-    return WaitFlag(m_bRsp, 10, 10) ? 0 : -1;
+    // The controller never answers a rate change, so nothing is waited for here; a read of
+    // the rate (ReadUsbRate) is what answers. Only a command that could not go is a failure.
+    if (SendCmd(CmdSetUsbRate(static_cast<uint8_t>(rate))) == 0 || TransportGone()) {
+        return -1;
+    }
+    return 0;
 }
 
 int CCCDev::SetOverload(int on, int count) {
@@ -545,9 +548,8 @@ int CCCDev::SetOverload(int on, int count) {
             }
             m_bOverload = on != 0 ? 1 : 0;
         }
-        m_bRsp = 0;
+        // Not answered either: the state query after the pause tells what the controller runs.
         SendCmd(CmdSetMode(ModeSetting::KeyMax, static_cast<uint8_t>(count & 0xFF)));
-        WaitFlag(m_bRsp, 10, 10);
     }
     // The controller restarts its bus; nothing waits on a mailbox meanwhile.
     Pause(1800);
@@ -569,9 +571,7 @@ int CCCDev::SetNkro(int on) {
             }
             m_bNkro = on != 0 ? 1 : 0;
         }
-        m_bRsp = 0;
         SendCmd(CmdSetMode(ModeSetting::FullKeyRollover, on != 0 ? 1 : 0));
-        WaitFlag(m_bRsp, 10, 10);
     }
     Pause(1800);
     RequestScan();

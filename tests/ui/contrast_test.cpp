@@ -6,10 +6,13 @@
 #include <QPixmap>
 #include <cmath>
 
+#include "ui/settings/setup_dlg.h"
 #include "ui/widgets/control_codes.h"
+#include "ui/widgets/info_button.h"
 #include "ui/widgets/keyboard_tab.h"
 #include "ui/widgets/pic_button.h"
 #include "ui/widgets/text_buttons.h"
+#include "window_rig.h"
 
 namespace tavrik::ui {
 namespace {
@@ -43,13 +46,15 @@ TEST(UiContrast, EveryLookOfTheTextButtonsPaletteMeetsAA) {
               Contrast(CaptionColor({}), PlateColor({})));
 }
 
-// The caption pixel farthest from the plate against the plate, as drawn.
-double DrawnContrast(QWidget& button, qreal dpr) {
+// The caption pixel farthest from the plate against the plate, as drawn; the plate is
+// sampled at `plateAt` (logical pixels), where no text reaches.
+double DrawnContrast(QWidget& button, qreal dpr, QPoint plateAt = {8, 8}) {
     QPixmap picture(button.size() * dpr);
     picture.setDevicePixelRatio(dpr);
     button.render(&picture);
     const QImage image = picture.toImage();
-    const QColor plate = image.pixelColor(static_cast<int>(8 * dpr), static_cast<int>(8 * dpr));
+    const QColor plate =
+        image.pixelColor(static_cast<int>(plateAt.x() * dpr), static_cast<int>(plateAt.y() * dpr));
     double best = 1.0;
     for (int y = static_cast<int>(6 * dpr); y < image.height() - 6 * dpr; ++y) {
         for (int x = static_cast<int>(8 * dpr); x < image.width() - 8 * dpr; ++x) {
@@ -81,6 +86,21 @@ TEST(UiContrast, TheSelectedTabAndLayerAreTheEasiestToRead) {
             EXPECT_GT(selected, plain) << caption.toStdString() << " at " << dpr;
         }
     }
+}
+
+// The settings window's web-site link on its grey label plate, as drawn.
+TEST(UiContrast, TheSettingsWebSiteLinkMeetsAA) {
+    test::WindowRig rig(0);
+    CSetupDlg::SetExecHook([](CSetupDlg& dlg) {
+        CInfoButton* site = dlg.SiteLink();
+        ASSERT_NE(site, nullptr);
+        ASSERT_FALSE(site->Link().isEmpty());
+        for (const qreal dpr : {1.0, 2.0}) {
+            EXPECT_GE(DrawnContrast(*site, dpr, {site->width() - 2, 2}), 4.5) << "at " << dpr;
+        }
+    });
+    rig.W().OpenSettings();
+    CSetupDlg::SetExecHook({});
 }
 
 }  // namespace

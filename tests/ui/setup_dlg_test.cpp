@@ -9,6 +9,7 @@
 #include "device/job_runner.h"
 #include "device/keyboard_hub.h"
 #include "device/session.h"
+#include "device/session_result.h"
 #include "sim/sim_backend.h"
 #include "ui/settings/setup_dlg.h"
 #include "ui/widgets/check_button.h"
@@ -17,6 +18,7 @@
 #include "ui/widgets/pic_button.h"
 #include "ui/widgets/selectors.h"
 #include "ui/widgets/text_buttons.h"
+#include "ui/widgets/ui_texts.h"
 #include "ui_test_util.h"
 #include "window_rig.h"
 
@@ -136,7 +138,8 @@ TEST_F(SetupDlgTest, OverloadWarningCancelSendsNothingAndKeyCountsAreChecked) {
         ShiftKey(&rig.W(), QEvent::KeyPress, kScanRShift);
         ShiftKey(&rig.W(), QEvent::KeyRelease, kScanRShift);
     };
-    // 0 with the mode unchanged sends nothing; out of range is refused and said.
+    // 0 with the mode unchanged sends nothing; a count without overload mode is refused
+    // and said.
     manual();
     answers.numbers = {0, 91, 41};
     WithSettings(rig, [&](CSetupDlg& dlg) {
@@ -151,7 +154,8 @@ TEST_F(SetupDlgTest, OverloadWarningCancelSendsNothingAndKeyCountsAreChecked) {
     // The record was cleared when the window closed.
     WithSettings(rig, [](CSetupDlg& dlg) { EXPECT_FALSE(dlg.State().manual); });
 
-    // 60 with the mode unchanged sends the count (firmware that stores one: V1.50).
+    // A count with overload mode off is refused by the rule `mode` follows, and said:
+    // nothing is sent (firmware that stores a count: V1.50).
     rig.sim->WithKeyboard(0, [](sim::SimKeyboard& k) {
         auto st = k.State();
         st.verLo = 50;
@@ -160,9 +164,37 @@ TEST_F(SetupDlgTest, OverloadWarningCancelSendsNothingAndKeyCountsAreChecked) {
     rig.W().Hub().Session(0).RequestScan();
     ASSERT_TRUE(Until([&] { return rig.W().Hub().Session(0).Snapshot().KbmcWord() == 0x0132; }));
     manual();
+    answers.messages.clear();
     answers.numbers = {60};
-    WithSettings(rig, [&](CSetupDlg& dlg) { Click(dlg.KeyCountButton()); });
-    EXPECT_TRUE(Until([&] { return SimState(rig).configuredModules == 60; }));
+    WithSettings(rig, [&](CSetupDlg& dlg) {
+        Click(dlg.KeyCountButton());
+        EXPECT_EQ(dlg.State().requestedKeyCount, 0);
+    });
+    ASSERT_EQ(answers.messages.size(), 1u);
+    EXPECT_EQ(answers.messages[0], PromptText("InfoCountNeedsOverload"));
+    EXPECT_FALSE(rig.W().StatusText().startsWith("Applying"));
+    EXPECT_EQ(SimState(rig).configuredModules, 44);
+
+    // In overload mode (60 modules): a count not above the standard 44 is refused with the
+    // standard count named; 70 with the mode unchanged is sent.
+    rig.sim->WithKeyboard(0, [](sim::SimKeyboard& k) {
+        auto st = k.State();
+        st.configuredModules = 60;
+        k.Restore(st);
+    });
+    rig.W().Hub().Session(0).RequestScan();
+    ASSERT_TRUE(Until([&] { return rig.W().Hub().Session(0).Snapshot().overload; }));
+    manual();
+    answers.numbers = {44, 70};
+    WithSettings(rig, [&](CSetupDlg& dlg) {
+        Click(dlg.KeyCountButton());
+        EXPECT_EQ(dlg.State().requestedKeyCount, 0);
+        Click(dlg.KeyCountButton());
+        EXPECT_EQ(dlg.State().requestedKeyCount, 70);
+    });
+    ASSERT_EQ(answers.messages.size(), 2u);
+    EXPECT_TRUE(answers.messages[1].contains("44")) << answers.messages[1].toStdString();
+    EXPECT_TRUE(Until([&] { return SimState(rig).configuredModules == 70; }));
 }
 
 TEST_F(SetupDlgTest, ActionButtonsFollowManualModeAndUpdates) {
@@ -267,11 +299,17 @@ TEST(SetupRules, ChangesKeyCountsAndVersionTexts) {
     edited.nkro = true;
     const SetupChanges user = PlanSetupChanges(edited, opened, now);
     EXPECT_TRUE(user.modes.nkro && !user.modes.usbRate);
-    EXPECT_TRUE(KeyCountAllowed(0));
-    EXPECT_TRUE(KeyCountAllowed(42));
-    EXPECT_TRUE(KeyCountAllowed(90));
-    EXPECT_FALSE(KeyCountAllowed(41));
-    EXPECT_FALSE(KeyCountAllowed(-1));
+    // The key count follows the mode rules with the window's overload mode and the
+    // controller's standard count; 0 is the standard count.
+    SetupState off;
+    EXPECT_EQ(KeyCountRefusal(off, 0), kSessionOk);
+    EXPECT_EQ(KeyCountRefusal(off, 60), kErrCountWithoutOverload);
+    SetupState on;
+    on.overload = true;
+    on.standardCount = 44;
+    EXPECT_EQ(KeyCountRefusal(on, 45), kSessionOk);
+    EXPECT_EQ(KeyCountRefusal(on, 44), kErrOverloadCountNotAbove);
+    EXPECT_EQ(KeyCountRefusal(on, -1), kErrOverloadCountRange);  // a cancelled entry
     EXPECT_EQ(KeyRangeText({1, 2, 1, 5}), "V1.2-V1.5");
     EXPECT_EQ(KeyRangeText({1, 3, 1, 3}), "V1.3-V1.3");
 }

@@ -3,18 +3,22 @@
 // pulled cable, polls running out, and what is cleared after success.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 
 #include "device/keyboard_hub.h"
 #include "device/session.h"
 #include "firmware_test_image.h"
+#include "log_capture.h"
 #include "sim/sim_backend.h"
 #include "ui/settings/setup_dlg.h"
 #include "ui/widgets/icon_buttons.h"
 #include "ui/widgets/info_button.h"
 #include "ui/widgets/text_buttons.h"
+#include "ui/widgets/ui_texts.h"
 #include "ui_test_util.h"
 #include "window_rig.h"
 
@@ -153,6 +157,47 @@ TEST_F(SetupUpgradeTest, PollsRunningOutAreAFailureNeverDone) {
         << answers.messages.back().toStdString();
     // Every way out asks for a scan.
     EXPECT_TRUE(ScanRequestedAfter(passes));
+}
+
+// The program asked to end while the settings window's upgrade runs: the tray's exit asks
+// and may be refused; a signal does not ask. Either way the upgrade runs to its end, the
+// program then ends by itself with 0, and the status line and the log say why it waited.
+TEST_F(SetupUpgradeTest, ExitDuringAnUpgradeEndsTheProgramWhenTheUpgradeEnded) {
+    answers.firmwareFiles = {QString::fromStdString(image.string())};
+    tavrik::test::LogCapture log;
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Shift, Qt::ShiftModifier, kScanLShift, 0, 0);
+    QApplication::sendEvent(&rig.W(), &press);
+    bool upgradeEnded = false;
+    CSetupDlg::SetExecHook([&](CSetupDlg& dlg) {
+        QTest::mouseClick(dlg.ActionButton(kCmdUpgradeKeys), Qt::LeftButton);
+        ASSERT_TRUE(dlg.UpgradeRunning());
+        // The tray's exit, refused: nothing ends.
+        answers.yes = false;
+        rig.W().ExitProgram();
+        ASSERT_EQ(answers.questions.size(), 2u);
+        EXPECT_EQ(answers.questions[1], PromptText("exitDuringUpgrade"));
+        // SIGTERM: nobody is asked; the program waits for the upgrade.
+        rig.W().ExitProgram(false);
+        EXPECT_EQ(answers.questions.size(), 2u);
+        EXPECT_EQ(rig.W().StatusText(), PromptText("exitAfterUpgrade"));
+        EXPECT_TRUE(dlg.UpgradeRunning());
+        upgradeEnded = Until([&] { return !dlg.UpgradeRunning(); }, std::chrono::seconds(120));
+        EXPECT_EQ(dlg.ActionButton(kCmdUpgradeKeys)->text(), "Done");
+    });
+    QTimer::singleShot(0, &rig.W(),
+                       [&] { QTest::mouseClick(&rig.W().SettingsButton(), Qt::LeftButton); });
+    // Should the loop not end, the watchdog ends it with a code the test refuses.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+    watchdog.start(180000);
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    CSetupDlg::SetExecHook({});
+    EXPECT_TRUE(upgradeEnded);
+    EXPECT_FALSE(rig.W().isVisible());
+    EXPECT_EQ(log.Count("the user chose to stay"), 1u);
+    EXPECT_EQ(log.Count("the program ends when the upgrade ends"), 1u);
+    EXPECT_EQ(log.Count("The firmware upgrade ended: the program ends"), 1u);
 }
 
 TEST_F(SetupUpgradeTest, SuccessClearsTheFlagsHidesTheButtonAndTheBadge) {

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QApplication>
+#include <QColorDialog>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include "ui/widgets/check_button.h"
+#include "ui/widgets/color_chooser.h"
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/icon_buttons.h"
 #include "ui/widgets/info_button.h"
@@ -16,6 +20,7 @@
 #include "ui/widgets/result_show_button.h"
 #include "ui/widgets/selectors.h"
 #include "ui/widgets/text_buttons.h"
+#include "ui/widgets/ui_texts.h"
 #include "ui_test_util.h"
 
 namespace tavrik::ui {
@@ -203,6 +208,53 @@ TEST(UiWidgets, ColourButtonSendsOnlyAConfirmedColour) {
     EXPECT_EQ(colour.Color(), 0x332211u);
     EXPECT_EQ(window.calls,
               (std::vector<Call>{{UM_CHANGE_ONE_KEY_LIGHT_COLOR, kAllKeys, 0x332211}}));
+}
+
+// The chooser itself (no hook) starts at the colour it is given and shows, before the
+// choice is confirmed, the colour the LED's 16 levels per channel make of the pick; that is
+// what it returns.
+TEST(UiWidgets, ColourChooserShowsTheLedsColourBeforeItIsConfirmed) {
+    bool looked = false;
+    const auto look = [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* chooser = qobject_cast<CColorChooser*>(modal);
+        if (chooser == nullptr) {
+            ADD_FAILURE() << "the colour chooser is not the modal window";
+            if (modal != nullptr) {
+                modal->close();
+            }
+            return;
+        }
+        EXPECT_EQ(chooser->Picked(), QColor(0x12, 0x34, 0x56));
+        EXPECT_TRUE(chooser->LedText().endsWith("#103050")) << chooser->LedText().toStdString();
+        chooser->Palette().setCurrentColor(QColor(0xFF, 0x80, 0x00));
+        EXPECT_EQ(chooser->LedColor(), QColor(0xF0, 0x80, 0x00));
+        EXPECT_TRUE(chooser->LedText().startsWith(PromptText("colorLevels")));
+        EXPECT_TRUE(chooser->LedText().endsWith("#F08000")) << chooser->LedText().toStdString();
+        looked = true;
+        chooser->accept();
+    };
+    // Inside the application's loop: a test before may have ended it, which leaves nested
+    // loops (the chooser's) ending at once until the loop runs again.
+    std::optional<QColor> chosen;
+    QTimer::singleShot(0, [&] {
+        QTimer::singleShot(0, look);
+        chosen = UiPrompts::ChooseColor(nullptr, QColor(0x12, 0x34, 0x56));
+        QCoreApplication::exit(0);
+    });
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            modal->close();
+        }
+        QCoreApplication::exit(7);
+    });
+    watchdog.start(20000);
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_TRUE(looked);
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(*chosen, QColor(0xF0, 0x80, 0x00));
 }
 
 TEST(UiWidgets, UpgradeButtonSendsItsCommandNumber) {

@@ -45,10 +45,12 @@ struct WindowRig {
     // `keys` modules on each of `keyboards` simulated keyboards. `settings`: the text of
     // the settings file to start with (none: the first run); `autoBoot`: started by the
     // autostart entry.
-    // `tweak` may change each keyboard's state before the window starts.
+    // `tweak` may change each keyboard's state before the window starts, `adjust` what
+    // the window starts with.
     explicit WindowRig(int keyboards = 1, int keys = 60, const std::string& settings = {},
                        bool autoBoot = false,
-                       const std::function<void(int, sim::SimKeyboardState&)>& tweak = {}) {
+                       const std::function<void(int, sim::SimKeyboardState&)>& tweak = {},
+                       const std::function<void(MainWindowSetup&)>& adjust = {}) {
         ::setenv("LOCALAPPDATA", (tmp.path / "local").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (tmp.path / "config").c_str(), 1);
         g_strLanguage = "en";
@@ -84,6 +86,9 @@ struct WindowRig {
         setup.askLanguage = false;
         setup.autoBoot = autoBoot;
         setup.onlineUpdate = false;
+        if (adjust) {
+            adjust(setup);
+        }
         window->Init(std::move(setup));
     }
 

@@ -60,6 +60,29 @@ TEST(UdevAccess, InstalledRuleAsksOnlyToApplyIt) {
     EXPECT_FALSE(Has(text, "sudo cp"));
 }
 
+// The same facts in the user's language, from the text tables; the paths and commands
+// stay as they are, to be copied.
+TEST(UdevAccess, TheHelpIsInTheUsersLanguage) {
+    const auto before = ResourceRoot();
+    SetResourceRoot(std::filesystem::path(__FILE__).parent_path().parent_path().parent_path());
+    UdevRuleFacts rule;
+    rule.copy = "/usr/local/lib/udev/rules.d/70-tavrik.rules";
+    const std::string zh = DeniedKeyboardsText({"/dev/hidraw3"}, rule, "zh-cn");
+    EXPECT_EQ(zh.rfind("/dev/hidraw3 是一个键盘", 0), 0u) << zh;
+    EXPECT_TRUE(Has(zh,
+                    "sudo cp /usr/local/lib/udev/rules.d/70-tavrik.rules /etc/udev/rules.d/ && "
+                    "sudo udevadm control --reload && sudo udevadm trigger"))
+        << zh;
+    EXPECT_FALSE(Has(zh, "plug the keyboard")) << zh;
+    const std::string many = DeniedKeyboardsText({"/dev/hidraw1", "/dev/hidraw2"}, {}, "zh-cn");
+    EXPECT_EQ(many.rfind("/dev/hidraw1 和 /dev/hidraw2 是键盘", 0), 0u) << many;
+    EXPECT_TRUE(Has(many, "sudo cp packaging/udev/70-tavrik.rules")) << many;
+    rule.active = "/usr/lib/udev/rules.d/70-tavrik.rules";
+    EXPECT_TRUE(Has(DeniedKeyboardsText({"/dev/hidraw0"}, rule, "zh-cn"),
+                    "udev 规则 /usr/lib/udev/rules.d/70-tavrik.rules 已经安装"));
+    SetResourceRoot(before);
+}
+
 TEST(UdevAccess, FindsTheRuleWhereUdevReadsIt) {
     AppTestEnv env;
     const auto root = env.Root() / "sys";

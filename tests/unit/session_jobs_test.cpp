@@ -172,12 +172,47 @@ TEST(SessionJobs, ModeChangesReachTheControllerOrSayWhyNot) {
         EXPECT_EQ(rate.state, JobState::Done) << rate.message;
         EXPECT_EQ(rig.State().usbRate, 4);
         EXPECT_EQ(rig.Finish(SubmitOverloadJob(rig.dev, true, 60)).state, JobState::Done);
+        // The mode rules hold here too, whoever asks: a count with overload off is refused
+        // as a whole, the rate with it, before anything is sent.
+        ModeChanges wrong;
+        wrong.overload = std::make_pair(false, 70);
+        wrong.usbRate = 2;
+        const JobStatus refused = rig.Finish(SubmitModeChangesJob(rig.dev, wrong));
+        EXPECT_EQ(refused.state, JobState::Failed);
+        EXPECT_EQ(refused.result, kErrCountWithoutOverload) << refused.message;
+        EXPECT_EQ(rig.State().configuredModules, 60);
+        EXPECT_EQ(rig.State().usbRate, 4);
+        EXPECT_EQ(rig.Finish(SubmitUsbRateJob(rig.dev, 7)).result, kErrUsbRate);
+        EXPECT_EQ(rig.Finish(SubmitOverloadJob(rig.dev, true, 30)).result, kErrOverloadCountRange);
     }
     Rig old(Keyboard(10, 0));  // V1.0, before full-key rollover
     const JobStatus s = old.Finish(SubmitNkroJob(old.dev, true));
     EXPECT_EQ(s.state, JobState::Failed);
     EXPECT_EQ(s.result, kJobNotSupported);
     EXPECT_FALSE(old.State().nkro);
+}
+
+// The controller answers no mode command: a rate change is not a failure for want of an
+// answer, the state read back says what it took, and a keyboard that went is a failure.
+TEST(SessionJobs, ModeCommandsAreNotAnsweredButAGoneKeyboardIsAFailure) {
+    Rig rig(Keyboard(10));
+    EXPECT_EQ(rig.dev.SetUsbRate(5), 0);
+    EXPECT_EQ(rig.dev.ReadUsbRate(), 0);
+    EXPECT_EQ(rig.dev.GetUsbRate(), 5);
+
+    // The cable goes once the controller obeyed the overload command.
+    ASSERT_TRUE(rig.backend.UnplugAfter(0, 0x44, 1));
+    const JobStatus overload = rig.Finish(SubmitOverloadJob(rig.dev, true, 60));
+    EXPECT_EQ(overload.state, JobState::Failed);
+    EXPECT_EQ(overload.result, kJobKeyboardGone) << overload.message;
+    for (int i = 0; i < 2000 && !rig.dev.TransportGone(); ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_TRUE(rig.dev.TransportGone());
+    EXPECT_LT(rig.dev.SetUsbRate(4), 0);
+    ModeChanges rate;
+    rate.usbRate = 4;
+    EXPECT_EQ(rig.Finish(SubmitModeChangesJob(rig.dev, rate)).result, kJobKeyboardGone);
 }
 
 TEST(SessionJobs, MacroWrittenByOneJobIsReadBackByAnother) {

@@ -32,7 +32,8 @@ void ApplyAppStyle(QApplication& app) {
     // White on this blue is above 4.5:1.
     p.setColor(QPalette::Highlight, QColor(0x2F, 0x64, 0xB5));
     p.setColor(QPalette::HighlightedText, text);
-    p.setColor(QPalette::Link, QColor(0x66, 0xD9, 0xFF));
+    p.setColor(QPalette::Link, LinkColor());
+    p.setColor(QPalette::LinkVisited, LinkColor());
     const QColor dim(0xA8, 0xA8, 0xA8);
     p.setColor(QPalette::Disabled, QPalette::Text, dim);
     p.setColor(QPalette::Disabled, QPalette::WindowText, dim);

@@ -48,7 +48,7 @@ void WatchSignals(CTavrikDlg& window) {
         char buffer[16];
         while (::read(g_signalFds[1], buffer, sizeof buffer) > 0) {
         }
-        window.ExitProgram();
+        window.ExitProgram(false);
     });
     CatchStopSignals(OnSignal);
 }

@@ -129,7 +129,7 @@ void CTavrikDlg::ReportDeniedKeyboards() {
         return;
     }
     deniedReported_ = true;
-    const std::string text = DeniedKeyboardsText(denied, FindUdevRule());
+    const std::string text = DeniedKeyboardsText(denied, FindUdevRule(), g_strLanguage);
     DlgLog(text + "\n");
     // About 300 characters: the status line takes the headline, the whole text goes where
     // it can be read and its commands copied.

@@ -10,6 +10,7 @@
 #include "app/texts.h"
 #include "device/job_runner.h"
 #include "device/keyboard_hub.h"
+#include "device/mode_rules.h"
 #include "device/session.h"
 #include "device/session_jobs.h"
 #include "ui/mainwnd/main_window.h"
@@ -131,6 +132,10 @@ void CTavrikDlg::ApplySettings(const SetupState& opened, const SetupState& edite
             if (s.result == kJobNotSupported) {
                 return KeyboardText("settingsNotSupported", slot);
             }
+            if (IsModeRefusal(s.result)) {
+                return KeyboardText("settingsRefused", slot) + " " +
+                       QString::fromStdString(SessionResultText(s.result, g_strLanguage));
+            }
             return KeyboardText("settingsNoAnswer", slot);
         });
     } else if (!c.modes.Empty()) {
@@ -159,7 +164,7 @@ void CTavrikDlg::SetNotice(const QString& text) {
     SetStatus(text);
 }
 
-bool CTavrikDlg::DeferExitForUpgrade() {
+bool CTavrikDlg::DeferExitForUpgrade(bool ask) {
     if (exitAfterUpgrade_) {
         return true;
     }
@@ -167,9 +172,12 @@ bool CTavrikDlg::DeferExitForUpgrade() {
         return false;
     }
     // Stopping between firmware blocks would leave the keyboard without a working firmware.
-    if (!UiPrompts::Question(this, PromptText("exitDuringUpgrade"))) {
+    if (ask && !UiPrompts::Question(this, PromptText("exitDuringUpgrade"))) {
+        DlgLog("Exit asked during a firmware upgrade: the user chose to stay\n");
         return true;
     }
+    DlgLog("Exit asked during a firmware upgrade: the program ends when the upgrade ends\n");
+    SetNotice(PromptText("exitAfterUpgrade"));
     exitAfterUpgrade_ = true;
     auto* wait = new QTimer(this);
     wait->setInterval(200);
@@ -180,7 +188,8 @@ bool CTavrikDlg::DeferExitForUpgrade() {
         wait->stop();
         wait->deleteLater();
         exitAfterUpgrade_ = false;
-        ExitProgram();
+        DlgLog("The firmware upgrade ended: the program ends\n");
+        ExitProgram(false);
     });
     wait->start();
     return true;

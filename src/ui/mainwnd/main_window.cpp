@@ -122,6 +122,7 @@ bool CTavrikDlg::Init(MainWindowSetup setup) {
     // Keys reach the window before the control that has the focus.
     qApp->installEventFilter(this);
     autoBoot_ = setup.autoBoot;
+    assumeTray_ = setup.assumeTray;
     commandLine_ = setup.commandLine;
     settings_ =
         std::make_unique<AppSettings>(setup.dataFolder.empty() ? DataFolder() : setup.dataFolder);
@@ -231,7 +232,11 @@ void CTavrikDlg::PlaceWindow() {
     move(left, top);
     if (settings_->GetMinAfterStart() != 0 && autoBoot_) {
         DlgDebugLog("Auto boot and minimum after start\n");
-        showMinimized();
+        // Never shown, so no task-bar entry comes and goes. Without a tray the window
+        // lives minimised, the only place it can be reached from.
+        if (!trayAdded_) {
+            showMinimized();
+        }
         StartMinimizeThread();
     } else {
         DlgDebugLog("Not Auto boot and minimum after start, show window\n");
@@ -256,7 +261,7 @@ void CTavrikDlg::StartMinimizeThread() {
 }
 
 void CTavrikDlg::AddTrayIcon() {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (!QSystemTrayIcon::isSystemTrayAvailable() && !assumeTray_) {
         // Hiding then minimises, so the window stays reachable.
         DlgLog("No system tray on this desktop: hiding minimises the window\n");
         return;
@@ -289,8 +294,8 @@ void CTavrikDlg::ShowFromTray() {
     }
 }
 
-void CTavrikDlg::ExitProgram() {
-    if (DeferExitForUpgrade()) {
+void CTavrikDlg::ExitProgram(bool ask) {
+    if (DeferExitForUpgrade(ask)) {
         return;
     }
     g_bAppExit = 1;

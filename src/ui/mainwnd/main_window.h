@@ -71,6 +71,8 @@ struct MainWindowSetup {
     bool attachAfterFirstFrame = false;
     // The online update's threads start with the window (tests start them themselves).
     bool onlineUpdate = true;
+    // Tests: a tray icon is made even where the platform reports no tray.
+    bool assumeTray = false;
 };
 
 class CTavrikDlg : public QWidget,
@@ -107,8 +109,10 @@ public:
     // are swallowed; the left Shift key is followed.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-    // The tray's "exit", SIGTERM, SIGINT: the window closes and the program ends.
-    void ExitProgram();
+    // The tray's "exit", SIGTERM, SIGINT: the window closes and the program ends. While a
+    // firmware upgrade runs it ends after the upgrade: the tray's exit asks first
+    // (`ask`); a signal, which nobody may be there to answer, does not.
+    void ExitProgram(bool ask = true);
     // A second copy asked, or the tray icon was clicked: shown, raised, scan requested.
     void ShowFromTray();
 
@@ -217,8 +221,9 @@ private:
     // acts again (settings, refresh, another keyboard).
     void SetNotice(const QString& text);
     QString notice_;
-    // Exit asked while an upgrade runs: asks, then waits for the upgrade's end.
-    bool DeferExitForUpgrade();
+    // Exit asked while an upgrade runs: asks (with `ask`), then waits for the upgrade's end
+    // and says so in the status line and the log.
+    bool DeferExitForUpgrade(bool ask);
     CSetupDlg* settingsDlg_ = nullptr;
     bool exitAfterUpgrade_ = false;
     std::unique_ptr<UpdateBridge> updateBridge_;
@@ -235,6 +240,7 @@ private:
     QSystemTrayIcon* tray_ = nullptr;
     QMenu* trayMenu_ = nullptr;
     bool trayAdded_ = false;
+    bool assumeTray_ = false;
     bool hiddenToTray_ = false;
     bool autoBoot_ = false;
     std::string commandLine_;

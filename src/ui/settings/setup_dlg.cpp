@@ -1,11 +1,13 @@
 #include "ui/settings/setup_dlg.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPainter>
 
 #include "app/app_globals.h"
 #include "app/texts.h"
+#include "device/session_result.h"
 #include "ui/keypicker/key_picker.h"
 #include "ui/pictures/picture_cache.h"
 #include "ui/settings/setup_host.h"
@@ -217,9 +219,12 @@ void CSetupDlg::CreateLinks() {
                     "restarts when it is done."
                   : "升级过程中请勿拔出USB线；升级完成后键盘会自动重启。",
           kLabelLeft, 470, 1010, 496);
-    CInfoButton* site = Label("https://tavrik.invalid", kLabelLeft, 505, 250, 530);
-    site->SetTextColor(ColorOf(kLinkBlue));
-    site->SetLink("https://tavrik.invalid");
+    // As wide as its text: the label's plate does not show beside it on the darker ground.
+    const QString siteAddress = "https://tavrik.invalid";
+    const int siteWidth = QFontMetrics(LabelFont()).horizontalAdvance(siteAddress) + 4;
+    site_ = Label(siteAddress, kLabelLeft, 505, kLabelLeft + siteWidth, 530);
+    site_->SetTextColor(LinkColor());
+    site_->SetLink(siteAddress);
 }
 
 CMyCheckButton* CSetupDlg::Switch(int number) const {
@@ -319,11 +324,22 @@ void CSetupDlg::OnOverloadSwitch() {
 
 void CSetupDlg::OnKeyCount() {
     const int v = UiPrompts::AskNumber(this, "  ", PromptText("InfoOverLoadRange"));
-    if (KeyCountAllowed(v)) {
-        state_.requestedKeyCount = v;
-        return;
+    switch (KeyCountRefusal(state_, v)) {
+        case kSessionOk:
+            state_.requestedKeyCount = v;
+            return;
+        case kErrCountWithoutOverload:
+            UiPrompts::Message(this, PromptText("InfoCountNeedsOverload"));
+            return;
+        case kErrOverloadCountNotAbove:
+            UiPrompts::Message(this, QString::fromStdString(FillNumbers(
+                                         GetPromptText("InfoCountNotAbove", g_strLanguage),
+                                         {state_.standardCount})));
+            return;
+        default:
+            UiPrompts::Message(this, PromptText("InfoOutOfRange"));
+            return;
     }
-    UiPrompts::Message(this, PromptText("InfoOutOfRange"));
 }
 
 void CSetupDlg::paintEvent(QPaintEvent*) {

@@ -69,6 +69,7 @@ public:
     CInfoButton* KeyboardLabel(int n) const;    // 1 or 2; null without them
     CInfoButton* CurrentCell(int row) const;    // rows 0..2
     CInfoButton* AvailableCell(int row) const;  // rows 0..2
+    CInfoButton* SiteLink() const { return site_; }
 
     // Replaces exec() in RunModal; the hook gets the shown window. Empty: exec() again.
     using ExecHook = std::function<void(CSetupDlg& dialog)>;
@@ -114,6 +115,7 @@ private:
     std::array<CInfoButton*, 3> current_{};
     std::array<CInfoButton*, 3> available_{};
     std::array<CInfoButton*, 2> keyboardLabels_{};
+    CInfoButton* site_ = nullptr;
 
     // The running upgrade.
     uint32_t job_ = 0;

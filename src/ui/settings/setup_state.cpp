@@ -20,6 +20,7 @@ void FillKeyboardState(SetupState& state, const SessionSnapshot& snap, const Upd
     state.overload = snap.overload;
     state.nkro = snap.nkro;
     state.normalKeyCount = snap.keyMaxStd;
+    state.standardCount = StandardModuleCount(snap);
     if (update != nullptr) {
         state.latestKbmc = LatestKbmcFor(*update, snap.kind);
         state.latestKey = update->latestKey;
@@ -71,8 +72,11 @@ SetupChanges PlanSetupChanges(const SetupState& edited, const SetupState& opened
     return c;
 }
 
-bool KeyCountAllowed(int count) {
-    return count == 0 || (count >= kOverloadCountMin && count <= kOverloadCountMax);
+int KeyCountRefusal(const SetupState& state, int count) {
+    ModeChange change;
+    change.overload = state.overload;
+    change.overloadCount = count;
+    return ModeRefusal(change, state.standardCount);
 }
 
 std::string VersionText(int word) {

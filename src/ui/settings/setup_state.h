@@ -53,6 +53,7 @@ struct SetupState {
     bool nkro = false;
     int requestedKeyCount = 0;  // 0 none, else 42..90
     int normalKeyCount = 44;
+    int standardCount = 0;  // as the controller reports it; 0 when it does not
     std::string firmwarePath;
 };
 
@@ -79,8 +80,9 @@ SetupChanges PlanSetupChanges(const SetupState& edited, const SetupState& now);
 SetupChanges PlanSetupChanges(const SetupState& edited, const SetupState& opened,
                               const SetupState& now);
 
-// The key-count entry takes 0 (the standard count) or 42..90.
-bool KeyCountAllowed(int count);
+// Why the key-count entry refuses `count` (a result code of session_result.h), or 0: the
+// controller's mode rules, so the window refuses what `mode` refuses. 0 is the standard count.
+int KeyCountRefusal(const SetupState& state, int count);
 
 // "V1.2" of a version word.
 std::string VersionText(int word);

@@ -53,6 +53,5 @@ inline constexpr uint32_t kMagenta = 0xFF00FF;
 inline constexpr uint32_t kWhite = 0xFFFFFF;
 inline constexpr uint32_t kSwitchPurple = 0x960096;
 inline constexpr uint32_t kBadgeRed = 0x0000FF;
-inline constexpr uint32_t kLinkBlue = 0xFF0000;
 
 }  // namespace tavrik::ui

@@ -24,7 +24,10 @@ void CInfoButton::SetAlignment(Qt::Alignment alignment) {
 void CInfoButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), ColorOf(kPanelGrey));
-    painter.setFont(LabelFont());
+    QFont font = LabelFont();
+    // A link looks like one, not only by its colour.
+    font.setUnderline(!Link().isEmpty());
+    painter.setFont(font);
     painter.setPen(textColor_);
     painter.drawText(rect(), static_cast<int>(alignment_), text());
 }

@@ -106,7 +106,12 @@ constexpr QRgb kSelectedPlate = 0xF2F2F2;
 constexpr QRgb kSelectedCaption = 0x1A1A1E;
 constexpr QRgb kFocusLine = 0x66D9FF;
 constexpr QRgb kDisabledCaption = 0xA8A8A8;
+constexpr QRgb kLink = 0xC2ECFF;
 }  // namespace
+
+QColor LinkColor() {
+    return QColor(kLink);
+}
 
 QColor PlateColor(const ButtonLook& look) {
     return look.selected ? QColor(kSelectedPlate) : ColorOf(kPanelGrey);

@@ -68,6 +68,9 @@ struct ButtonLook {
 // The plate and caption colours of a look (the contrast test reads them too).
 QColor PlateColor(const ButtonLook& look);
 QColor CaptionColor(const ButtonLook& look, const QColor& textColor = Qt::white);
+// The colour of links: a light blue that reads at 4.5:1 or more on the panel grey and on
+// the dialogs' dark ground.
+QColor LinkColor();
 
 // The text button's look: a plate, an octagon outline and the caption centred in
 // `textColor` (white) or the look's own colour.

@@ -1,6 +1,5 @@
 #include "ui/widgets/ui_prompts.h"
 
-#include <QColorDialog>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -8,6 +7,7 @@
 #include <QMessageBox>
 #include <QUrl>
 
+#include "ui/widgets/color_chooser.h"
 #include "ui/widgets/number_input.h"
 #include "ui/widgets/ui_texts.h"
 
@@ -51,13 +51,11 @@ std::optional<QColor> UiPrompts::ChooseColor(QWidget* parent, const QColor& init
     if (TheHooks().color) {
         return TheHooks().color(parent, initial);
     }
-    // Qt's own chooser always shows its full palette; the platform one may not exist.
-    const QColor chosen =
-        QColorDialog::getColor(initial, parent, {}, QColorDialog::DontUseNativeDialog);
-    if (!chosen.isValid()) {
+    CColorChooser chooser(parent, initial);
+    if (chooser.exec() != QDialog::Accepted) {
         return std::nullopt;
     }
-    return chosen;
+    return chooser.LedColor();
 }
 
 bool UiPrompts::OpenLink(const QString& address) {

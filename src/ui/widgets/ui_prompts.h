@@ -27,7 +27,8 @@ public:
     static void Message(QWidget* parent, const QString& text);
     // A question with Yes and No; true for Yes.
     static bool Question(QWidget* parent, const QString& text);
-    // The colour chooser with the full palette open; nullopt when cancelled.
+    // The colour chooser (CColorChooser), starting at `initial`: the full palette and the
+    // colour the LED will show, which is what it returns; nullopt when cancelled.
     static std::optional<QColor> ChooseColor(QWidget* parent, const QColor& initial);
     // Opens a web address with the desktop's handler. Only http and https addresses are
     // opened (a link text from a file must not start a program); false for any other.
