@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <random>
 
+#include "app/keyboard_backend.h"
 #include "device/keyboard_hub.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_file.h"
@@ -56,7 +57,7 @@ void BM_SimFileChangeToAttach(benchmark::State& state) {
         HubOptions options;
         options.scanOnAttach = false;
         std::string error;
-        KeyboardHub hub(KeyboardHub::SimulatedBackend(file, false, &error), target, options);
+        KeyboardHub hub(SimulatedBackend(file, false, &error), target, options);
         auto monitor = hub.MakeMonitor(&error);
         hub.AttachPresent();
         const bool plugNotUnplug = state.range(0) == 1;

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "app/app_globals.h"
+#include "app/keyboard_backend.h"
 #include "device/job_runner.h"
 #include "device/keyboard_hub.h"
 #include "device/session.h"
@@ -54,7 +55,7 @@ struct Window {
             maker.SaveSimFile(file);
         }
         std::string error;
-        auto backend = KeyboardHub::SimulatedBackend(file, false, &error);
+        auto backend = SimulatedBackend(file, false, &error);
         sim = backend.get();
         w = std::make_unique<CTavrikDlg>();
         tavrik::ui::MainWindowSetup setup;

@@ -7,6 +7,7 @@
 
 #include "app/paths.h"
 #include "app/profile_ini.h"
+#include "device/session_result.h"
 #include "log/log.h"
 
 namespace tavrik {
@@ -94,6 +95,11 @@ std::string GetCommandLineText(std::string_view key, std::string_view language) 
 
 std::string GetSessionResultText(std::string_view key, std::string_view language) {
     return Fetch("SessionResult", key, language);
+}
+
+std::string SessionResultText(int result, std::string_view language) {
+    std::string text = GetSessionResultText(SessionResultKey(result), language);
+    return text.empty() ? std::string(SessionResultText(result)) : text;
 }
 
 namespace {

@@ -27,6 +27,9 @@ std::string GetTaskBarText(std::string_view key, std::string_view language);
 std::string GetCommandLineText(std::string_view key, std::string_view language);
 // Why an operation on a keyboard was refused ("SessionResult" section).
 std::string GetSessionResultText(std::string_view key, std::string_view language);
+// A session's result (device/session_result.h) in `language`, or in English where the
+// tables have none.
+std::string SessionResultText(int result, std::string_view language);
 
 // `text` with its "%d" places filled by `numbers` in order; places beyond the numbers and
 // every other '%' stay as they are. The tables can be edited, so a text is never used as a

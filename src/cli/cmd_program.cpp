@@ -3,6 +3,7 @@
 #include <cctype>
 #include <map>
 
+#include "app/texts.h"
 #include "cli/format.h"
 #include "cli/job_wait.h"
 #include "cli/keyboards.h"

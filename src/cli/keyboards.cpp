@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/keyboard_backend.h"
 #include "app/udev_access.h"
 #include "cli/format.h"
 #include "cli/job_wait.h"
@@ -14,7 +15,7 @@
 namespace tavrik::cli {
 
 std::string Keyboards::SimFile(const Context& ctx) {
-    return ctx.global.simFile.empty() ? KeyboardHub::DefaultSimFile().string() : ctx.global.simFile;
+    return ctx.global.simFile.empty() ? DefaultSimFile().string() : ctx.global.simFile;
 }
 
 std::unique_ptr<Keyboards> Keyboards::Open(Context& ctx, int& status) {
@@ -23,7 +24,7 @@ std::unique_ptr<Keyboards> Keyboards::Open(Context& ctx, int& status) {
         const std::string path = SimFile(ctx);
         std::string error;
         sim::SimFileError failure = sim::SimFileError::None;
-        backend = KeyboardHub::SimulatedBackend(path, ctx.global.simFile.empty(), &error, &failure);
+        backend = SimulatedBackend(path, ctx.global.simFile.empty(), &error, &failure);
         if (!backend) {
             ctx.err << "tavrikctl: cannot load the simulator file '" << path << "': " << error
                     << "\n";
@@ -32,14 +33,14 @@ std::unique_ptr<Keyboards> Keyboards::Open(Context& ctx, int& status) {
             return nullptr;
         }
     } else {
-        backend = KeyboardHub::RealBackend();
+        backend = RealBackend();
     }
     std::unique_ptr<Keyboards> kb(new Keyboards(ctx));
     HubOptions options;
     options.verbose = ctx.global.verbose;
     options.scanOnAttach = false;
-    options.simPauseScale = KeyboardHub::SimPauseScaleFromEnv();
-    options.simReplySlackMs = KeyboardHub::SimReplySlackFromEnv();
+    options.simPauseScale = SimPauseScaleFromEnv();
+    options.simReplySlackMs = SimReplySlackFromEnv();
     std::array<NotifyTarget*, kHubSlots> targets{};
     for (size_t i = 0; i < targets.size(); ++i) {
         targets[i] = &kb->events_[i];
@@ -70,7 +71,7 @@ std::unique_ptr<Keyboards> Keyboards::Open(Context& ctx, int& status) {
 Keyboards::~Keyboards() {
     // A change counts only once it is in the file. Closing the sessions first: a session
     // may still be sending what a finished job queued.
-    sim::SimBackend* sim = hub_ ? hub_->Sim() : nullptr;
+    sim::SimBackend* sim = hub_ ? sim::SimOf(hub_->Backend()) : nullptr;
     if (sim == nullptr) {
         return;
     }

@@ -1,6 +1,5 @@
 #include "device/key_assign.h"
 
-#include "app/texts.h"
 #include "device/session_result.h"
 #include "keys/keycodes.h"
 
@@ -120,10 +119,8 @@ const char* SessionResultText(int result) {
     return WordsOf(result).english;
 }
 
-std::string SessionResultText(int result, std::string_view language) {
-    const ResultWords& w = WordsOf(result);
-    std::string text = GetSessionResultText(w.key, language);
-    return text.empty() ? std::string(w.english) : text;
+const char* SessionResultKey(int result) {
+    return WordsOf(result).key;
 }
 
 }  // namespace tavrik

@@ -5,12 +5,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/paths.h"
 #include "hid/device_table.h"
-#include "hid/hidapi_backend.h"
 #include "log/log.h"
-#include "sim/sim_backend.h"
-#include "sim/sim_init.h"
 
 // The main window's log lines: attach and detach are its business.
 #define TV_HUBLOG(...) ::tavrik::LogLinef("TavrikDlg", __LINE__, __VA_ARGS__)
@@ -28,11 +24,11 @@ std::array<NotifyTarget*, kHubSlots> Same(NotifyTarget& target) {
 KeyboardHub::KeyboardHub(std::unique_ptr<HidBackend> backend,
                          std::array<NotifyTarget*, kHubSlots> targets, HubOptions options)
     : backend_(std::move(backend)), options_(options) {
-    sim_ = dynamic_cast<sim::SimBackend*>(backend_.get());
+    const bool simulated = backend_->Simulated();
     const double scale = std::clamp(options_.simPauseScale, 0.0, 1.0);
-    if (sim_ != nullptr) {
+    if (simulated) {
         // The simulated controller's restarts shrink with the sessions' pauses.
-        sim_->SetPauseScale(scale);
+        backend_->SetPauseScale(scale);
     }
     for (int i = 0; i < kHubSlots; ++i) {
         const size_t at = Index(i);
@@ -41,7 +37,7 @@ KeyboardHub::KeyboardHub(std::unique_ptr<HidBackend> backend,
         usb_[at]->m_bLogOn = options_.verbose ? 1 : 0;
         dev_[at] = std::make_unique<CCCDev>(i, targets[at]);
         dev_[at]->SetVerbose(options_.verbose);
-        if (sim_ != nullptr) {
+        if (simulated) {
             // Simulated keyboards may run on a faster clock (tests, demos).
             dev_[at]->Clock().SetPauseScale(scale);
             dev_[at]->Clock().SetReplySlack(
@@ -65,62 +61,8 @@ size_t KeyboardHub::Index(int slot) {
     return static_cast<size_t>(slot);
 }
 
-std::unique_ptr<HidBackend> KeyboardHub::RealBackend() {
-    return std::make_unique<HidapiBackend>();
-}
-
-std::unique_ptr<sim::SimBackend> KeyboardHub::SimulatedBackend(const std::filesystem::path& file,
-                                                               bool create, std::string* error,
-                                                               sim::SimFileError* failure) {
-    auto backend = std::make_unique<sim::SimBackend>();
-    sim::SimFileError result = sim::SimFileError::None;
-    std::error_code ec;
-    if (create && !std::filesystem::exists(file, ec)) {
-        // First use: a keyboard to try things on.
-        if (file.has_parent_path()) {
-            std::filesystem::create_directories(file.parent_path(), ec);
-        }
-        backend->Attach(0, *sim::MakeInitialState(60, 2, 1, 40, 1));
-        result = backend->SaveSimFile(file, error);
-    }
-    if (result == sim::SimFileError::None) {
-        result = backend->LoadSimFile(file, error);
-    }
-    if (failure != nullptr) {
-        *failure = result;
-    }
-    return result == sim::SimFileError::None ? std::move(backend) : nullptr;
-}
-
-std::filesystem::path KeyboardHub::DefaultSimFile() {
-    return DataFolder() / kSimFileName;
-}
-
-double KeyboardHub::SimPauseScaleFromEnv() {
-    const char* text = std::getenv("TAVRIK_SIM_PAUSE_SCALE");
-    if (text == nullptr || *text == '\0') {
-        return 1.0;
-    }
-    char* end = nullptr;
-    const double scale = std::strtod(text, &end);
-    if (*end != '\0' || !(scale >= 0.0)) {
-        return 1.0;
-    }
-    return std::min(scale, 1.0);
-}
-
-int KeyboardHub::SimReplySlackFromEnv() {
-    const char* text = std::getenv("TAVRIK_SIM_REPLY_SLACK_MS");
-    if (text == nullptr || *text == '\0') {
-        return 0;
-    }
-    char* end = nullptr;
-    const long ms = std::strtol(text, &end, 10);
-    return *end != '\0' ? 0 : static_cast<int>(std::clamp(ms, 0L, 5000L));
-}
-
 std::unique_ptr<DeviceMonitor> KeyboardHub::MakeMonitor(std::string* error) {
-    return sim_ != nullptr ? MakeSimMonitor(*sim_, error) : MakeUdevMonitor(error);
+    return backend_->MakeMonitor(error);
 }
 
 bool KeyboardHub::IsAttached(int slot) const {

@@ -1,6 +1,7 @@
 // The four keyboard slots of the program: one transport and one session each, created
-// together and kept for the hub's life. The hub chooses the backend (hidapi or the
-// simulated keyboards of a file), attaches the keyboards present at start in slot order,
+// together and kept for the hub's life. The front end chooses the backend (hidapi or the
+// simulated keyboards of a file; see app/keyboard_backend.h) and hands it in; the hub
+// attaches the keyboards present at start in slot order,
 // follows arrival and removal, and keeps which keyboard is selected. Front ends (window,
 // command line, tests, benchmarks) build on it and only add their reactions.
 //
@@ -14,20 +15,15 @@
 #include <string>
 #include <vector>
 
-#include "device/device_monitor.h"
 #include "device/keyboard_ref.h"
 #include "device/notify.h"
 #include "device/session.h"
 #include "hid/ccusb.h"
+#include "hid/device_monitor.h"
 #include "hid/hid_backend.h"
 #include "hid/known_devices.h"
 
 namespace tavrik {
-
-namespace sim {
-class SimBackend;
-enum class SimFileError;
-}  // namespace sim
 
 inline constexpr int kHubSlots = 4;
 
@@ -55,23 +51,8 @@ public:
     KeyboardHub(const KeyboardHub&) = delete;
     KeyboardHub& operator=(const KeyboardHub&) = delete;
 
-    // ---- Choosing the backend ----
-    static std::unique_ptr<HidBackend> RealBackend();
-    // Simulated keyboards kept in `file`. When `create` and the file does not exist, it
-    // is made first with one keyboard to try things on. Null, with `error` and `failure`,
-    // on failure.
-    static std::unique_ptr<sim::SimBackend> SimulatedBackend(const std::filesystem::path& file,
-                                                             bool create, std::string* error,
-                                                             sim::SimFileError* failure = nullptr);
-    // The file `--simulate` uses when none is named: in the data folder.
-    static std::filesystem::path DefaultSimFile();
-    // TAVRIK_SIM_PAUSE_SCALE as a number 0..1; 1 when unset or not a number.
-    static double SimPauseScaleFromEnv();
-    // TAVRIK_SIM_REPLY_SLACK_MS, 0..5000; 0 when unset or not a number.
-    static int SimReplySlackFromEnv();
-
+    // ---- The backend ----
     HidBackend& Backend() { return *backend_; }
-    sim::SimBackend* Sim() { return sim_; }  // null on real hardware
     // The monitor that fits the backend: udev, or the sim file's.
     std::unique_ptr<DeviceMonitor> MakeMonitor(std::string* error = nullptr);
 
@@ -124,7 +105,6 @@ private:
     void StartSession(int slot);
 
     std::unique_ptr<HidBackend> backend_;
-    sim::SimBackend* sim_ = nullptr;
     HubOptions options_;
     KnownDevices known_;
     std::array<std::unique_ptr<CCUSB>, kHubSlots> usb_;

@@ -36,8 +36,8 @@ inline constexpr int kErrMacroInvalid = -28;  // breaks a rule of its mode (Chec
 
 // A short English sentence for a result, e.g. for "tavrikctl set-key: <text>".
 const char* SessionResultText(int result);
-// The same in `language` from the text tables, or in English where they have none.
-std::string SessionResultText(int result, std::string_view language);
+// Its key in the text tables' "SessionResult" section (app/texts.h gives it in a language).
+const char* SessionResultKey(int result);
 
 // A refusal of the macro read-back before a rewrite: the key was left unchanged.
 constexpr bool IsMacroReadFailure(int result) {

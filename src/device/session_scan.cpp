@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "device/key_counts.h"
+#include "device/kind_features.h"
 #include "device/session.h"
 #include "hid/ccusb.h"
 #include "hid/device_table.h"

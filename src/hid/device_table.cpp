@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <string>
 
-#include "protocol/firmware_features.h"
-
 namespace tavrik {
 
 namespace {
@@ -42,18 +40,6 @@ const DeviceTableRow* RowOfKind(int kind) {
 bool KindRelaysLayers(int kind) {
     const DeviceTableRow* row = RowOfKind(kind);
     return row == nullptr || row->relaysLayers;
-}
-
-bool AutoLoopAllowed(const DeviceTableRow& row, int version) {
-    switch (row.autoLoop) {
-        case AutoLoop::Always:
-            return true;
-        case AutoLoop::WithNewFirmware:
-            return FirmwareLoopsMarco(version);
-        case AutoLoop::Never:
-            break;
-    }
-    return false;
 }
 
 bool HidePageButtons(const DeviceTableRow& row, int keyMax) {

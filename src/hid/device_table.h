@@ -110,7 +110,6 @@ const DeviceTableRow* RowOfKind(int kind);
 
 // Layer keys of an unrecognised keyboard are relayed, as on the standard one.
 bool KindRelaysLayers(int kind);
-bool AutoLoopAllowed(const DeviceTableRow& row, int version);
 bool HidePageButtons(const DeviceTableRow& row, int keyMax);
 
 // First row whose vendor ID, product ID and version all equal the arguments, or -1.

@@ -43,12 +43,20 @@ public:
 
 enum class HidOpenError { None, NotFound, PermissionDenied, Other };
 
+class DeviceMonitor;
+
 class HidBackend {
 public:
     virtual ~HidBackend() = default;
     // Every HID interface present now, in the platform's order.
     virtual std::vector<HidDeviceInfo> Enumerate() = 0;
     virtual std::unique_ptr<HidHandle> Open(const std::string& path, HidOpenError* error) = 0;
+    // What tells of this backend's devices arriving and going; for real devices udev's.
+    // Null, with `error` set, when nothing can be watched.
+    virtual std::unique_ptr<DeviceMonitor> MakeMonitor(std::string* error);
+    // Simulated devices may run their fixed pauses faster (tests, demos).
+    virtual bool Simulated() const { return false; }
+    virtual void SetPauseScale(double /*scale*/) {}
 };
 
 }  // namespace tavrik

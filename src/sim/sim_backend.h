@@ -41,6 +41,11 @@ public:
 
     std::vector<HidDeviceInfo> Enumerate() override;
     std::unique_ptr<HidHandle> Open(const std::string& path, HidOpenError* error) override;
+    // The backend's hot-plug, and the sim file it keeps, watched for other programs'
+    // changes (which the backend then takes in). The backend must keep its file bound and
+    // outlive the monitor. Null, with `error` set, when the file's folder cannot be watched.
+    std::unique_ptr<DeviceMonitor> MakeMonitor(std::string* error) override;
+    bool Simulated() const override { return true; }
 
     // Plugs `state` in at index 0..3, unplugging what sat there. False for a bad index.
     bool Attach(int index, SimKeyboardState state);
@@ -79,7 +84,7 @@ public:
 
     // Shortens the keyboards' restart time, now and for those attached later, like the
     // session clock's pause scale (0..1; 1 is real time).
-    void SetPauseScale(double scale);
+    void SetPauseScale(double scale) override;
 
     // Replacing or clearing the listener waits (at most 5 s) for a call in progress on
     // another thread, so the old listener may be destroyed afterwards.
@@ -110,5 +115,10 @@ private:
     std::shared_ptr<Core> core_;
     std::thread writer_;
 };
+
+// The simulated backend behind `backend`, or null for real devices.
+inline SimBackend* SimOf(HidBackend& backend) {
+    return dynamic_cast<SimBackend*>(&backend);
+}
 
 }  // namespace tavrik::sim

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "app/app_globals.h"
+#include "app/keyboard_backend.h"
 #include "device/keyboard_hub.h"
 #include "keyboard_rig.h"
 #include "sim/sim_backend.h"
@@ -74,7 +75,7 @@ struct WindowRig {
             EXPECT_EQ(maker.SaveSimFile(simFile), sim::SimFileError::None);
         }
         std::string error;
-        auto backend = KeyboardHub::SimulatedBackend(simFile, false, &error);
+        auto backend = SimulatedBackend(simFile, false, &error);
         EXPECT_TRUE(backend) << error;
         sim = backend.get();
         window = std::make_unique<CTavrikDlg>();

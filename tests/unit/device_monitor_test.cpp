@@ -1,7 +1,7 @@
 // What the udev monitor reads from a hidraw node's USB parents, and which nodes it keeps.
 #include <gtest/gtest.h>
 
-#include "device/device_monitor.h"
+#include "hid/device_monitor.h"
 
 namespace tavrik {
 namespace {

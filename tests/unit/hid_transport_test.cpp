@@ -16,6 +16,7 @@
 #include <tuple>
 #include <vector>
 
+#include "device/kind_features.h"
 #include "hid/ccusb.h"
 #include "hid/device_table.h"
 #include "hid/hidapi_backend.h"

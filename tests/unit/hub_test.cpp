@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "app/keyboard_backend.h"
 #include "device/keyboard_hub.h"
 #include "keyboard_rig.h"
 #include "log_capture.h"
@@ -28,7 +29,8 @@ struct Hub {
     sim::SimBackend& sim;
 
     explicit Hub(std::initializer_list<int> plugged)
-        : hub(std::make_unique<sim::SimBackend>(), rec, FastHub()), sim(*hub.Sim()) {
+        : hub(std::make_unique<sim::SimBackend>(), rec, FastHub()),
+          sim(*sim::SimOf(hub.Backend())) {
         for (int i : plugged) {
             sim.Attach(i, Keyboard(i % 4, "KB" + std::to_string(i)));
         }
@@ -134,7 +136,7 @@ TEST(HubAttach, WithScanOnAttachTheSessionScansAtOnce) {
 TEST(HubAttach, KeyboardsWithoutPermissionAreReportedNotAttached) {
     NotifyRecorder rec;
     KeyboardHub hub(std::make_unique<test::DeniedBackend>(), rec, FastHub());
-    EXPECT_EQ(hub.Sim(), nullptr);
+    EXPECT_EQ(sim::SimOf(hub.Backend()), nullptr);
     EXPECT_EQ(hub.AttachPresent(), 0);
     EXPECT_EQ(hub.DeniedPaths(), std::vector<std::string>{"/dev/hidraw7"});
     EXPECT_TRUE(hub.OpenFailures().empty());
@@ -211,10 +213,10 @@ TEST(HubOptionsTest, PauseScaleFromTheEnvironment) {
     for (const Case c : {Case{"0.05", 0.05}, Case{"0", 0.0}, Case{"3", 1.0}, Case{"-1", 1.0},
                          Case{"fast", 1.0}, Case{"0.5x", 1.0}, Case{"", 1.0}}) {
         ::setenv("TAVRIK_SIM_PAUSE_SCALE", c.value, 1);
-        EXPECT_DOUBLE_EQ(KeyboardHub::SimPauseScaleFromEnv(), c.scale) << c.value;
+        EXPECT_DOUBLE_EQ(SimPauseScaleFromEnv(), c.scale) << c.value;
     }
     ::unsetenv("TAVRIK_SIM_PAUSE_SCALE");
-    EXPECT_DOUBLE_EQ(KeyboardHub::SimPauseScaleFromEnv(), 1.0);
+    EXPECT_DOUBLE_EQ(SimPauseScaleFromEnv(), 1.0);
 
     NotifyRecorder rec;
     KeyboardHub sim(std::make_unique<sim::SimBackend>(), rec, FastHub(0.25));

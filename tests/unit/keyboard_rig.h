@@ -44,7 +44,7 @@ struct KeyboardRig {
 
     explicit KeyboardRig(const sim::SimKeyboardState& state, double pauseScale = 0.01)
         : hub(SimBackendWith(state), rec, FastHub(pauseScale)),
-          backend(*hub.Sim()),
+          backend(*sim::SimOf(hub.Backend())),
           usb(hub.Transport(0)),
           dev(hub.Session(0)) {}
 

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/keyboard_backend.h"
 #include "cli_test_util.h"
 #include "device/keyboard_hub.h"
 #include "keyboard_rig.h"
@@ -66,7 +67,7 @@ struct Program {
     }
     static std::unique_ptr<sim::SimBackend> Load(const std::filesystem::path& file) {
         std::string error;
-        auto backend = KeyboardHub::SimulatedBackend(file, false, &error);
+        auto backend = SimulatedBackend(file, false, &error);
         EXPECT_TRUE(backend) << error;
         return backend;
     }
@@ -143,7 +144,10 @@ TEST(HubSimFile, WhatARunningProgramStoresReachesTheFileAndOtherPrograms) {
     ASSERT_TRUE(Eventually([&] { return ColourIn(Read(file), 0, slot) == want; }))
         << "written back shortly, without a flush";
     ASSERT_TRUE(other.Until([&] {
-        return other.hub.Sim()->StateOf(0)->modules[static_cast<size_t>(slot)]->colour == want;
+        return sim::SimOf(other.hub.Backend())
+                   ->StateOf(0)
+                   ->modules[static_cast<size_t>(slot)]
+                   ->colour == want;
     }));
     // Taken in quietly: no module report for a colour.
     EXPECT_EQ(other.rec.Count(UM_INFO_DLG_VK_CHANGE), 0u);

@@ -316,7 +316,7 @@ private:
 // failing the test: for waiting until late changes of the shared file have settled. The
 // first difference is printed, so a run that needed another pass says why.
 inline bool TablesMatchSim(KeyboardHub& hub) {
-    sim::SimBackend& backend = *hub.Sim();
+    sim::SimBackend& backend = *sim::SimOf(hub.Backend());
     for (int slot = 0; slot < kHubSlots; ++slot) {
         if (!hub.IsAttached(slot)) {
             std::printf("soak: hub slot %d not attached\n", slot);
@@ -385,7 +385,7 @@ inline bool ScanUntilTablesMatchSim(KeyboardHub& hub,
 
 // Every slot of the hub's attached keyboards against the simulated keyboard behind it.
 inline void ExpectTablesMatchSim(KeyboardHub& hub) {
-    sim::SimBackend& backend = *hub.Sim();
+    sim::SimBackend& backend = *sim::SimOf(hub.Backend());
     for (int slot = 0; slot < kHubSlots; ++slot) {
         SCOPED_TRACE("hub slot " + std::to_string(slot));
         ASSERT_TRUE(hub.IsAttached(slot));

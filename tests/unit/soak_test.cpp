@@ -12,9 +12,10 @@
 #include <memory>
 #include <string>
 
-#include "device/device_monitor.h"
+#include "app/keyboard_backend.h"
 #include "device/keyboard_hub.h"
 #include "device/session_jobs.h"
+#include "hid/device_monitor.h"
 #include "keyboard_rig.h"
 #include "soak_load.h"
 
@@ -55,7 +56,7 @@ struct Owner {
         test::MakeSoakFile(file);
         test::SetSoakCliEnvironment();
         std::string error;
-        auto backend = KeyboardHub::SimulatedBackend(file, false, &error);
+        auto backend = SimulatedBackend(file, false, &error);
         EXPECT_TRUE(backend) << error;
         sim::SimBackend& sim = *backend;
         load = std::make_unique<test::SoakLoad>(sim, file, seed);
@@ -132,7 +133,7 @@ TEST(SoakCore, FourKeyboardsUnderLoadEndWithTheirTablesRight) {
     ASSERT_TRUE(ended);
 
     // Whatever the command line wrote comes in, and every keyboard is back.
-    owner.hub->Sim()->SyncFile();
+    sim::SimOf(owner.hub->Backend())->SyncFile();
     ASSERT_TRUE(
         owner.PumpUntil([&] { return owner.hub->Count() == test::kSoakKeyboards; }, dog, 60s));
     ASSERT_TRUE(test::ScanUntilTablesMatchSim(

@@ -62,7 +62,9 @@ struct UnplugRig {
     std::mutex mu;
     std::vector<DeviceEvent> heard;
 
-    UnplugRig() : hub(test::SimBackendWith(Keyboard()), rec, test::FastHub()), backend(*hub.Sim()) {
+    UnplugRig()
+        : hub(test::SimBackendWith(Keyboard()), rec, test::FastHub()),
+          backend(*sim::SimOf(hub.Backend())) {
         backend.SetHotplugListener([this](sim::SimHotplug kind, const std::string& path) {
             std::lock_guard lock(mu);
             heard.push_back(

@@ -285,7 +285,7 @@ TEST(SessionUpgrade, KeyboardPulledOutMidUpgradeEndsItAndTheSlotWorksAgain) {
 TEST(SessionUpgrade, TwoKeyboardsAtOnceEachFromItsOwnImage) {
     test::NotifyRecorder rec;
     KeyboardHub hub(std::make_unique<sim::SimBackend>(), rec, test::FastHub(kScale));
-    sim::SimBackend& backend = *hub.Sim();
+    sim::SimBackend& backend = *sim::SimOf(hub.Backend());
     std::array<std::vector<uint8_t>, 2> want;
     for (int i = 0; i < 2; ++i) {
         auto state = Keyboard();

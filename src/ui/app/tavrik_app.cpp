@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "app/app_id.h"
+#include "app/keyboard_backend.h"
 #include "app/paths.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -119,9 +120,9 @@ int RunTavrik(int argc, char** argv) {
     ReportTiming("shell");
     std::unique_ptr<HidBackend> backend;
     if (args.simulate) {
-        const std::string path = simFile.empty() ? KeyboardHub::DefaultSimFile().string() : simFile;
+        const std::string path = simFile.empty() ? DefaultSimFile().string() : simFile;
         std::string error;
-        backend = KeyboardHub::SimulatedBackend(path, simFile.empty(), &error);
+        backend = SimulatedBackend(path, simFile.empty(), &error);
         if (!backend) {
             std::fprintf(stderr, "tavrik: cannot load the simulator file '%s': %s\n", path.c_str(),
                          error.c_str());
@@ -129,7 +130,7 @@ int RunTavrik(int argc, char** argv) {
             return 1;
         }
     } else {
-        backend = KeyboardHub::RealBackend();
+        backend = RealBackend();
     }
 
     ReportTiming("backend");
@@ -145,8 +146,8 @@ int RunTavrik(int argc, char** argv) {
         CTavrikDlg window;
         MainWindowSetup setup;
         setup.backend = std::move(backend);
-        setup.simPauseScale = KeyboardHub::SimPauseScaleFromEnv();
-        setup.simReplySlackMs = KeyboardHub::SimReplySlackFromEnv();
+        setup.simPauseScale = SimPauseScaleFromEnv();
+        setup.simReplySlackMs = SimReplySlackFromEnv();
         setup.autoBoot = shell.AutoBoot();
         setup.commandLine = shell.CommandLine();
         setup.attachAfterFirstFrame = true;

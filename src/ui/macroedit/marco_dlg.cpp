@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QPainter>
 
+#include "app/texts.h"
 #include "device/job_runner.h"
 #include "device/session.h"
 #include "device/session_jobs.h"

@@ -13,10 +13,6 @@
 
 namespace tavrik {
 
-namespace sim {
-class SimBackend;
-}
-
 // Changed: what the keyboard holds was changed behind the host's back (another program on
 // a shared simulator file) without a report of the keyboard's own.
 enum class DeviceChange { Arrived, Removed, Changed };
@@ -43,13 +39,6 @@ public:
 // Real keyboards: a udev monitor on subsystem hidraw that reports only interfaces of a
 // device-table keyboard. Null, with `error` set, when udev cannot be reached.
 std::unique_ptr<DeviceMonitor> MakeUdevMonitor(std::string* error = nullptr);
-
-// Simulated keyboards: the backend's hot-plug, and the sim file it keeps, watched for
-// other programs' changes (which the backend then takes in). The backend must keep its
-// file bound and outlive the monitor. Null, with `error` set, when the file's folder
-// cannot be watched.
-std::unique_ptr<DeviceMonitor> MakeSimMonitor(sim::SimBackend& backend,
-                                              std::string* error = nullptr);
 
 // What udev tells about a hidraw node's USB parents, as attribute texts.
 struct UsbParentAttrs {

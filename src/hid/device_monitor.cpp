@@ -1,4 +1,4 @@
-#include "device/device_monitor.h"
+#include "hid/device_monitor.h"
 
 #include <poll.h>
 

@@ -17,11 +17,11 @@
 #include <mutex>
 #include <thread>
 
-#include "device/device_monitor.h"
+#include "hid/device_monitor.h"
 #include "log/log.h"
 #include "sim/sim_backend.h"
 
-namespace tavrik {
+namespace tavrik::sim {
 namespace {
 
 // A held lock is tried for this long per attempt, then again after kRetryPause.
@@ -177,12 +177,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<DeviceMonitor> MakeSimMonitor(sim::SimBackend& backend, std::string* error) {
-    auto monitor = std::make_unique<SimMonitor>(backend);
+std::unique_ptr<DeviceMonitor> SimBackend::MakeMonitor(std::string* error) {
+    auto monitor = std::make_unique<SimMonitor>(*this);
     if (!monitor->Start(error)) {
         return nullptr;
     }
     return monitor;
 }
 
-}  // namespace tavrik
+}  // namespace tavrik::sim

@@ -4,7 +4,8 @@
 
 #include <set>
 
-#include "device/device_monitor.h"
+#include "hid/device_monitor.h"
+#include "hid/hid_backend.h"
 
 namespace tavrik {
 namespace {
@@ -113,6 +114,10 @@ std::unique_ptr<DeviceMonitor> MakeUdevMonitor(std::string* error) {
         return nullptr;
     }
     return monitor;
+}
+
+std::unique_ptr<DeviceMonitor> HidBackend::MakeMonitor(std::string* error) {
+    return MakeUdevMonitor(error);
 }
 
 }  // namespace tavrik
