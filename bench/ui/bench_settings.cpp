@@ -157,7 +157,7 @@ BENCHMARK(BM_SettingsApplyLongestStall)
     ->Iterations(3);
 
 // A key module upgrade of 90 modules from the settings window in manual mode, from the
-// click on its button (the file read and checked, the confirmation) through the transfer,
+// click on its button (the file read and checked, the confirmation) through the transfer
 // and the progress polls to the end of the scan it asks for.
 void BM_KeyUpgrade90LongestStall(benchmark::State& state) {
     Window win(1, 90);
