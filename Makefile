@@ -68,7 +68,7 @@ run: build
 
 bench: setup
 	cmake -S . -B $(BENCH_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTAVRIK_TESTS=OFF
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavrik_bench tavrik_ui_bench tavrik tavrikctl
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavrik_bench tavrik_ui_bench tavrik_bare_window tavrik tavrikctl
 	./scripts/perf-report $(BENCH_BUILD) docs/performance.md
 
 fuzz-build: setup

@@ -4,23 +4,13 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <algorithm>
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <functional>
-#include <memory>
-#include <string>
-#include <thread>
+#include <cstdint>
 
-#include "app/app_globals.h"
-#include "app/keyboard_backend.h"
+#include "bench_rig.h"
 #include "device/job_runner.h"
 #include "device/keyboard_hub.h"
 #include "device/session.h"
-#include "sim/sim_backend.h"
-#include "sim/sim_init.h"
 #include "ui/keypicker/key_button.h"
 #include "ui/mainwnd/keyboard_view.h"
 #include "ui/mainwnd/main_window.h"
@@ -28,71 +18,8 @@
 
 namespace {
 
-using tavrik::KeyboardHub;
-using tavrik::ui::CTavrikDlg;
-
-// The window on `keyboards` simulated keyboards of `keys` modules each, in folders of its
-// own; waits until the first keyboard's keys are shown.
-struct Window {
-    std::filesystem::path folder;
-    std::unique_ptr<CTavrikDlg> w;
-    tavrik::sim::SimBackend* sim = nullptr;
-
-    Window(int keyboards, int keys) {
-        folder = std::filesystem::temp_directory_path() /
-                 ("tavrik-bench-window-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
-        ::setenv("LOCALAPPDATA", (folder / "local").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
-        tavrik::g_strLanguage = "en";
-        const auto file = folder / "keyboards.json";
-        {
-            tavrik::sim::SimBackend maker;
-            for (int i = 0; i < keyboards; ++i) {
-                maker.Attach(i, *tavrik::sim::MakeInitialState(keys, 2, 1, 40, 7 + i));
-            }
-            maker.SaveSimFile(file);
-        }
-        std::string error;
-        auto backend = SimulatedBackend(file, false, &error);
-        sim = backend.get();
-        w = std::make_unique<CTavrikDlg>();
-        tavrik::ui::MainWindowSetup setup;
-        setup.backend = std::move(backend);
-        setup.dataFolder = folder / "data";
-        setup.askLanguage = false;
-        w->Init(std::move(setup));
-        w->show();
-        Until([&] { return w->View().KeysShown(); }, 30000);
-    }
-    ~Window() {
-        w.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(folder, ec);
-    }
-
-    // Runs the event loop until `done`; the longest gap between two looks at the events,
-    // in microseconds, goes to `longestGapUs`.
-    static bool Until(const std::function<bool()>& done, int limitMs,
-                      int64_t* longestGapUs = nullptr) {
-        QElapsedTimer timer;
-        timer.start();
-        int64_t last = timer.nsecsElapsed();
-        while (!done()) {
-            if (timer.elapsed() > limitMs) {
-                return false;
-            }
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-            const int64_t now = timer.nsecsElapsed();
-            if (longestGapUs != nullptr) {
-                *longestGapUs = std::max(*longestGapUs, (now - last) / 1000);
-            }
-            last = now;
-        }
-        return true;
-    }
-};
+using tavrik::bench::StallProbe;
+using tavrik::bench::Window;
 
 // From the key-down report leaving the simulated keyboard to the key button selected and
 // painted.
@@ -152,6 +79,55 @@ void BM_AssignKeyStall(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_AssignKeyStall)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+
+// A key whose macro lies on another layer gets a new code or a new colour, in turns: the
+// macro (64 steps here, the longest a key holds) is read back and written again by a job.
+void BM_KeyRewriteLongestStall(benchmark::State& state) {
+    constexpr int kSlot = 8;  // the simulated keyboard's macro key, its macro on layer 0
+    Window win(1, 60, [](int, tavrik::sim::SimKeyboardState& k) {
+        if (k.modules[kSlot]) {
+            k.modules[kSlot]->marco = tavrik::bench::LongestMarco();
+        }
+    });
+    auto& dev = win.w->Hub().Session(0);
+    dev.PauseScan();
+    win.w->OnNotify(tavrik::ui::UM_LAYER_SELECT, 0, 1);
+    auto& key = win.w->View().Key(kSlot);
+    StallProbe probe;
+    double longest = 0;
+    double busiest = 0;
+    int round = 0;
+    for (auto _ : state) {
+        const bool code = round % 2 == 0;
+        const int value =
+            code ? (round % 4 == 0 ? 0x41 : 0x42) : (round % 4 == 1 ? 0x00F000 : 0xF00000);
+        ++round;
+        probe.Start();
+        win.w->OnNotify(
+            code ? tavrik::ui::UM_CHANGE_ONE_KEY_VK : tavrik::ui::UM_CHANGE_ONE_KEY_LIGHT_COLOR,
+            kSlot, value);
+        if (dev.Jobs().Pending() == 0) {
+            state.SkipWithError("the change did not run as a job");
+            break;
+        }
+        const bool shown = Window::Run(
+            [&] {
+                return dev.Jobs().Pending() == 0 &&
+                       (code ? key.Vk() == value : key.Color() == static_cast<uint32_t>(value));
+            },
+            30000);
+        probe.Stop();
+        if (!shown) {
+            state.SkipWithError("the key never showed its new value");
+            break;
+        }
+        longest = std::max(longest, probe.LongestMs());
+        busiest = std::max(busiest, probe.BusiestMs());
+    }
+    state.counters["longest_stall_ms"] = longest;
+    state.counters["busiest_ms"] = busiest;
+}
+BENCHMARK(BM_KeyRewriteLongestStall)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(6);
 
 // A keyboard pulled out: its session closes on the UI thread.
 void BM_UnplugStall(benchmark::State& state) {

@@ -41,6 +41,12 @@ SimMarco GreetingMarco() {
         steps.Append({MarcoFlag::KeyDown, hid, kMarcoDefaultDelay});
         steps.Append({MarcoFlag::KeyUp, hid, kMarcoDefaultDelay});
     }
+    return SingleShotMarco(steps);
+}
+
+}  // namespace
+
+SimMarco SingleShotMarco(const MarcoSteps& steps) {
     SimMarco marco = ErasedMarco();
     if (const auto record = EncodeMarco(MarcoMode::SingleShot, steps, kMarcoDefaultDelay)) {
         for (size_t i = 0; i < marco.size(); ++i) {
@@ -52,8 +58,6 @@ SimMarco GreetingMarco() {
     }
     return marco;
 }
-
-}  // namespace
 
 std::optional<SimKeyboardState> MakeInitialState(int keys, int row, int verHi, int verLo,
                                                  uint32_t seed) {

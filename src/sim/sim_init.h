@@ -5,9 +5,14 @@
 #include <cstdint>
 #include <optional>
 
+#include "macro/marco_steps.h"
 #include "sim/sim_state.h"
 
 namespace tavrik::sim {
+
+// What a key holds once `steps` were written to it as a single-shot macro (erased entries
+// after its end); an erased macro when they do not fit.
+SimMarco SingleShotMarco(const MarcoSteps& steps);
 
 // `keys` modules (0..90) in slots 0..keys-1 on a keyboard of device-table row `row`
 // (0..3) whose controller runs application version verHi.verLo (each 0..255). The same

@@ -279,6 +279,37 @@ TEST(UiKeyRewrite, AControllerInStageBSaysItWaitsForItsFirmware) {
         << w.View().HelpPanel().text().toStdString();
 }
 
+// Every shown key says in its tooltip which key it is, its module, firmware and colour (as
+// #RRGGBB), and what its "?", "–" or warning sign means; a slot without a module only its
+// number. The texts are looked up once per refresh for the whole page.
+TEST(UiKeyRewrite, KeyTooltipsSayTheModuleAndWhatItsMarkMeans) {
+    WindowRig rig(1, 30);
+    CTavrikDlg& w = rig.W();
+    CCCDev& dev = Quiet(rig);
+    const SessionSnapshot snap = dev.Snapshot();
+    const auto tip = [&](int slot) { return w.View().Key(slot).toolTip(); };
+    const auto& red = snap.slots[1];
+    ASSERT_EQ(red.colour, 0x000000F0u);
+    const QString uid = QString("%1").arg(red.uid, 8, 16, QChar('0')).toUpper();
+    EXPECT_EQ(tip(1).toStdString(),
+              QString::fromUtf8("Key 2 · Module %1 · firmware V%2.%3 · color #F00000")
+                  .arg(uid)
+                  .arg(red.verHi)
+                  .arg(red.verLo)
+                  .toStdString());
+    const int waiting = FindSlot(snap, true);
+    ASSERT_GE(waiting, 0);
+    EXPECT_TRUE(tip(waiting).endsWith("\n" + ButtonText("tipUnassigned")))
+        << tip(waiting).toStdString();
+    EXPECT_TRUE(tip(9).endsWith("\n" + ButtonText("tipBootloader"))) << tip(9).toStdString();
+    EXPECT_EQ(tip(40).toStdString(), "Key 41");
+    // Layer 2 of a plain key holds no code.
+    w.OnNotify(UM_LAYER_SELECT, 0, 2);
+    const int plain = FindSlot(snap, false);
+    ASSERT_GE(plain, 0);
+    EXPECT_TRUE(tip(plain).endsWith("\n" + ButtonText("tipNoCode"))) << tip(plain).toStdString();
+}
+
 }  // namespace
 }  // namespace tavrik::ui
 

@@ -18,29 +18,40 @@
 namespace tavrik::ui {
 namespace {
 
+// The words of the key tooltips, looked up once per refresh: each lookup reads the text
+// table from disk, and doing it for every key of a page held the UI thread for tens of
+// milliseconds at every step of a job.
+struct KeyTipTexts {
+    std::string key = GetButtonText("tipKey", g_strLanguage);
+    QString module = ButtonText("tipModule");
+    QString firmware = ButtonText("tipFirmware");
+    QString colour = ButtonText("tipColor");
+    QString bootloader = ButtonText("tipBootloader");
+    QString unassigned = ButtonText("tipUnassigned");
+    QString noCode = ButtonText("tipNoCode");
+};
+
 // Slot, module, firmware, colour, and what a "?", "–" or warning sign means there.
-QString KeyTip(int slot, const SlotSnapshot& k, const CMyButton& key) {
-    QString tip =
-        QString::fromStdString(FillNumbers(GetButtonText("tipKey", g_strLanguage), {slot + 1}));
+QString KeyTip(const KeyTipTexts& t, int slot, const SlotSnapshot& k, const CMyButton& key) {
+    QString tip = QString::fromStdString(FillNumbers(t.key, {slot + 1}));
     if (!k.Present()) {
         return tip;
     }
-    tip += QString::fromUtf8(" · ") + ButtonText("tipModule") +
+    tip += QString::fromUtf8(" · ") + t.module +
            QString(" %1").arg(k.uid, 8, 16, QChar('0')).toUpper();
-    tip += QString::fromUtf8(" · ") + ButtonText("tipFirmware") +
-           QString(" V%1.%2").arg(k.verHi).arg(k.verLo);
-    tip += QString::fromUtf8(" · ") + ButtonText("tipColor") +
+    tip += QString::fromUtf8(" · ") + t.firmware + QString(" V%1.%2").arg(k.verHi).arg(k.verLo);
+    tip += QString::fromUtf8(" · ") + t.colour +
            QString(" #%1%2%3")
                .arg(k.colour & 0xFF, 2, 16, QChar('0'))
                .arg((k.colour >> 8) & 0xFF, 2, 16, QChar('0'))
                .arg((k.colour >> 16) & 0xFF, 2, 16, QChar('0'))
                .toUpper();
     if (k.stage == 'B' || k.vk[0] == VK_WAIT_UPGRADE) {
-        tip += "\n" + ButtonText("tipBootloader");
+        tip += "\n" + t.bootloader;
     } else if (key.ModuleUnassigned()) {
-        tip += "\n" + ButtonText("tipUnassigned");
+        tip += "\n" + t.unassigned;
     } else if (key.NoCodeOnLayer()) {
-        tip += "\n" + ButtonText("tipNoCode");
+        tip += "\n" + t.noCode;
     }
     return tip;
 }
@@ -170,6 +181,7 @@ void KeyboardView::UpdatePageControls(const SessionSnapshot& snap) {
 
 void KeyboardView::RefreshShownKeys(const SessionSnapshot& snap) {
     const int layer = snap.curLayer & 3;
+    const KeyTipTexts texts;
     for (int s = m_nShownPage * kKeysPerPage; s < (m_nShownPage + 1) * kKeysPerPage; ++s) {
         const SlotSnapshot& slot = snap.slots[static_cast<size_t>(s)];
         CMyButton& key = Key(s);
@@ -177,7 +189,7 @@ void KeyboardView::RefreshShownKeys(const SessionSnapshot& snap) {
         key.SetVk(slot.vk[static_cast<size_t>(layer)]);
         key.SetColor(slot.colour);
         key.SetModuleUnassigned(slot.vk[0] == VK_WAIT_SET);
-        key.setToolTip(KeyTip(s, slot, key));
+        key.setToolTip(KeyTip(texts, s, slot, key));
         key.update();
     }
 }

@@ -1,0 +1,49 @@
+// A bare Qt Widgets window of the main window's size, started the way tavrik is: what
+// scripts/measure-window holds tavrik's first frame and peak memory against. With
+// TAVRIK_TIMING set it writes the wall-clock time of its first paint as tavrik does.
+#include <QApplication>
+#include <QPainter>
+#include <QWidget>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+class BareWindow : public QWidget {
+public:
+    BareWindow() : QWidget(nullptr, Qt::FramelessWindowHint | Qt::Window) {
+        setWindowTitle("Bare");
+        setFixedSize(1060, 560);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        if (!painted_) {
+            painted_ = true;
+            if (std::getenv("TAVRIK_TIMING") != nullptr) {
+                const auto now = std::chrono::system_clock::now().time_since_epoch();
+                std::fprintf(
+                    stderr, "tavrik-timing first-frame %lld\n",
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+            }
+        }
+        QPainter painter(this);
+        painter.fillRect(rect(), QColor(40, 40, 40));
+        painter.setPen(Qt::white);
+        painter.drawText(rect(), Qt::AlignCenter, "Bare");
+    }
+
+private:
+    bool painted_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    BareWindow window;
+    window.show();
+    return QApplication::exec();
+}
