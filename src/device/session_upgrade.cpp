@@ -167,7 +167,7 @@ void CCCDev::KbmcUpgradeThread(Worker& self) {
     };
 
     // The bootloader reports no version, so the application's is noted now.
-    const int version = m_nKbmcVerHi.load() << 8 | m_nKbmcVerLo.load();
+    const int version = ReadTable([](const KeyTable& t) { return t.KbmcWord(); });
     m_nKbmcErr = 0;
     m_nKbmcPercent = 0;
     m_nIdleMs = kUpgradeIdleMs;
@@ -227,7 +227,8 @@ void CCCDev::KbmcUpgradeThread(Worker& self) {
         return;
     }
 
-    const bool variant = m_nHwVariant == 1 && ReportsFlashLayout(version);
+    const uint8_t hwVariant = ReadTable([](const KeyTable& t) { return t.hwVariant; });
+    const bool variant = hwVariant == 1 && ReportsFlashLayout(version);
     const size_t base = variant ? kFwKbmcVariantOffset : kFwKbmcOffset;
     const FirmwareImagePtr held = upgradeImage_;
     const FirmwareImage& image = *held;

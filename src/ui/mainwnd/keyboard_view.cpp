@@ -19,7 +19,7 @@ namespace tavrik::ui {
 namespace {
 
 // Slot, module, firmware, colour, and what a "?", "–" or warning sign means there.
-QString KeyTip(int slot, const SlotSnapshot& k, const CMyButton& key) {
+QString KeyTip(int slot, const KeySlot& k, const CMyButton& key) {
     QString tip =
         QString::fromStdString(FillNumbers(GetButtonText("tipKey", g_strLanguage), {slot + 1}));
     if (!k.Present()) {
@@ -171,7 +171,7 @@ void KeyboardView::UpdatePageControls(const SessionSnapshot& snap) {
 void KeyboardView::RefreshShownKeys(const SessionSnapshot& snap) {
     const int layer = snap.curLayer & 3;
     for (int s = m_nShownPage * kKeysPerPage; s < (m_nShownPage + 1) * kKeysPerPage; ++s) {
-        const SlotSnapshot& slot = snap.slots[static_cast<size_t>(s)];
+        const KeySlot& slot = snap.slots[static_cast<size_t>(s)];
         CMyButton& key = Key(s);
         key.SetLayer(layer);
         key.SetVk(slot.vk[static_cast<size_t>(layer)]);
