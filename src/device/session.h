@@ -131,11 +131,8 @@ public:
     int IsUpgrading() const;
 
     // ---- Lifecycle ----
-    int Reset();
     int StartRx();
-    int StopRx();
     int StartTx();
-    int StopTx();
     int StartScanThread();
     int StopScanThread();
     int Close();
@@ -158,10 +155,7 @@ public:
     int IsScanBusy() const { return m_nScanState.load() != kScanIdle ? 1 : 0; }
     void RefreshSummary();
     int GetKbmcStageVer();
-    int GetKbmcVer(char& stage, uint8_t& hi, uint8_t& lo) const;
     int ReadUsbRate();
-    int EnableKbmc(int on);
-    int CalcKeyVerRange();
     int GetKeyVerRange(uint8_t& total, uint8_t& minHi, uint8_t& minLo, uint8_t& maxHi,
                        uint8_t& maxLo);
 
@@ -272,6 +266,13 @@ private:
     std::atomic<int> m_nIdleMs{10};
     std::atomic<bool> m_bScanPass{false};  // a scan pass runs
     std::atomic<int> m_nScanPasses{0};     // passes completed, for tests and benchmarks
+
+    // ---- Lifecycle steps of Close and the constructor ----
+    int Reset();
+    int StopRx();
+    int StopTx();
+    // Sends the enable or disable report and waits for its answer.
+    int EnableKbmc(int on);
 
     // ---- Steps the operations are made of (callers hold the operation lock) ----
     // Writes the slot's four layers and flag byte as the key table holds them. A macro

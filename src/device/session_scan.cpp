@@ -107,14 +107,6 @@ int CCCDev::GetKbmcStageVerLocked() {
     });
 }
 
-int CCCDev::GetKbmcVer(char& stage, uint8_t& hi, uint8_t& lo) const {
-    std::lock_guard lock(m_TableLock);
-    stage = table_.kbmcStage;
-    hi = table_.kbmcVerHi;
-    lo = table_.kbmcVerLo;
-    return 0;
-}
-
 int CCCDev::ReadUsbRate() {
     const OpLock op = LockOps();
     return op.owns_lock() ? ReadUsbRateLocked() : kErrBusy;
@@ -142,10 +134,6 @@ int CCCDev::EnableKbmcLocked(int on) {
         return -1;
     }
     return WaitFlag(m_bRspEnable, 100, 10) ? 0 : -1;
-}
-
-int CCCDev::CalcKeyVerRange() {
-    return EditTable(StoreKeyVerRange) ? 0 : -1;
 }
 
 int CCCDev::GetKeyVerRange(uint8_t& total, uint8_t& minHi, uint8_t& minLo, uint8_t& maxHi,
