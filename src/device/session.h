@@ -337,6 +337,14 @@ private:
     void KbmcUpgradeThread(Worker& self);
     void KeyUpgradeThread(Worker& self);
     bool UpgradeWait(const std::atomic<int>& flag, int count, int intervalMs, const Worker& self);
+    enum class PollEnd { Done, TooLong, Ended };
+    // Asks an upgrade's state with `query` once a second until `step` (given the progress
+    // word) says it is done: Ended when the thread must stop (no answer: `noAnswer` was
+    // called), TooLong when the queries ran out.
+    PollEnd PollUpgradeState(const Worker& self, const Command& query,
+                             const std::function<int()>& progress,
+                             const std::function<bool(int)>& step,
+                             const std::function<void()>& noAnswer);
     struct PassTally;
     bool ScanPass(Worker& self);
     void EndCutPass(const PassTally& tally);
