@@ -20,8 +20,8 @@ namespace {
 // ---- The session operations backup and restore use; nothing else here touches one ----
 
 // One slot as the last scan pass left it, and whether the pass got an answer from it.
-SlotSnapshot ReadSlot(const CCCDev& dev, int slot) {
-    return dev.Snapshot().slots[static_cast<size_t>(slot)];
+KeySlot ReadSlot(const CCCDev& dev, int slot) {
+    return dev.GetKeySlot(slot);
 }
 
 // The session tries a slow or lost reply again before a macro counts as unreadable.
@@ -46,11 +46,11 @@ int WriteMacro(CCCDev& dev, int slot, const std::array<uint8_t, 4>& hid, const M
     record.flag = 1;
     std::copy_n(macro.begin(), std::min<size_t>(macro.size(), record.entries.size()),
                 record.entries.begin());
-    const SlotSnapshot k = ReadSlot(dev, slot);
+    const KeySlot k = ReadSlot(dev, slot);
     int layer = 0;
     for (int l = 3; l >= 0; --l) {
         const auto i = static_cast<size_t>(l);
-        if (k.vk[i] == VK_MARCO || (!k.hasMacro && hid[i] == HID_MARCO)) {
+        if (k.vk[i] == VK_MARCO || (!k.HasMacro() && hid[i] == HID_MARCO)) {
             layer = l;
         }
     }
@@ -149,7 +149,7 @@ bool ReadKeyboardState(BackupTarget& kb, MacroReads macros, KeyboardState& out,
     }
 
     for (int slot = 0; slot < static_cast<int>(kKeySlots); ++slot) {
-        const SlotSnapshot& k = snap.slots[static_cast<size_t>(slot)];
+        const KeySlot& k = snap.slots[static_cast<size_t>(slot)];
         if (!k.Present()) {
             continue;
         }
@@ -163,7 +163,7 @@ bool ReadKeyboardState(BackupTarget& kb, MacroReads macros, KeyboardState& out,
             if (k.vk[0] != 0 && k.vk[0] != VK_WAIT_UPGRADE && k.vk[0] != VK_WAIT_SET) {
                 m.colour = k.colour & kColourBits;
             }
-            if (k.hasMacro) {
+            if (k.HasMacro()) {
                 Macro macro;
                 if (const int r = ReadMacro(dev, slot, macro); r != 0) {
                     if (macros == MacroReads::Required) {

@@ -96,7 +96,7 @@ int RunScan(const Args& args, Context& ctx) {
 
     nlohmann::json slots = nlohmann::json::array();
     for (int s = 0; s < static_cast<int>(kKeySlots); ++s) {
-        const SlotSnapshot& k = snap.slots[static_cast<size_t>(s)];
+        const KeySlot& k = snap.slots[static_cast<size_t>(s)];
         if (!k.Present()) {
             continue;
         }

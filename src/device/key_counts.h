@@ -28,7 +28,7 @@ inline void CountModule(KeyCounts& counts, uint8_t vk0) {
 // The counts of the key table as the snapshot holds it now.
 inline KeyCounts CountsOfTable(const SessionSnapshot& snap) {
     KeyCounts counts;
-    for (const SlotSnapshot& slot : snap.slots) {
+    for (const KeySlot& slot : snap.slots) {
         if (slot.Present()) {
             CountModule(counts, slot.vk[0]);
         }

@@ -16,6 +16,10 @@ namespace tavrik {
 #define DEV_LOG(...) TV_DEVLOG("CCDev", m_nDevIdx, __VA_ARGS__)
 #define DEV_LOG_V(...) TV_DEVLOG_V(m_bLogOn.load() != 0, "CCDev", m_nDevIdx, __VA_ARGS__)
 
+// A table reset to its defaults offers the macro limits of a keyboard not yet known.
+static_assert(KeyTable{}.marcoMax == kMarcoMaxSteps);
+static_assert(KeyTable{}.marcoDelay == kMarcoDefaultDelay);
+
 CCCDev::CCCDev(int devIdx, NotifyTarget* target)
     : m_nDevIdx(devIdx), jobs_(std::make_unique<JobRunner>(*this)) {
     channel_.SetTarget(target);
@@ -41,58 +45,23 @@ CCCDev::~CCCDev() {
 
 SessionSnapshot CCCDev::Snapshot() const {
     SessionSnapshot s;
+    {
+        std::lock_guard lock(m_TableLock);
+        static_cast<KeyTable&>(s) = table_;
+    }
     s.devIdx = m_nDevIdx;
-    std::lock_guard lock(m_TableLock);
-    s.kbmcStage = m_cKbmcStage;
-    s.kbmcVerHi = m_nKbmcVerHi;
-    s.kbmcVerLo = m_nKbmcVerLo;
-    s.verFail = m_bVerFail != 0;
-    s.hwVariant = m_nHwVariant;
-    s.kind = m_nKbdKind;
-    s.kbmcUpdatable = m_bKbmcUpdatable != 0;
-    s.hideLayerBtn = m_bHideLayerBtn != 0;
-    s.hideAllColorBtn = m_bHideAllColorBtn != 0;
-    s.hidePageBtn = m_bHidePageBtn != 0;
-    s.autoLoop = m_bAutoLoop != 0;
-    s.marcoMax = m_nMarcoMax;
-    s.marcoDelay = m_nMarcoDelay;
-    s.hostView = m_bHostView != 0;
-    s.nkro = m_bNkro != 0;
-    s.overload = m_bOverload != 0;
-    s.keyMaxStd = m_nKeyMaxStd;
-    s.keyMaxOver = m_nKeyMaxOver;
-    s.keyMax = m_nKeyMax;
-    s.usbRate = m_nUsbRate;
-    s.counts = {m_nKeyTotal, m_nKeyAssigned, m_nKeyBoot, m_nKeyBlank};
-    const auto range = KeyVerRangeLocked();
-    s.keyVerRange = range.value_or(m_KeyVerRange);
+    const auto range = KeyVerRangeOf(s);
+    s.keyVerRange = range.value_or(s.keyVerRange);
     s.keyVerRangeKnown = range.has_value();
     s.scanState = m_nScanState;
     s.scanPassRunning = m_bScanPass;
     s.scanPasses = m_nScanPasses;
-    s.kbmcNewVer = m_bKbmcNewVer != 0;
-    s.keyNewVer = m_bKeyNewVer != 0;
     s.upgrading = m_bUpgrading != 0;
     s.kbmcPercent = m_nKbmcPercent;
     s.keyPercent = m_nKeyPercent;
     s.kbmcErr = m_nKbmcErr;
     s.keyErr = m_nKeyErr;
-    s.curLayer = m_nCurLayer;
     s.running = m_bRunning != 0;
-    for (size_t i = 0; i < kKeySlots; ++i) {
-        SlotSnapshot& k = s.slots[i];
-        k.uid = m_KeyUid[i];
-        k.shortMac = m_KeyShortMac[i];
-        k.stage = m_KeyType[i];
-        k.colour = m_KeyColor[i];
-        k.verHi = m_KeyVerHi[i];
-        k.verLo = m_KeyVerLo[i];
-        k.hid = m_KeyHid[i];
-        k.vk = m_KeyVk[i];
-        k.flag = m_KeyFlag[i];
-        k.hasMacro = std::find(k.vk.begin(), k.vk.end(), VK_MARCO) != k.vk.end();
-        k.answered = m_KeyAnswered[i];
-    }
     return s;
 }
 
@@ -100,33 +69,22 @@ int CCCDev::SetLayer(int layer) {
     if (layer < 0 || layer > 3) {
         return kErrBadLayer;
     }
-    std::lock_guard lock(m_TableLock);
-    m_nCurLayer = static_cast<uint8_t>(layer);
+    EditTable([layer](KeyTable& t) { t.curLayer = static_cast<uint8_t>(layer); });
     return kSessionOk;
 }
 
 void CCCDev::SetNewVersionFlags(bool kbmc, bool keys) {
-    std::lock_guard lock(m_TableLock);
-    m_bKbmcNewVer = kbmc ? 1 : 0;
-    m_bKeyNewVer = keys ? 1 : 0;
+    EditTable([&](KeyTable& t) {
+        t.kbmcNewVer = kbmc;
+        t.keyNewVer = keys;
+    });
 }
 
 KeySlot CCCDev::GetKeySlot(int slot) const {
-    KeySlot k;
     if (!IsKeySlot(static_cast<unsigned>(slot))) {
-        return k;
+        return {};
     }
-    std::lock_guard lock(m_TableLock);
-    k.uid = m_KeyUid[slot];
-    k.shortMac = m_KeyShortMac[slot];
-    k.hid = m_KeyHid[slot];
-    k.vk = m_KeyVk[slot];
-    k.flag = m_KeyFlag[slot];
-    k.color = m_KeyColor[slot];
-    k.type = m_KeyType[slot];
-    k.verHi = m_KeyVerHi[slot];
-    k.verLo = m_KeyVerLo[slot];
-    return k;
+    return ReadTable([slot](const KeyTable& t) { return t.slots[static_cast<size_t>(slot)]; });
 }
 
 int CCCDev::Reset() {
@@ -140,40 +98,14 @@ int CCCDev::Reset() {
         m_nTxHead = 0;
         m_nTxTail = 0;
     }
-    // One group for Snapshot.
-    std::lock_guard lock(m_TableLock);
-    m_nMarcoMax = kMarcoMaxSteps;
-    m_nMarcoDelay = kMarcoDefaultDelay;
-    m_nKbdKind = 0;
     m_bLogOn = 0;
-    m_bKbmcUpdatable = 1;
-    m_bKbmcNewVer = 0;
-    m_bKeyNewVer = 0;
-    m_nHwVariant = 0xFF;
-    m_cKbmcStage = 0;
-    m_nKbmcVerHi = 0;
-    m_nKbmcVerLo = 0;
-    m_nUsbRate = 1;
-    m_bOverload = 0;
-    m_bNkro = 0;
-    m_nCurLayer = 0;
     {
-        m_KeyUid.fill(0);
-        m_KeyShortMac.fill(0);
-        m_KeyHid = {};
-        m_KeyVk = {};
-        m_KeyFlag.fill(0);
-        m_KeyColor.fill(0);
-        m_KeyType.fill(0);
-        m_KeyVerHi.fill(0);
-        m_KeyVerLo.fill(0);
-        m_KeyAnswered.fill(false);
-        m_KeyMacGuessed.fill(false);
+        std::lock_guard lock(m_TableLock);
+        table_ = KeyTable{};
         m_Marco = {};
         m_nMarcoKey = 0;
         m_bMarcoPending = 0;
     }
-    m_bHostView = 0;
     m_nIdleMs = 10;
     m_bUpgrading = 0;
     for (auto* flag : {&m_bRspReady, &m_bRspAck, &m_bRspState, &m_bRspScan, &m_bChainEnd,
@@ -188,13 +120,6 @@ int CCCDev::Reset() {
     m_nKeyErr = 0;
     m_nBlockAddr = 0;
     m_bRunning = 0;
-    for (auto* flag : {&m_bHideLayerBtn, &m_bHideAllColorBtn, &m_bHidePageBtn, &m_bAutoLoop,
-                       &m_nKeyTotal, &m_nKeyBoot, &m_nKeyBlank, &m_nKeyAssigned}) {
-        flag->store(0);
-    }
-    m_nKeyMaxStd = 44;
-    m_nKeyMaxOver = 44;
-    m_nKeyMax = 44;
     m_nScanState = kScanIdle;
     return 0;
 }
@@ -482,7 +407,8 @@ int CCCDev::Close() {
         StopScanThread();
         SendCmd(CmdHostActive(false));
         Pause(50);
-        if (const DeviceTableRow* row = RowOfKind(m_nKbdKind); row && row->needsEnableReport) {
+        const int kind = ReadTable([](const KeyTable& t) { return t.kind; });
+        if (const DeviceTableRow* row = RowOfKind(kind); row && row->needsEnableReport) {
             EnableKbmc(0);
             Pause(50);
         }

@@ -14,11 +14,13 @@
 #include <optional>
 #include <span>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 #include "device/clock.h"
 #include "device/notify_channel.h"
 #include "device/notify_payload.h"
+#include "device/report_steps.h"
 #include "device/session_result.h"
 #include "device/snapshot.h"
 #include "macro/marco.h"
@@ -38,30 +40,12 @@ inline constexpr int kScanRequested = 0;
 inline constexpr int kScanOnePassDone = 1;
 inline constexpr int kScanIdle = 2;
 
-// A slot's scan replies, as bits of CCCDev::m_ScanReplies.
-inline constexpr uint8_t kScanReplyKeyInfo = 1;
-inline constexpr uint8_t kScanReplyColour = 2;
-inline constexpr uint8_t kScanReplyVersion = 4;
 // The reply wait of a scan query; the longer one of the second try at slots that did not
 // answer in time, so a slow keyboard is still counted right; and how many slots in a row
 // may stay silent on that try before the rest is not asked again.
 inline constexpr int kScanReplyWaitMs = 50;
 inline constexpr int kScanSlowReplyMs = 400;
 inline constexpr int kScanSilentSlotsToGiveUp = 6;
-
-// A copy of one slot of the key table.
-struct KeySlot {
-    uint32_t uid = 0;
-    uint8_t shortMac = 0;
-    std::array<uint8_t, 4> hid{};
-    std::array<uint8_t, 4> vk{};
-    uint8_t flag = 0;
-    uint32_t color = 0;
-    char type = 0;
-    uint8_t verHi = 0;
-    uint8_t verLo = 0;
-    bool Present() const { return uid != 0 && shortMac != 0; }
-};
 
 class CCCDev {
 public:
@@ -93,7 +77,9 @@ public:
     void SetNewVersionFlags(bool kbmc, bool keys);
     // The keyboard view shows this keyboard's keys; chooses the host-active value sent
     // at the end of each scan pass.
-    void SetHostView(bool on) { m_bHostView = on ? 1 : 0; }
+    void SetHostView(bool on) {
+        EditTable([on](KeyTable& t) { t.hostView = on; });
+    }
 
     // ---- User operations (caller's thread; results in session_result.h) ----
     // Each takes the session's operation lock, so no scan pass or other operation uses a
@@ -121,7 +107,9 @@ public:
     void BlinkKey(int slot, uint32_t colour);
     void StopBlinkKey(int slot, uint32_t colour);
     int SetHostActive(int on);
-    int GetUsbRate() const { return m_nUsbRate; }
+    int GetUsbRate() const {
+        return ReadTable([](const KeyTable& t) { return t.usbRate; });
+    }
     int SetUsbRate(int rate);
     int SetOverload(int on, int count);
     int SetNkro(int on);
@@ -143,11 +131,8 @@ public:
     int IsUpgrading() const;
 
     // ---- Lifecycle ----
-    int Reset();
     int StartRx();
-    int StopRx();
     int StartTx();
-    int StopTx();
     int StartScanThread();
     int StopScanThread();
     int Close();
@@ -170,10 +155,7 @@ public:
     int IsScanBusy() const { return m_nScanState.load() != kScanIdle ? 1 : 0; }
     void RefreshSummary();
     int GetKbmcStageVer();
-    int GetKbmcVer(char& stage, uint8_t& hi, uint8_t& lo) const;
     int ReadUsbRate();
-    int EnableKbmc(int on);
-    int CalcKeyVerRange();
     int GetKeyVerRange(uint8_t& total, uint8_t& minHi, uint8_t& minLo, uint8_t& maxHi,
                        uint8_t& maxLo);
 
@@ -230,54 +212,22 @@ private:
     CCUSB* m_pUsb = nullptr;
     std::atomic<int> m_bLogOn{0};
 
-    // Fields read by Snapshot are written under m_TableLock, each group at once.
-    // ---- Controller information ----
-    std::atomic<char> m_cKbmcStage{0};
-    std::atomic<uint8_t> m_nKbmcVerHi{0};
-    std::atomic<uint8_t> m_nKbmcVerLo{0};
-    std::atomic<uint8_t> m_nUsbRate{1};
-    std::atomic<uint8_t> m_nHwVariant{0xFF};
-    std::atomic<int> m_nKeyMaxStd{44};
-    std::atomic<int> m_nKeyMaxOver{44};
-    std::atomic<int> m_nKeyMax{44};
-    std::atomic<int> m_bOverload{0};
-    std::atomic<int> m_bNkro{0};
-    std::atomic<int> m_nKbdKind{0};
-    std::atomic<int> m_bVerFail{0};
-
-    // ---- Capabilities and view flags ----
-    std::atomic<int> m_bKbmcUpdatable{1};
-    std::atomic<int> m_bHideLayerBtn{0};
-    std::atomic<int> m_bHideAllColorBtn{0};
-    std::atomic<int> m_bHidePageBtn{0};
-    std::atomic<int> m_bAutoLoop{0};
-    std::atomic<int> m_nMarcoMax{64};
-    std::atomic<int> m_nMarcoDelay{10};
-    std::atomic<int> m_bKbmcNewVer{0};
-    std::atomic<int> m_bKeyNewVer{0};
-    std::atomic<int> m_nKeyTotal{0};
-    std::atomic<int> m_nKeyBoot{0};
-    std::atomic<int> m_nKeyBlank{0};
-    std::atomic<int> m_nKeyAssigned{0};
-    std::atomic<int> m_bHostView{0};
-    std::atomic<uint8_t> m_nCurLayer{0};
-
-    // ---- Key table: guarded by m_TableLock ----
+    // ---- What the session knows: the key table, guarded by m_TableLock ----
+    // Snapshot copies it whole, so each change made under one hold of the lock is seen
+    // whole or not at all.
     mutable std::mutex m_TableLock;
-    std::array<uint32_t, kKeySlots> m_KeyUid{};
-    std::array<uint8_t, kKeySlots> m_KeyShortMac{};
-    std::array<std::array<uint8_t, 4>, kKeySlots> m_KeyHid{};
-    std::array<std::array<uint8_t, 4>, kKeySlots> m_KeyVk{};
-    std::array<uint8_t, kKeySlots> m_KeyFlag{};
-    std::array<uint32_t, kKeySlots> m_KeyColor{};
-    std::array<char, kKeySlots> m_KeyType{};
-    std::array<uint8_t, kKeySlots> m_KeyVerHi{};
-    std::array<uint8_t, kKeySlots> m_KeyVerLo{};
-    std::array<bool, kKeySlots> m_KeyAnswered{};  // by the last scan pass
-    // The short mac is the slot number an insert report gave, not yet the module's own.
-    std::array<bool, kKeySlots> m_KeyMacGuessed{};
-    std::array<uint8_t, 4> m_KeyVerRange{};  // min hi, min lo, max hi, max lo
-    std::array<uint8_t, 8> m_CipherKey{};
+    KeyTable table_;
+    // Reads or changes the table under its lock.
+    template <class F>
+    auto ReadTable(F&& f) const -> std::invoke_result_t<F, const KeyTable&> {
+        std::lock_guard lock(m_TableLock);
+        return f(static_cast<const KeyTable&>(table_));
+    }
+    template <class F>
+    auto EditTable(F&& f) -> std::invoke_result_t<F, KeyTable&> {
+        std::lock_guard lock(m_TableLock);
+        return f(table_);
+    }
 
     // ---- Macro buffer: guarded by m_TableLock ----
     MarcoEntries m_Marco{};
@@ -317,6 +267,13 @@ private:
     std::atomic<bool> m_bScanPass{false};  // a scan pass runs
     std::atomic<int> m_nScanPasses{0};     // passes completed, for tests and benchmarks
 
+    // ---- Lifecycle steps of Close and the constructor ----
+    int Reset();
+    int StopRx();
+    int StopTx();
+    // Sends the enable or disable report and waits for its answer.
+    int EnableKbmc(int on);
+
     // ---- Steps the operations are made of (callers hold the operation lock) ----
     // Writes the slot's four layers and flag byte as the key table holds them. A macro
     // on the key is read back first and written again after, so it survives. Returns 0,
@@ -329,6 +286,9 @@ private:
     int SaveMarcoTo(int slot, int layer);
     int GetMarcoContent(MarcoRecord& record);
     int WriteMarco(int slot);
+    int MarcoMax() const {
+        return ReadTable([](const KeyTable& t) { return t.marcoMax; });
+    }
     int ReadMarco(int slot);
     int SetKeyColorLocked(int slot, uint32_t colour);
     int GetKbmcStageVerLocked();
@@ -368,12 +328,23 @@ private:
     void DrainTx();
     void TxThread(Worker& self);
     void RxThread(Worker& self);
+    // Raises the mailboxes, sends the notifications and asks for the scan a report's step
+    // gave; the table lock is not held.
+    void ApplyEffects(const ReportEffects& effects);
     void ScanThread(Worker& self);
     // Firmware upgrade (session_upgrade.cpp).
     int StartUpgrade(Worker& worker, void (CCCDev::*body)(Worker&), FirmwareImagePtr image);
     void KbmcUpgradeThread(Worker& self);
     void KeyUpgradeThread(Worker& self);
     bool UpgradeWait(const std::atomic<int>& flag, int count, int intervalMs, const Worker& self);
+    enum class PollEnd { Done, TooLong, Ended };
+    // Asks an upgrade's state with `query` once a second until `step` (given the progress
+    // word) says it is done: Ended when the thread must stop (no answer: `noAnswer` was
+    // called), TooLong when the queries ran out.
+    PollEnd PollUpgradeState(const Worker& self, const Command& query,
+                             const std::function<int()>& progress,
+                             const std::function<bool(int)>& step,
+                             const std::function<void()>& noAnswer);
     struct PassTally;
     bool ScanPass(Worker& self);
     void EndCutPass(const PassTally& tally);
@@ -384,15 +355,12 @@ private:
     bool AskScanReply(const Command& command, int slot, uint8_t bit, int waitMs);
     // The kind and view flags; true when the window must hear of a kind change.
     bool ApplyKindAndViewFlags(uint16_t version);
-    void ClearSlotLocked(int slot, bool keepUidAndMac, bool keepFlag);
     void SendSummary(int state, const KeyCounts& counts);
     int AdvanceScanState();
     int KeepMarcoBeforeRewrite(int slot);
     // Reads the key's macro into the buffer, trying again after a failed read.
     int ReadMarcoWithRetry(int slot);
     void SendKeyConfig(int slot);
-    int CalcKeyVerRangeLocked();
-    std::optional<std::array<uint8_t, 4>> KeyVerRangeLocked() const;
 
     SessionClock clock_;
     NotifyChannel channel_;

@@ -27,9 +27,7 @@ bool CCCDev::HasMarcoLayer(int slot) const {
     if (!ValidSlot(slot)) {
         return false;
     }
-    std::lock_guard lock(m_TableLock);
-    const auto& vk = m_KeyVk[slot];
-    return std::find(vk.begin(), vk.end(), VK_MARCO) != vk.end();
+    return ReadTable([slot](const KeyTable& t) { return t.slots[slot].HasMacro(); });
 }
 
 int CCCDev::CheckUsableSlot(int slot) const {
@@ -37,13 +35,14 @@ int CCCDev::CheckUsableSlot(int slot) const {
         return kErrBadSlot;
     }
     std::lock_guard lock(m_TableLock);
-    if (m_cKbmcStage == 'B') {
+    if (table_.kbmcStage == 'B') {
         return kErrControllerBootloader;
     }
-    if (m_KeyUid[slot] == 0 || m_KeyShortMac[slot] == 0) {
+    const KeySlot& k = table_.slots[slot];
+    if (!k.Present()) {
         return kErrNoModule;
     }
-    if (m_KeyType[slot] == 'B' || m_KeyVk[slot][0] == VK_WAIT_UPGRADE) {
+    if (k.stage == 'B' || k.vk[0] == VK_WAIT_UPGRADE) {
         return kErrModuleBootloader;
     }
     return kSessionOk;
@@ -90,11 +89,8 @@ int CCCDev::WriteKeyConfig(int slot, uint8_t hid) {
     if (!ValidSlot(slot)) {
         return kErrBadSlot;
     }
-    {
-        std::lock_guard lock(m_TableLock);
-        if (m_KeyUid[slot] == 0) {
-            return 0;
-        }
+    if (ReadTable([slot](const KeyTable& t) { return t.slots[slot].uid; }) == 0) {
+        return 0;
     }
     const bool marco = HasMarcoLayer(slot);
     if (marco) {
@@ -117,27 +113,25 @@ int CCCDev::WriteKeyConfig(int slot, uint8_t hid) {
 
 int CCCDev::RewriteKey(int slot, const std::array<uint8_t, 4>& hid,
                        const std::array<uint8_t, 4>& vk, uint8_t flag, uint8_t chosenHid) {
-    std::array<uint8_t, 4> oldHid{};
-    std::array<uint8_t, 4> oldVk{};
-    uint8_t oldFlag = 0;
-    {
-        std::lock_guard lock(m_TableLock);
-        oldHid = m_KeyHid[slot];
-        oldVk = m_KeyVk[slot];
-        oldFlag = m_KeyFlag[slot];
-        m_KeyHid[slot] = hid;
-        m_KeyVk[slot] = vk;
-        m_KeyFlag[slot] = flag;
-    }
+    const KeySlot old = EditTable([&](KeyTable& t) {
+        KeySlot& k = t.slots[slot];
+        const KeySlot was = k;
+        k.hid = hid;
+        k.vk = vk;
+        k.flag = flag;
+        return was;
+    });
     // The macro tests of the write see the new values: a macro whose layer is being
     // replaced is not kept.
     const int r = WriteKeyConfig(slot, chosenHid);
     if (r != 0) {
         // Nothing was written, so the keyboard still holds the old values.
-        std::lock_guard lock(m_TableLock);
-        m_KeyHid[slot] = oldHid;
-        m_KeyVk[slot] = oldVk;
-        m_KeyFlag[slot] = oldFlag;
+        EditTable([&](KeyTable& t) {
+            KeySlot& k = t.slots[slot];
+            k.hid = old.hid;
+            k.vk = old.vk;
+            k.flag = old.flag;
+        });
     }
     return r;
 }
@@ -163,11 +157,8 @@ int CCCDev::OnUsableSlot(int slot, const std::function<int()>& op) {
 // in its place, so a key written before the next scan asked the slot would reach whichever
 // module uses that number as its address; the slot is asked first.
 int CCCDev::ConfirmShortMacLocked(int slot) {
-    {
-        std::lock_guard lock(m_TableLock);
-        if (!m_KeyMacGuessed[slot]) {
-            return kSessionOk;
-        }
+    if (!ReadTable([slot](const KeyTable& t) { return t.slots[slot].macGuessed; })) {
+        return kSessionOk;
     }
     DEV_LOG_V("Key idx %d: asking its short mac before writing", slot);
     if (!AskScanReply(CmdScanKey(static_cast<uint8_t>(slot)), slot, kScanReplyKeyInfo,
@@ -177,8 +168,8 @@ int CCCDev::ConfirmShortMacLocked(int slot) {
     if (const int r = CheckUsableSlot(slot); r != 0) {
         return r;
     }
-    std::lock_guard lock(m_TableLock);
-    return m_KeyMacGuessed[slot] ? kErrNoAnswer : kSessionOk;
+    return ReadTable([slot](const KeyTable& t) { return t.slots[slot].macGuessed; }) ? kErrNoAnswer
+                                                                                     : kSessionOk;
 }
 
 int CCCDev::AssignKey(int slot, int layer, uint8_t keyCode, bool replaceMacro) {
@@ -195,9 +186,10 @@ int CCCDev::AssignKey(int slot, int layer, uint8_t keyCode, bool replaceMacro) {
         uint8_t flag = 0;
         {
             std::lock_guard lock(m_TableLock);
-            hids = m_KeyHid[slot];
-            vks = m_KeyVk[slot];
-            flag = UpdatedKeyFlag(m_KeyFlag[slot], hid, layer);
+            const KeySlot& k = table_.slots[slot];
+            hids = k.hid;
+            vks = k.vk;
+            flag = UpdatedKeyFlag(k.flag, hid, layer);
         }
         if (const int r = KeyAssignRefusal(vks, layer, keyCode, replaceMacro); r != 0) {
             return r;
@@ -219,16 +211,8 @@ int CCCDev::WriteKeyLayers(int slot, std::array<uint8_t, 4> hid, uint8_t flag) {
 }
 
 void CCCDev::SendKeyConfig(int slot) {
-    std::array<uint8_t, 4> hid{};
-    uint8_t mac = 0;
-    uint8_t flag = 0;
-    {
-        std::lock_guard lock(m_TableLock);
-        hid = m_KeyHid[slot];
-        mac = m_KeyShortMac[slot];
-        flag = m_KeyFlag[slot];
-    }
-    SendCmd(CmdWriteKeyConfig(mac, hid, flag));
+    const KeySlot k = GetKeySlot(slot);
+    SendCmd(CmdWriteKeyConfig(k.shortMac, k.hid, k.flag));
 }
 
 void CCCDev::SetMarcoContent(const MarcoRecord& record) {
@@ -246,7 +230,7 @@ int CCCDev::SaveMarco() {
         }
         slot = m_nMarcoKey;
     }
-    return SaveMarcoTo(slot, m_nCurLayer & 3);
+    return SaveMarcoTo(slot, ReadTable([](const KeyTable& t) { return t.curLayer & 3; }));
 }
 
 int CCCDev::SaveMarcoTo(int slot, int layer) {
@@ -257,8 +241,8 @@ int CCCDev::SaveMarcoTo(int slot, int layer) {
     DEV_LOG_V("Save Marco start");
     {
         std::lock_guard lock(m_TableLock);
-        m_KeyHid[slot][layer] = HidOfKeyCode(VK_MARCO);
-        m_KeyVk[slot][layer] = VK_MARCO;
+        table_.slots[slot].hid[layer] = HidOfKeyCode(VK_MARCO);
+        table_.slots[slot].vk[layer] = VK_MARCO;
     }
     SendKeyConfig(slot);
     Notify(UM_INFO_DLG_VK_CHANGE, PackSlotDev(slot, m_nDevIdx), VK_MARCO);
@@ -284,15 +268,15 @@ int CCCDev::WriteMacro(int slot, int layer, const MarcoRecord& record) {
     return OnUsableSlot(slot, [&] {
         {
             std::lock_guard lock(m_TableLock);
-            if (length > m_nMarcoMax) {
+            if (length > table_.marcoMax) {
                 return kErrMacroTooLong;
             }
             // Every front end checks first; this is the last guard before a key plays it.
-            if (!CheckMarcoEntries(record.entries, m_nMarcoMax).Ok()) {
+            if (!CheckMarcoEntries(record.entries, table_.marcoMax).Ok()) {
                 return kErrMacroInvalid;
             }
             for (int l = 0; l < 4; ++l) {
-                if (l != layer && m_KeyVk[slot][l] == VK_MARCO) {
+                if (l != layer && table_.slots[slot].vk[l] == VK_MARCO) {
                     return kErrMacroOnOtherLayer;
                 }
             }
@@ -343,7 +327,7 @@ int CCCDev::GetMarcoContent(MarcoRecord& record) {
     std::lock_guard lock(m_TableLock);
     record.flag = m_bMarcoPending;
     record.entries = m_Marco;
-    const int max = std::min<int>(m_nMarcoMax, kMarcoEntryCount);
+    const int max = std::min<int>(table_.marcoMax, kMarcoEntryCount);
     for (int i = 0; i < max && !IsMarcoListEnd(m_Marco[i].flag); ++i) {
         DEV_LOG_V("Read Marco: %d: Flag %02x kv %02x delay %d ms", i, m_Marco[i].flag,
                   m_Marco[i].kv, m_Marco[i].delay);
@@ -362,7 +346,7 @@ int CCCDev::WriteMarco(int slot) {
         std::lock_guard lock(m_TableLock);
         entries = m_Marco;
     }
-    const int last = std::min<int>(m_nMarcoMax, kMarcoEntryCount - 1);
+    const int last = std::min<int>(MarcoMax(), kMarcoEntryCount - 1);
     for (int i = 0; i <= last; ++i) {
         const MarcoEntry& e = entries[i];
         SendCmd(CmdWriteMarco(static_cast<uint8_t>(slot), static_cast<uint8_t>(i), e.flag, e.kv,
@@ -383,7 +367,7 @@ int CCCDev::ReadMarco(int slot) {
     if (!ValidSlot(slot)) {
         return -1;
     }
-    const int max = std::min<int>(m_nMarcoMax, kMarcoEntryCount);
+    const int max = std::min<int>(MarcoMax(), kMarcoEntryCount);
     for (int i = 0; i < max; ++i) {
         m_bRspMarco = 0;
         SendCmd(CmdReadMarco(static_cast<uint8_t>(slot), static_cast<uint8_t>(i)));
@@ -414,11 +398,7 @@ int CCCDev::SetKeyColor(int slot, uint32_t colour) {
 }
 
 int CCCDev::SetKeyColorLocked(int slot, uint32_t colour) {
-    uint8_t k = 0;
-    {
-        std::lock_guard lock(m_TableLock);
-        k = m_KeyVk[slot][0];
-    }
+    const uint8_t k = GetKeySlot(slot).vk[0];
     // A missing key, a module in its bootloader, a key waiting for its assignment.
     if (k == 0 || k == VK_WAIT_UPGRADE || k == VK_WAIT_SET) {
         return kErrKeyUnassigned;
@@ -440,7 +420,7 @@ int CCCDev::SetKeyColorLocked(int slot, uint32_t colour) {
     DEV_LOG_V("Set idx %d color to %d %d %d", slot, rgb.red << 4, rgb.green << 4, rgb.blue << 4);
     {
         std::lock_guard lock(m_TableLock);
-        m_KeyColor[slot] = colour;
+        table_.slots[slot].colour = colour;
     }
     // The controller does not answer 0x2E: in effect a 50 ms pause between colours.
     WaitFlag(m_bRspScan, 10, 5);
@@ -525,7 +505,7 @@ int CCCDev::SetUsbRate(int rate) {
     }
     {
         std::lock_guard lock(m_TableLock);
-        m_nUsbRate = static_cast<uint8_t>(rate);
+        table_.usbRate = static_cast<uint8_t>(rate);
     }
     // The controller never answers a rate change, so nothing is waited for here; a read of
     // the rate (ReadUsbRate) is what answers. Only a command that could not go is a failure.
@@ -544,9 +524,9 @@ int CCCDev::SetOverload(int on, int count) {
         {
             std::lock_guard lock(m_TableLock);
             if (count == 0) {
-                count = on != 0 ? m_nKeyMaxOver : m_nKeyMaxStd;
+                count = on != 0 ? table_.keyMaxOver : table_.keyMaxStd;
             }
-            m_bOverload = on != 0 ? 1 : 0;
+            table_.overload = on != 0;
         }
         // Not answered either: the state query after the pause tells what the controller runs.
         SendCmd(CmdSetMode(ModeSetting::KeyMax, static_cast<uint8_t>(count & 0xFF)));
@@ -565,11 +545,10 @@ int CCCDev::SetNkro(int on) {
         }
         {
             std::lock_guard lock(m_TableLock);
-            const int word = m_nKbmcVerHi << 8 | m_nKbmcVerLo;
-            if (!ReportsFullKeyRollover(word)) {
+            if (!ReportsFullKeyRollover(table_.KbmcWord())) {
                 return 0;
             }
-            m_bNkro = on != 0 ? 1 : 0;
+            table_.nkro = on != 0;
         }
         SendCmd(CmdSetMode(ModeSetting::FullKeyRollover, on != 0 ? 1 : 0));
     }

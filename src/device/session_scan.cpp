@@ -98,22 +98,14 @@ int CCCDev::GetKbmcStageVerLocked() {
             return -1;
         }
     }
-    std::lock_guard lock(m_TableLock);
-    const char stage = m_cKbmcStage;
-    if (stage == 'B') {
-        m_nKbmcVerHi = 0;
-        m_nKbmcVerLo = 0;
-        m_nUsbRate = 10;
-    }
-    return static_cast<uint8_t>(stage) << 16 | m_nKbmcVerHi << 8 | m_nKbmcVerLo;
-}
-
-int CCCDev::GetKbmcVer(char& stage, uint8_t& hi, uint8_t& lo) const {
-    std::lock_guard lock(m_TableLock);
-    stage = m_cKbmcStage;
-    hi = m_nKbmcVerHi;
-    lo = m_nKbmcVerLo;
-    return 0;
+    return EditTable([](KeyTable& t) {
+        if (t.kbmcStage == 'B') {
+            t.kbmcVerHi = 0;
+            t.kbmcVerLo = 0;
+            t.usbRate = 10;
+        }
+        return static_cast<uint8_t>(t.kbmcStage) << 16 | t.KbmcWord();
+    });
 }
 
 int CCCDev::ReadUsbRate() {
@@ -136,11 +128,7 @@ int CCCDev::EnableKbmcLocked(int on) {
     m_bRspEnable = 0;
     m_bEnableOk = 0;
     DEV_LOG_V(on != 0 ? "Enable KBMC" : "Disable KBMC");
-    std::array<uint8_t, 8> key{};
-    {
-        std::lock_guard lock(m_TableLock);
-        key = m_CipherKey;
-    }
+    const auto key = ReadTable([](const KeyTable& t) { return t.cipherKey; });
     SendCmd(BuildEnableKbmc(on != 0, key));
     // A keyboard that is gone cannot answer; don't hold a closing session for a second.
     if (TransportGone()) {
@@ -149,49 +137,15 @@ int CCCDev::EnableKbmcLocked(int on) {
     return WaitFlag(m_bRspEnable, 100, 10) ? 0 : -1;
 }
 
-int CCCDev::CalcKeyVerRange() {
-    std::lock_guard lock(m_TableLock);
-    return CalcKeyVerRangeLocked();
-}
-
-std::optional<std::array<uint8_t, 4>> CCCDev::KeyVerRangeLocked() const {
-    int lo = 0xFFFF;
-    int hi = 0;
-    for (size_t s = 0; s < kKeySlots; ++s) {
-        const uint8_t k = m_KeyVk[s][0];
-        if (k == VK_WAIT_UPGRADE) {
-            lo = 0;
-        } else if (k != 0) {
-            const int v = m_KeyVerHi[s] << 8 | m_KeyVerLo[s];
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
-        }
-    }
-    if (lo == 0xFFFF && hi == 0) {
-        return std::nullopt;
-    }
-    return std::array<uint8_t, 4>{static_cast<uint8_t>(lo >> 8), static_cast<uint8_t>(lo & 0xFF),
-                                  static_cast<uint8_t>(hi >> 8), static_cast<uint8_t>(hi & 0xFF)};
-}
-
-int CCCDev::CalcKeyVerRangeLocked() {
-    const auto range = KeyVerRangeLocked();
-    if (!range) {
-        return -1;
-    }
-    m_KeyVerRange = *range;
-    return 0;
-}
-
 int CCCDev::GetKeyVerRange(uint8_t& total, uint8_t& minHi, uint8_t& minLo, uint8_t& maxHi,
                            uint8_t& maxLo) {
     std::lock_guard lock(m_TableLock);
-    const int result = CalcKeyVerRangeLocked();
-    total = static_cast<uint8_t>(m_nKeyTotal);
-    minHi = m_KeyVerRange[0];
-    minLo = m_KeyVerRange[1];
-    maxHi = m_KeyVerRange[2];
-    maxLo = m_KeyVerRange[3];
+    const int result = StoreKeyVerRange(table_) ? 0 : -1;
+    total = static_cast<uint8_t>(table_.counts.total);
+    minHi = table_.keyVerRange[0];
+    minLo = table_.keyVerRange[1];
+    maxHi = table_.keyVerRange[2];
+    maxLo = table_.keyVerRange[3];
     return result;
 }
 
@@ -200,14 +154,14 @@ bool CCCDev::ApplyKindAndViewFlags(uint16_t version) {
     {
         // One group, so a snapshot never shows half of a kind.
         std::lock_guard lock(m_TableLock);
-        m_nKbdKind = row.kind;
-        m_nMarcoMax = row.marcoMaxSteps;
-        m_nMarcoDelay = kMarcoDefaultDelay;
-        m_bAutoLoop = AutoLoopAllowed(row, version) ? 1 : 0;
-        m_bKbmcUpdatable = row.kbmcUpdatable ? 1 : 0;
-        m_bHideLayerBtn = row.hideLayerBtn ? 1 : 0;
-        m_bHideAllColorBtn = row.hideAllColorBtn ? 1 : 0;
-        m_bHidePageBtn = HidePageButtons(row, m_nKeyMax) ? 1 : 0;
+        table_.kind = row.kind;
+        table_.marcoMax = row.marcoMaxSteps;
+        table_.marcoDelay = kMarcoDefaultDelay;
+        table_.autoLoop = AutoLoopAllowed(row, version);
+        table_.kbmcUpdatable = row.kbmcUpdatable;
+        table_.hideLayerBtn = row.hideLayerBtn;
+        table_.hideAllColorBtn = row.hideAllColorBtn;
+        table_.hidePageBtn = HidePageButtons(row, table_.keyMax);
     }
     if (row.needsEnableReport) {
         EnableKbmcLocked(1);
@@ -232,11 +186,7 @@ void CCCDev::ScanSlot(int slot, PassTally& tally, int waitMs) {
     tally.visited[slot] = true;
     tally.asked[slot] = true;
     bool answered = AskScanReply(CmdScanKey(at), slot, kScanReplyKeyInfo, waitMs);
-    std::array<uint8_t, 4> vk{};
-    {
-        std::lock_guard lock(m_TableLock);
-        vk = m_KeyVk[slot];
-    }
+    const auto vk = ReadTable([slot](const KeyTable& t) { return t.slots[slot].vk; });
     DEV_LOG_V("Scan idx %d responsed %02x %02x %02x %02x", slot, vk[0], vk[1], vk[2], vk[3]);
     const uint8_t k = vk[0];
     tally.vk0[slot] = k;
@@ -278,10 +228,7 @@ bool CCCDev::ScanPass(Worker& self) {
         }
     }
     if (stageVer < 0) {
-        {
-            std::lock_guard lock(m_TableLock);
-            m_bVerFail = 1;
-        }
+        EditTable([](KeyTable& t) { t.verFail = true; });
         DEV_LOG("Fail to get VL7 version");
         AdvanceScanState();
         return false;
@@ -291,21 +238,21 @@ bool CCCDev::ScanPass(Worker& self) {
     bool kindChanged = false;
     {
         const OpLock op = LockOps();
-        {
-            std::lock_guard lock(m_TableLock);
-            m_bVerFail = 0;
+        EditTable([stage](KeyTable& t) {
+            t.verFail = false;
             if (stage == 'B') {
-                m_nUsbRate = 10;
+                t.usbRate = 10;
             }
-        }
+        });
         if (stage == 'A' && PredatesKeyboardKinds(version)) {
             if (op.owns_lock()) {
                 ReadUsbRateLocked();
             }
-            std::lock_guard lock(m_TableLock);
-            if (m_nUsbRate == 0) {
-                m_nUsbRate = 1;
-            }
+            EditTable([](KeyTable& t) {
+                if (t.usbRate == 0) {
+                    t.usbRate = 1;
+                }
+            });
         } else if (op.owns_lock()) {
             kindChanged = ApplyKindAndViewFlags(version);
         }
@@ -323,7 +270,7 @@ bool CCCDev::ScanPass(Worker& self) {
         if (m_bChainEnd != 0) {
             std::lock_guard lock(m_TableLock);
             for (int s = slot; s < static_cast<int>(kKeySlots); ++s) {
-                ClearSlotLocked(s, false, true);
+                ClearSlot(table_.slots[s], false, true);
                 tally.visited[s] = true;
                 tally.answered[s] = true;  // the chain's end says they are empty
             }
@@ -378,18 +325,17 @@ bool CCCDev::ScanPass(Worker& self) {
         }
     }
     DEV_LOG_V("Compute key version range");
+    bool hostView = false;
     {
         std::lock_guard lock(m_TableLock);
-        m_nKeyTotal = counts.total;
-        m_nKeyAssigned = counts.assigned;
-        m_nKeyBoot = counts.boot;
-        m_nKeyBlank = counts.blank;
+        table_.counts = counts;
         for (size_t s = 0; s < kKeySlots; ++s) {
             if (tally.visited[s]) {
-                m_KeyAnswered[s] = tally.answered[s];
+                table_.slots[s].answered = tally.answered[s];
             }
         }
-        CalcKeyVerRangeLocked();
+        StoreKeyVerRange(table_);
+        hostView = table_.hostView;
     }
     if (counts.total != 0) {
         SendSummary(kSummaryKeysFound, counts);
@@ -397,7 +343,7 @@ bool CCCDev::ScanPass(Worker& self) {
         SendSummary(kSummaryNoKeys, counts);
     }
     Notify(UM_INFO_DLG_UPDATE_ALL_KEY_DISPLAY, static_cast<uint32_t>(m_nDevIdx & 0xFF), 0);
-    SendCmd(CmdHostActive(m_bHostView == 1));
+    SendCmd(CmdHostActive(hostView));
     ++m_nScanPasses;
     if (AdvanceScanState() >= kScanIdle) {
         Notify(UM_INFO_UPDATE_CHECK, static_cast<uint32_t>(m_nDevIdx & 0xFF), 0);
@@ -409,14 +355,16 @@ bool CCCDev::ScanPass(Worker& self) {
 // whole pass, and the window gets them back in place of "scanning".
 void CCCDev::EndCutPass(const PassTally& tally) {
     KeyCounts counts;
+    bool hostView = false;
     {
         std::lock_guard lock(m_TableLock);
         for (size_t s = 0; s < kKeySlots; ++s) {
             if (tally.visited[s]) {
-                m_KeyAnswered[s] = tally.answered[s];
+                table_.slots[s].answered = tally.answered[s];
             }
         }
-        counts = {m_nKeyTotal, m_nKeyAssigned, m_nKeyBoot, m_nKeyBlank};
+        counts = table_.counts;
+        hostView = table_.hostView;
     }
     if (counts.total != 0) {
         SendSummary(kSummaryKeysFound, counts);
@@ -424,7 +372,7 @@ void CCCDev::EndCutPass(const PassTally& tally) {
         SendSummary(kSummaryNoKeys, counts);
     }
     Notify(UM_INFO_DLG_UPDATE_ALL_KEY_DISPLAY, static_cast<uint32_t>(m_nDevIdx & 0xFF), 0);
-    SendCmd(CmdHostActive(m_bHostView == 1));
+    SendCmd(CmdHostActive(hostView));
     // No AdvanceScanState: the pass did not happen, and a request made meanwhile must keep
     // both of its passes.
 }

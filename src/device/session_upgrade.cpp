@@ -154,6 +154,29 @@ bool CCCDev::UpgradeWait(const std::atomic<int>& flag, int count, int intervalMs
     return true;
 }
 
+CCCDev::PollEnd CCCDev::PollUpgradeState(const Worker& self, const Command& query,
+                                         const std::function<int()>& progress,
+                                         const std::function<bool(int)>& step,
+                                         const std::function<void()>& noAnswer) {
+    for (int asked = 1; asked <= kStateQueries; ++asked) {
+        m_bRspState = 0;
+        SendCmd(query);
+        if (!UpgradeWait(m_bRspState, 10, 10, self)) {
+            if (!self.stop) {
+                noAnswer();
+            }
+            return PollEnd::Ended;
+        }
+        if (step(progress())) {
+            return PollEnd::Done;
+        }
+        if (asked < kStateQueries && !Pause(1000, &self.stop)) {
+            return PollEnd::Ended;
+        }
+    }
+    return PollEnd::TooLong;
+}
+
 void CCCDev::KbmcUpgradeThread(Worker& self) {
     DEV_LOG_V("KBMC UPgrade thread start ...");
     DEV_LOG("KBMC UPgrade start ...");
@@ -167,7 +190,7 @@ void CCCDev::KbmcUpgradeThread(Worker& self) {
     };
 
     // The bootloader reports no version, so the application's is noted now.
-    const int version = m_nKbmcVerHi.load() << 8 | m_nKbmcVerLo.load();
+    const int version = ReadTable([](const KeyTable& t) { return t.KbmcWord(); });
     m_nKbmcErr = 0;
     m_nKbmcPercent = 0;
     m_nIdleMs = kUpgradeIdleMs;
@@ -227,7 +250,8 @@ void CCCDev::KbmcUpgradeThread(Worker& self) {
         return;
     }
 
-    const bool variant = m_nHwVariant == 1 && ReportsFlashLayout(version);
+    const uint8_t hwVariant = ReadTable([](const KeyTable& t) { return t.hwVariant; });
+    const bool variant = hwVariant == 1 && ReportsFlashLayout(version);
     const size_t base = variant ? kFwKbmcVariantOffset : kFwKbmcOffset;
     const FirmwareImagePtr held = upgradeImage_;
     const FirmwareImage& image = *held;
@@ -255,26 +279,19 @@ void CCCDev::KbmcUpgradeThread(Worker& self) {
         if (!Pause(1000, &self.stop)) {
             return;
         }
-        bool blockDone = false;
-        for (int query = 1; query <= kStateQueries && !blockDone; ++query) {
-            m_bRspState = 0;
-            SendCmd(CmdKbmcUpgradeState());
-            if (!UpgradeWait(m_bRspState, 10, 10, self)) {
-                if (!self.stop) {
-                    fail(3, "state check fail");
-                }
-                return;
-            }
-            const int progress = m_nKbmcProgress;
-            percent = progress * 100 / kKbmcImageSize;
-            m_nKbmcPercent = percent;
-            DEV_LOG("%x  %d%%", progress, percent);
-            blockDone = progress % kKbmcBlockSize == 0;
-            if (!blockDone && query < kStateQueries && !Pause(1000, &self.stop)) {
-                return;
-            }
+        const PollEnd end = PollUpgradeState(
+            self, CmdKbmcUpgradeState(), [this] { return m_nKbmcProgress.load(); },
+            [&](int progress) {
+                percent = progress * 100 / kKbmcImageSize;
+                m_nKbmcPercent = percent;
+                DEV_LOG("%x  %d%%", progress, percent);
+                return progress % kKbmcBlockSize == 0;
+            },
+            [&] { fail(3, "state check fail"); });
+        if (end == PollEnd::Ended) {
+            return;
         }
-        if (!blockDone) {
+        if (end == PollEnd::TooLong) {
             // Not fatal: the controller may still finish it, so the next block goes on.
             DEV_LOG("Upgrade time too long");
             m_nKbmcErr = 4;
@@ -349,26 +366,19 @@ void CCCDev::KeyUpgradeThread(Worker& self) {
     }
 
     int percent = 0;
-    bool done = false;
-    for (int query = 1; query <= kStateQueries && !done; ++query) {
-        m_bRspState = 0;
-        SendCmd(CmdKeyUpgradeState());
-        if (!UpgradeWait(m_bRspState, 10, 10, self)) {
-            if (!self.stop) {
-                fail(3, "State check fail");
-            }
-            return;
-        }
-        const int progress = m_nKeyProgress;
-        percent = (progress - kKeyProgressFirst) * 100 / kKeyProgressSpan;
-        m_nKeyPercent = static_cast<int16_t>(percent);
-        DEV_LOG("%x  %d%%", progress, percent);
-        done = percent == 100;
-        if (!done && query < kStateQueries && !Pause(1000, &self.stop)) {
-            return;
-        }
+    const PollEnd end = PollUpgradeState(
+        self, CmdKeyUpgradeState(), [this] { return static_cast<int>(m_nKeyProgress.load()); },
+        [&](int progress) {
+            percent = (progress - kKeyProgressFirst) * 100 / kKeyProgressSpan;
+            m_nKeyPercent = static_cast<int16_t>(percent);
+            DEV_LOG("%x  %d%%", progress, percent);
+            return percent == 100;
+        },
+        [&] { fail(3, "State check fail"); });
+    if (end == PollEnd::Ended) {
+        return;
     }
-    if (!done) {
+    if (end == PollEnd::TooLong) {
         m_nKeyErr = 4;
         DEV_LOG("Upgrade time too long");
     }

@@ -7,78 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "protocol/protocol.h"
+#include "device/key_table.h"
 
 namespace tavrik {
 
-struct SlotSnapshot {
-    uint32_t uid = 0;
-    uint8_t shortMac = 0;
-    char stage = 0;  // 'A' application, 'B' bootloader, 0 unknown
-    uint32_t colour = 0;
-    uint8_t verHi = 0;
-    uint8_t verLo = 0;
-    std::array<uint8_t, 4> hid{};
-    std::array<uint8_t, 4> vk{};
-    uint8_t flag = 0;
-    bool hasMacro = false;  // a layer plays a macro
-    bool answered = false;  // the last scan got an answer for this slot
-
-    bool Present() const { return uid != 0 && shortMac != 0; }
-    uint16_t VersionWord() const { return static_cast<uint16_t>(verHi << 8 | verLo); }
-};
-
-struct KeyCounts {
-    int total = 0;
-    int assigned = 0;
-    int boot = 0;
-    int blank = 0;
-    friend bool operator==(const KeyCounts&, const KeyCounts&) = default;
-};
-
-struct SessionSnapshot {
+// The key table as the session held it, with what its threads were doing at that moment.
+struct SessionSnapshot : KeyTable {
     int devIdx = 0;
 
-    // Controller.
-    char kbmcStage = 0;
-    uint8_t kbmcVerHi = 0;
-    uint8_t kbmcVerLo = 0;
-    bool verFail = false;
-    uint8_t hwVariant = 0xFF;
-    uint16_t KbmcWord() const { return static_cast<uint16_t>(kbmcVerHi << 8 | kbmcVerLo); }
-
-    // Kind and what the views show.
-    int kind = 0;
-    bool kbmcUpdatable = true;
-    bool hideLayerBtn = false;
-    bool hideAllColorBtn = false;
-    bool hidePageBtn = false;
-    bool autoLoop = false;
-    int marcoMax = 64;
-    int marcoDelay = 10;
-    bool hostView = false;
-
-    // Modes.
-    bool nkro = false;
-    bool overload = false;
-    int keyMaxStd = 44;
-    int keyMaxOver = 44;
-    int keyMax = 44;
-    uint8_t usbRate = 1;
-
-    // The last scan pass.
-    KeyCounts counts;
-    // Lowest and highest key firmware (min hi, min lo, max hi, max lo); a module in its
-    // bootloader makes the minimum 0. Not known without modules.
-    std::array<uint8_t, 4> keyVerRange{};
+    // Whether keyVerRange was made by the slots as they are now.
     bool keyVerRangeKnown = false;
     int scanState = 2;
     bool scanPassRunning = false;
     int scanPasses = 0;
-
-    // Online update.
-    bool kbmcNewVer = false;
-    bool keyNewVer = false;
 
     // Firmware upgrade.
     bool upgrading = false;
@@ -87,10 +28,7 @@ struct SessionSnapshot {
     int kbmcErr = 0;
     int keyErr = 0;
 
-    uint8_t curLayer = 0;
     bool running = false;
-
-    std::array<SlotSnapshot, kKeySlots> slots{};
 
     // Slots the last pass asked and got no full answer from; their rows are what they
     // were before. Slots past the end of the chain count as answered: empty.

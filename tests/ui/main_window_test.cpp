@@ -126,7 +126,7 @@ TEST(UiMainWindow, AKeyCodeIsWrittenToTheKeyboardAndARefusalRestoresTheButton) {
     const SessionSnapshot snap = w.Hub().Session(0).Snapshot();
     for (int s = 0; s < 45 && slot < 0; ++s) {
         const auto& k = snap.slots[static_cast<size_t>(s)];
-        if (k.Present() && k.stage == 'A' && !k.hasMacro && k.vk[0] != VK_WAIT_SET) {
+        if (k.Present() && k.stage == 'A' && !k.HasMacro() && k.vk[0] != VK_WAIT_SET) {
             slot = s;
         }
     }

@@ -39,7 +39,7 @@ constexpr int kMacroSlot = 8;  // the simulated keyboard's macro key (macro on l
 int FindSlot(const SessionSnapshot& snap, bool waiting) {
     for (int s = 0; s < kKeysPerPage; ++s) {
         const auto& k = snap.slots[static_cast<size_t>(s)];
-        if (!k.Present() || k.stage != 'A' || k.hasMacro) {
+        if (!k.Present() || k.stage != 'A' || k.HasMacro()) {
             continue;
         }
         if (waiting ? k.vk[0] == VK_WAIT_SET : (k.vk[0] >= 'A' && k.vk[0] <= 'Z')) {

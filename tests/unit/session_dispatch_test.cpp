@@ -39,14 +39,14 @@ TEST_F(DispatchTest, KeyInfoStoresSlotAndDerivesKeyCodes) {
     EXPECT_EQ(k.uid, 0x11223344u);
     EXPECT_EQ(k.shortMac, 5);
     EXPECT_EQ(k.flag, 7);
-    EXPECT_EQ(k.type, 'A');
+    EXPECT_EQ(k.stage, 'A');
     EXPECT_EQ(k.vk, (std::array<uint8_t, 4>{'A', VK_MARCO, VK_WAIT_SET, VK_WAIT_SET}));
     EXPECT_EQ(SessionTestAccess::RspScan(dev), 1);
 
     // Bootloader module: every layer waits for an upgrade, the flag is dropped.
     Feed({0x05, 4, 1, 0, 0, 0, 0x80 | 6, 0x04, 0x05, 0x06, 0x07, 9});
     k = dev.GetKeySlot(4);
-    EXPECT_EQ(k.type, 'B');
+    EXPECT_EQ(k.stage, 'B');
     EXPECT_EQ(k.vk, (std::array<uint8_t, 4>{VK_WAIT_UPGRADE, VK_WAIT_UPGRADE, VK_WAIT_UPGRADE,
                                             VK_WAIT_UPGRADE}));
     EXPECT_EQ(k.flag, 0);
@@ -61,7 +61,7 @@ TEST_F(DispatchTest, KeyInfoStoresSlotAndDerivesKeyCodes) {
     Feed({0x07, 3, 'A', 1, 2});
     Feed({0x05, 3, 0, 0, 0, 0, 9, 0x04, 0, 0, 0, 7});
     k = dev.GetKeySlot(3);
-    EXPECT_EQ(k.color, 0u);
+    EXPECT_EQ(k.colour, 0u);
     EXPECT_EQ(k.verHi, 0);
     EXPECT_EQ(k.flag, 0);
     EXPECT_EQ(k.hid[0], 0);
@@ -172,7 +172,7 @@ TEST_F(DispatchTest, BusShortClearsEverySlot) {
     const auto k = dev.GetKeySlot(10);
     EXPECT_EQ(k.uid, 0u);
     EXPECT_EQ(k.flag, 3);  // flags and colours stay
-    EXPECT_NE(k.color, 0u);
+    EXPECT_NE(k.colour, 0u);
 }
 
 TEST_F(DispatchTest, OutOfRangeSlotsAndUnknownCodesTouchNothing) {

@@ -137,7 +137,7 @@ TEST_F(SessionProgramTest, AMacroThatCannotBeReadBackIsNotOverwritten) {
         EXPECT_EQ(code, 0x42);  // read attempts, and nothing else
     }
     // The table keeps what the keyboard still holds.
-    const SlotSnapshot k = dev.Snapshot().slots[7];
+    const KeySlot k = dev.Snapshot().slots[7];
     EXPECT_EQ(k.hid, (std::array<uint8_t, 4>{0x04, 0x05, 0x03, 0x06}));
     EXPECT_EQ(k.vk[0], KeyCodeOfHid(0x04));
     EXPECT_EQ(k.flag, 0x01);
@@ -195,7 +195,7 @@ TEST_F(SessionProgramTest, ColourTravelsAsNibblesAndIsLoggedShifted) {
     ASSERT_EQ(s.size(), 1u);
     EXPECT_EQ(s[0], (std::vector<uint8_t>{0x2E, 3, 0, 1, 8, 15}));
     EXPECT_TRUE(log.Contains("Set idx 3 color to 16 128 240"));
-    EXPECT_EQ(dev.GetKeySlot(3).color, 0xFF8010u);
+    EXPECT_EQ(dev.GetKeySlot(3).colour, 0xFF8010u);
 
     // A key without assignment keeps its waiting colour.
     std::array<uint8_t, 64> waiting{0x05, 5, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0};

@@ -104,7 +104,7 @@ TEST(SessionScan, TwoPassesPerRequestThenTheUpdateCheck) {
         EXPECT_EQ(k.uid, m.uid) << s;
         EXPECT_EQ(k.shortMac, m.shortMac) << s;
         if (m.stage == 'A' && m.hid[0] != 0 && m.hid[0] != 0xFF) {
-            EXPECT_EQ(k.color, m.colour & 0xF0F0F0) << s;
+            EXPECT_EQ(k.colour, m.colour & 0xF0F0F0) << s;
             EXPECT_EQ(k.verHi << 8 | k.verLo, m.verHi << 8 | m.verLo) << s;
         }
     }
@@ -296,7 +296,7 @@ TEST(SessionScan, AKeyboardSlowerThanTheReplyWaitIsCountedAndColouredRight) {
     const SessionSnapshot snap = rig.dev.Snapshot();
     EXPECT_EQ(snap.counts.total, 12);
     for (size_t s = 0; s < 12; ++s) {
-        const SlotSnapshot& k = snap.slots[s];
+        const KeySlot& k = snap.slots[s];
         EXPECT_TRUE(k.answered) << s;
         EXPECT_EQ(k.uid, state.modules[s]->uid) << s;
         EXPECT_EQ(k.colour, state.modules[s]->colour) << s;
@@ -383,7 +383,7 @@ TEST(SessionProgramSim, ARefusedRewriteKeepsTheTableAsTheKeyboardHasIt) {
     ASSERT_EQ(read.error, 0);
     EXPECT_EQ(read.record.entries[1].flag, 2);
 
-    const SlotSnapshot before = rig.dev.Snapshot().slots[static_cast<size_t>(slot)];
+    const KeySlot before = rig.dev.Snapshot().slots[static_cast<size_t>(slot)];
     rig.backend.WithKeyboard(0, [](sim::SimKeyboard& k) {
         sim::SimFaults f = k.State().faults;
         f.wrongMarcoEntry = true;
@@ -393,7 +393,7 @@ TEST(SessionProgramSim, ARefusedRewriteKeepsTheTableAsTheKeyboardHasIt) {
     // Layer 2 still plays the macro, so it must be read back first.
     EXPECT_EQ(rig.dev.WriteKeyLayers(slot, {0x14, 0x14, HID_MARCO, 0x14}, 1), kErrMacroWrongAnswer);
     EXPECT_EQ(rig.dev.ReadMacro(slot).error, kErrMacroWrongAnswer);
-    const SlotSnapshot after = rig.dev.Snapshot().slots[static_cast<size_t>(slot)];
+    const KeySlot after = rig.dev.Snapshot().slots[static_cast<size_t>(slot)];
     EXPECT_EQ(after.hid, before.hid);
     EXPECT_EQ(after.vk, before.vk);
     EXPECT_EQ(after.flag, before.flag);
@@ -414,7 +414,7 @@ TEST(SessionConcurrency, ScansAndOperationsLeaveTheTableAsTheKeyboardIs) {
     ASSERT_TRUE(rig.WaitIdle());
     std::vector<int> usable;
     for (int s = 0; s < 24; ++s) {
-        const SlotSnapshot k = rig.dev.Snapshot().slots[static_cast<size_t>(s)];
+        const KeySlot k = rig.dev.Snapshot().slots[static_cast<size_t>(s)];
         if (k.Present() && k.stage == 'A') {
             usable.push_back(s);
         }
@@ -459,7 +459,7 @@ TEST(SessionConcurrency, ScansAndOperationsLeaveTheTableAsTheKeyboardIs) {
     const auto state = rig.backend.StateOf(0);
     for (int s : usable) {
         const auto& m = *state->modules[static_cast<size_t>(s)];
-        const SlotSnapshot& k = snap.slots[static_cast<size_t>(s)];
+        const KeySlot& k = snap.slots[static_cast<size_t>(s)];
         EXPECT_EQ(k.hid, m.hid) << s;
         EXPECT_EQ(k.flag, m.flag) << s;
         if (k.vk[0] != VK_WAIT_SET) {

@@ -43,26 +43,24 @@ struct SessionTestAccess {
     static int ChainEnd(const CCCDev& d) { return d.m_bChainEnd; }
     static int EnableOk(const CCCDev& d) { return d.m_bEnableOk; }
     static std::array<uint8_t, 8> CipherKey(const CCCDev& d) {
-        std::lock_guard lock(d.m_TableLock);
-        return d.m_CipherKey;
+        return d.ReadTable([](const KeyTable& t) { return t.cipherKey; });
     }
     static void SetScanState(CCCDev& d, int state) { d.m_nScanState = state; }
     static void SetUpgrading(CCCDev& d, bool on) { d.m_bUpgrading = on ? 1 : 0; }
     static void SetIdleMs(CCCDev& d, int ms) { d.m_nIdleMs = ms; }
     static int IdleMs(const CCCDev& d) { return d.m_nIdleMs; }
     static void SetKind(CCCDev& d, int kind) {
-        std::lock_guard lock(d.m_TableLock);
-        d.m_nKbdKind = kind;
+        d.EditTable([kind](KeyTable& t) { t.kind = kind; });
     }
     static void SetVersion(CCCDev& d, char stage, uint8_t hi, uint8_t lo) {
-        std::lock_guard lock(d.m_TableLock);
-        d.m_cKbmcStage = stage;
-        d.m_nKbmcVerHi = hi;
-        d.m_nKbmcVerLo = lo;
+        d.EditTable([=](KeyTable& t) {
+            t.kbmcStage = stage;
+            t.kbmcVerHi = hi;
+            t.kbmcVerLo = lo;
+        });
     }
     static void SetKeyTotal(CCCDev& d, int total) {
-        std::lock_guard lock(d.m_TableLock);
-        d.m_nKeyTotal = total;
+        d.EditTable([total](KeyTable& t) { t.counts.total = total; });
     }
     static void SetBlockAddr(CCCDev& d, uint16_t addr) { d.m_nBlockAddr = addr; }
     static uint16_t BlockAddr(const CCCDev& d) { return d.m_nBlockAddr; }

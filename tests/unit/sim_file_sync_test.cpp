@@ -134,7 +134,7 @@ TEST(HubSimFile, WhatARunningProgramStoresReachesTheFileAndOtherPrograms) {
     ASSERT_TRUE(window.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1));
     dev.PauseScan();
     int slot = 0;
-    while (slot < 6 && (dev.GetKeySlot(slot).type != 'A' || dev.GetKeySlot(slot).hid[0] == 0)) {
+    while (slot < 6 && (dev.GetKeySlot(slot).stage != 'A' || dev.GetKeySlot(slot).hid[0] == 0)) {
         ++slot;
     }
     ASSERT_LT(slot, 6) << "a key that takes a colour";

@@ -330,7 +330,7 @@ inline bool TablesMatchSim(KeyboardHub& hub) {
             const SessionSnapshot snap = hub.Session(slot).Snapshot();
             for (size_t s = 0; state && s < kKeySlots; ++s) {
                 const auto& m = state->modules[s];
-                const SlotSnapshot& k = snap.slots[s];
+                const KeySlot& k = snap.slots[s];
                 if (k.Present() != m.has_value() ||
                     (m && (k.uid != m->uid || k.shortMac != m->shortMac || k.hid != m->hid))) {
                     std::printf(
@@ -401,7 +401,7 @@ inline void ExpectTablesMatchSim(KeyboardHub& hub) {
         const SessionSnapshot snap = hub.Session(slot).Snapshot();
         for (size_t s = 0; s < kKeySlots; ++s) {
             const auto& m = state->modules[s];
-            const SlotSnapshot& k = snap.slots[s];
+            const KeySlot& k = snap.slots[s];
             ASSERT_EQ(k.Present(), m.has_value()) << "key slot " << s;
             if (m) {
                 EXPECT_EQ(k.uid, m->uid) << "key slot " << s;

@@ -32,7 +32,7 @@ struct KeyTipTexts {
 };
 
 // Slot, module, firmware, colour, and what a "?", "–" or warning sign means there.
-QString KeyTip(const KeyTipTexts& t, int slot, const SlotSnapshot& k, const CMyButton& key) {
+QString KeyTip(const KeyTipTexts& t, int slot, const KeySlot& k, const CMyButton& key) {
     QString tip = QString::fromStdString(FillNumbers(t.key, {slot + 1}));
     if (!k.Present()) {
         return tip;
@@ -183,7 +183,7 @@ void KeyboardView::RefreshShownKeys(const SessionSnapshot& snap) {
     const int layer = snap.curLayer & 3;
     const KeyTipTexts texts;
     for (int s = m_nShownPage * kKeysPerPage; s < (m_nShownPage + 1) * kKeysPerPage; ++s) {
-        const SlotSnapshot& slot = snap.slots[static_cast<size_t>(s)];
+        const KeySlot& slot = snap.slots[static_cast<size_t>(s)];
         CMyButton& key = Key(s);
         key.SetLayer(layer);
         key.SetVk(slot.vk[static_cast<size_t>(layer)]);
