@@ -400,7 +400,7 @@ TEST(HubSimFile, AKeyChangedElsewhereReachesTheRunningProgramsView) {
     // without waiting for a scan the user asks for.
     window.hub.Session(0).StartScanThread();
     ASSERT_TRUE(window.rec.WaitFor(UM_INFO_UPDATE_CHECK, 1)) << "the first scan settled";
-    const uint32_t before = window.hub.Session(0).GetKeySlot(0).color;
+    const uint32_t before = window.hub.Session(0).GetKeySlot(0).colour;
     const uint32_t green = before == 0x0000F000u ? 0x000000F0u : 0x0000F000u;
     ASSERT_EQ(sim::EditSimFile(file,
                                [&](std::vector<SimFileKeyboard>& k, std::string*) {
@@ -408,7 +408,7 @@ TEST(HubSimFile, AKeyChangedElsewhereReachesTheRunningProgramsView) {
                                    return true;
                                }),
               SimFileError::None);
-    EXPECT_TRUE(window.Until([&] { return window.hub.Session(0).GetKeySlot(0).color == green; }))
+    EXPECT_TRUE(window.Until([&] { return window.hub.Session(0).GetKeySlot(0).colour == green; }))
         << "a colour set by another program shows in the running program";
 }
 
