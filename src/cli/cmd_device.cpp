@@ -28,9 +28,6 @@ int KindOfTransport(const CCUSB& usb) {
 }
 
 int RunList(const Args& args, Context& ctx) {
-    if (RefuseArguments(args, ctx, "list")) {
-        return kExitUsage;
-    }
     int status = kExitOk;
     auto keyboards = Keyboards::Open(ctx, status);
     if (!keyboards) {
@@ -83,9 +80,6 @@ int RunList(const Args& args, Context& ctx) {
 }
 
 int RunScan(const Args& args, Context& ctx) {
-    if (RefuseArguments(args, ctx, "scan")) {
-        return kExitUsage;
-    }
     int status = kExitOk;
     auto selected = OpenSelectedKeyboard(ctx, status, true);
     if (!selected) {
@@ -188,6 +182,7 @@ void AddDeviceCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"list",
          "[--json]",
+         {},
          "List the attached keyboards",
          "For each attached keyboard: its slot, USB IDs and version number, keyboard kind,\n"
          "device path, product and serial strings, and the controller's stage and firmware.\n\n"
@@ -198,6 +193,7 @@ void AddDeviceCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"scan",
          "[--json]",
+         {},
          "Scan the selected keyboard's key modules",
          "Runs one full scan of the keyboard chosen with --device: the key counts, the key\n"
          "firmware version range, and for every present slot its UID, short address, stage,\n"

@@ -23,10 +23,6 @@ std::optional<int> LimitOption(const Args& args, Context& ctx, const char* comma
 }
 
 int RunMacroShow(const Args& args, Context& ctx) {
-    if (args.Positional().size() != 1) {
-        ctx.err << "tavrikctl macro show: expected one FILE\n";
-        return kExitUsage;
-    }
     const auto limit = LimitOption(args, ctx, "show");
     if (!limit) {
         return kExitUsage;
@@ -94,11 +90,6 @@ int RunMacroMake(const Args& args, Context& ctx) {
     if (!limit) {
         return kExitUsage;
     }
-    if (args.Positional().empty()) {
-        ctx.err << "tavrikctl macro make: no steps given. Nothing was written.\n";
-        return kExitUsage;
-    }
-
     MarcoSteps steps;
     for (const std::string& word : args.Positional()) {
         const std::string error = AppendMarcoStepWord(word, static_cast<int>(*delay), steps);
@@ -165,6 +156,7 @@ void AddMacroCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"macro show",
          "FILE [--limit N] [--json]",
+         {1, 1, "expected one FILE"},
          "Show the mode and steps of a macro file",
          "Decodes a macro file (.tvm or .macro) as the macro editor shows it: the mode, and\n"
          "each step with its delay line. A file that is not a macro file prints the\n"
@@ -180,6 +172,7 @@ void AddMacroCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"macro make",
          "--mode MODE [--delay MS] [--limit N] -o FILE STEP...",
+         {1, kAnyCount, "no steps given. Nothing was written."},
          "Write a macro file from a list of steps",
          "MODE is SingleShot, DualSec, ManualLoop, AutoLoop or Combination. The steps are\n"
          "checked as the macro editor checks them and encoded for the mode; a list that\n"

@@ -72,10 +72,6 @@ std::optional<uint8_t> KeyCodeArg(const std::string& text) {
 
 int RunSetKey(const Args& args, Context& ctx) {
     const auto& pos = args.Positional();
-    if (pos.size() != 3) {
-        ctx.err << "tavrikctl set-key: expected SLOT LAYER KEY\n";
-        return kExitUsage;
-    }
     const auto slot = SlotArg(ctx, pos[0]);
     const auto layer = LayerArg(ctx, pos[1]);
     if (!slot || !layer) {
@@ -142,10 +138,6 @@ std::optional<uint32_t> ColourArg(const std::string& text) {
 
 int RunSetColor(const Args& args, Context& ctx) {
     const auto& pos = args.Positional();
-    if (pos.size() != 2) {
-        ctx.err << "tavrikctl set-color: expected SLOT|all COLOR\n";
-        return kExitUsage;
-    }
     const bool all = pos[0] == "all";
     const auto slot = all ? std::optional<int>(0) : SlotArg(ctx, pos[0]);
     const auto colour = ColourArg(pos[1]);
@@ -186,9 +178,8 @@ int RunSetColor(const Args& args, Context& ctx) {
 
 int RunMacroRead(const Args& args, Context& ctx) {
     const auto& pos = args.Positional();
-    if (pos.size() != 1 || !args.Has("output")) {
-        ctx.err << "tavrikctl macro read: expected SLOT -o FILE\n";
-        return kExitUsage;
+    if (!args.Has("output")) {
+        return RefusePositionals(ctx, args);
     }
     const auto slot = SlotArg(ctx, pos[0]);
     if (!slot) {
@@ -226,10 +217,6 @@ int RunMacroRead(const Args& args, Context& ctx) {
 
 int RunMacroWrite(const Args& args, Context& ctx) {
     const auto& pos = args.Positional();
-    if (pos.size() != 2) {
-        ctx.err << "tavrikctl macro write: expected SLOT FILE\n";
-        return kExitUsage;
-    }
     const auto slot = SlotArg(ctx, pos[0]);
     const auto layer = LayerArg(ctx, args.Get("layer", "0"));
     if (!slot || !layer) {
@@ -289,10 +276,8 @@ std::optional<bool> OnOffArg(const std::string& text) {
 
 int RunMode(const Args& args, Context& ctx) {
     const auto& pos = args.Positional();
-    if (pos.size() != 2 || (pos[0] != "nkro" && pos[0] != "overload" && pos[0] != "rate")) {
-        ctx.err << "tavrikctl mode: expected nkro on|off, overload on|off [--count N] or rate "
-                   "MS\n";
-        return kExitUsage;
+    if (pos[0] != "nkro" && pos[0] != "overload" && pos[0] != "rate") {
+        return RefusePositionals(ctx, args);
     }
     const std::string& what = pos[0];
     std::optional<bool> on;
@@ -393,6 +378,7 @@ void AddProgramCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"set-key",
          "SLOT LAYER KEY [--replace-macro]",
+         {3, 3},
          "Give a key a key code on one layer",
          "SLOT is 0..89, LAYER 0..3, KEY a name as 'tavrikctl keys' lists them (A, F5,\n"
          "L Shift, LT1, Vol+...), an alias (LShift, Enter, kp1...) or a key code number.\n"
@@ -404,6 +390,7 @@ void AddProgramCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"set-color",
          "SLOT|all COLOR",
+         {2, 2},
          "Set the LED colour of one key or of all keys",
          "COLOR is #RRGGBB or red, green, blue, white, yellow, cyan, magenta, orange,\n"
          "purple, pink, off. The LED keeps the upper four bits of each channel. Keys without\n"
@@ -412,6 +399,7 @@ void AddProgramCommands(std::vector<CommandDef>& table) {
          RunSetColor});
     table.push_back({"macro read",
                      "SLOT -o FILE",
+                     {1, 1},
                      "Save the macro of a key to a macro file",
                      "Reads the macro stored on the key in SLOT and writes it as a macro file.\n",
                      {{"output", true, 'o'}},
@@ -419,6 +407,7 @@ void AddProgramCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"macro write",
          "SLOT FILE [--layer L]",
+         {2, 2},
          "Store a macro file's macro on a key",
          "Makes LAYER (default 0) of the key in SLOT play the macro of FILE. A key holds\n"
          "one macro on one layer: a key that plays a macro on another layer is refused.\n"
@@ -430,6 +419,7 @@ void AddProgramCommands(std::vector<CommandDef>& table) {
          RunMacroWrite});
     table.push_back({"mode",
                      "nkro on|off | overload on|off [--count N] | rate MS",
+                     {2, 2, "expected nkro on|off, overload on|off [--count N] or rate MS"},
                      "Switch the controller's modes",
                      "  nkro on|off       full-key rollover\n"
                      "  overload on|off   more key modules than the standard number; with on,\n"

@@ -212,6 +212,7 @@ void AddUpdateCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"update check",
          "[--server URL] [--timeout SECONDS] [--json]",
+         {0, kAnyCount},
          "Ask the update server for new versions and download new firmware",
          "Runs one online update check: reads the version information from the update\n"
          "server, downloads the firmware images it names into the data folder (each kept\n"
