@@ -37,7 +37,7 @@ struct Context {
     // A change to simulated keyboards could not be saved (said on `err`): the command
     // failed whatever it returned.
     bool unsaved = false;
-    const CommandDef* command = nullptr;  // the one running
+    const CommandDef* command = nullptr;  // the one running, set by the dispatcher
 };
 
 // No upper limit on the positionals.
