@@ -118,6 +118,27 @@ bool WantsHelp(const std::vector<std::string>& args) {
                        [](const std::string& a) { return a == "--help" || a == "-h"; });
 }
 
+// The words of a synopsis outside [...]: what the command cannot do without.
+std::string RequiredWords(const std::string& synopsis) {
+    std::string words;
+    int depth = 0;
+    std::istringstream in(synopsis);
+    for (std::string w; in >> w;) {
+        const bool outside = depth == 0 && w[0] != '[';
+        depth += static_cast<int>(std::count(w.begin(), w.end(), '[')) -
+                 static_cast<int>(std::count(w.begin(), w.end(), ']'));
+        if (outside) {
+            words += (words.empty() ? "" : " ") + w;
+        }
+    }
+    return words;
+}
+
+bool CountFits(const ArgCount& count, size_t n) {
+    return n >= static_cast<size_t>(count.min) &&
+           (count.max == kAnyCount || n <= static_cast<size_t>(count.max));
+}
+
 }  // namespace
 
 int UsageError(Context& ctx, const CommandDef& def, const std::string& message) {
@@ -126,13 +147,18 @@ int UsageError(Context& ctx, const CommandDef& def, const std::string& message) 
     return kExitUsage;
 }
 
-bool RefuseArguments(const Args& args, Context& ctx, const char* command) {
-    if (args.Positional().empty()) {
-        return false;
+int RefusePositionals(Context& ctx, const Args& args) {
+    const CommandDef& def = *ctx.command;
+    ctx.err << "tavrikctl " << def.path << ": ";
+    if (!def.count.refusal.empty()) {
+        ctx.err << def.count.refusal;
+    } else if (def.count.max == 0 && !args.Positional().empty()) {
+        ctx.err << "unexpected argument '" << args.Positional()[0] << "'";
+    } else {
+        ctx.err << "expected " << RequiredWords(def.synopsis);
     }
-    ctx.err << "tavrikctl " << command << ": unexpected argument '" << args.Positional()[0]
-            << "'\n";
-    return true;
+    ctx.err << "\n";
+    return kExitUsage;
 }
 
 std::ostream& WroteLineStream(Context& ctx, const std::string& path) {
@@ -212,6 +238,10 @@ int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
     const auto parsed = Args::Parse(rest, found->options, error);
     if (!parsed) {
         return UsageError(ctx, *found, error);
+    }
+    ctx.command = found;
+    if (!CountFits(found->count, parsed->Positional().size())) {
+        return RefusePositionals(ctx, *parsed);
     }
     const int status = found->run(*parsed, ctx);
     return status == kExitOk && ctx.unsaved ? kExitFailed : status;

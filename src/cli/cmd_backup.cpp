@@ -39,10 +39,6 @@ std::string Dump(const json& j) {
 
 int RunBackup(const Args& args, Context& ctx) {
     const auto& pos = args.Positional();
-    if (pos.size() != 1) {
-        ctx.err << "tavrikctl backup: expected FILE\n";
-        return kExitUsage;
-    }
     int status = kExitOk;
     auto selected = OpenSelectedKeyboard(ctx, status, false);
     if (!selected) {
@@ -173,10 +169,6 @@ void PrintReport(Context& ctx, const std::string& file, int device, bool dryRun,
 
 int RunRestore(const Args& args, Context& ctx) {
     const auto& pos = args.Positional();
-    if (pos.size() != 1) {
-        ctx.err << "tavrikctl restore: expected FILE\n";
-        return kExitUsage;
-    }
     const std::string& file = pos[0];
     KeyboardState want;
     std::string error;
@@ -246,6 +238,7 @@ void AddBackupCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"backup",
          "FILE [--json]",
+         {1, 1},
          "Save the selected keyboard's keys, colours, macros and modes to a file",
          "Scans the keyboard chosen with --device and writes, for every key module by its\n"
          "UID, its four layers, flag byte, colour and macro, and the controller's modes\n"
@@ -259,6 +252,7 @@ void AddBackupCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"restore",
          "FILE [--dry-run] [--json]",
+         {1, 1},
          "Put a backup back on the selected keyboard",
          "Places every module of the backup by its UID, wherever it sits now, and writes\n"
          "only what differs: layers and flag byte, colour, macro, and the controller's\n"

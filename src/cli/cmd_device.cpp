@@ -1,4 +1,10 @@
+#include <array>
 #include <cstdio>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -28,9 +34,6 @@ int KindOfTransport(const CCUSB& usb) {
 }
 
 int RunList(const Args& args, Context& ctx) {
-    if (RefuseArguments(args, ctx, "list")) {
-        return kExitUsage;
-    }
     int status = kExitOk;
     auto keyboards = Keyboards::Open(ctx, status);
     if (!keyboards) {
@@ -82,104 +85,156 @@ int RunList(const Args& args, Context& ctx) {
     return kExitOk;
 }
 
-int RunScan(const Args& args, Context& ctx) {
-    if (RefuseArguments(args, ctx, "scan")) {
-        return kExitUsage;
+// One present slot of a scan, in the words both outputs give.
+struct ScanRow {
+    int slot = 0;
+    std::string uid;
+    uint8_t mac = 0;
+    std::string stage;
+    std::array<uint8_t, 4> codes{};
+    std::array<std::string, 4> names;
+    std::array<uint8_t, 4> hid{};
+    uint8_t flag = 0;
+    std::string colour;
+    std::string firmware;
+    bool answered = false;
+};
+
+// What one scan of a keyboard learnt, printed as text or as JSON.
+struct ScanReport {
+    int device = 0;
+    int kind = 0;
+    std::string stage;
+    std::string firmware;
+    KeyCounts counts;
+    std::optional<std::pair<std::string, std::string>> keyVersions;  // lowest, highest
+    std::vector<int> unanswered;
+    std::vector<ScanRow> rows;
+
+    bool NoAnswer() const { return unanswered.size() == kKeySlots; }
+};
+
+// The report of keyboard `device` from its snapshot after the scan.
+ScanReport ReportOfScan(int device, const SessionSnapshot& snap) {
+    ScanReport report{device,
+                      snap.kind,
+                      StageText(snap.kbmcStage),
+                      VersionText(snap.kbmcVerHi, snap.kbmcVerLo),
+                      snap.counts,
+                      std::nullopt,
+                      snap.UnansweredSlots(),
+                      {}};
+    if (snap.keyVerRangeKnown) {
+        const auto& r = snap.keyVerRange;
+        report.keyVersions.emplace(VersionText(r[0], r[1]), VersionText(r[2], r[3]));
     }
+    for (int s = 0; s < static_cast<int>(kKeySlots); ++s) {
+        const auto& k = snap.slots[static_cast<size_t>(s)];
+        if (!k.Present()) {
+            continue;
+        }
+        ScanRow row{s,
+                    HexText(k.uid, 8),
+                    k.shortMac,
+                    StageText(k.stage),
+                    k.vk,
+                    {},
+                    k.hid,
+                    k.flag,
+                    ColourText(k.colour),
+                    VersionText(k.verHi, k.verLo),
+                    k.answered};
+        for (size_t l = 0; l < 4; ++l) {
+            row.names[l] = HidKeyName(k.hid[l]);
+        }
+        report.rows.push_back(std::move(row));
+    }
+    return report;
+}
+
+nlohmann::json ScanJson(const ScanReport& report) {
+    nlohmann::json slots = nlohmann::json::array();
+    for (const ScanRow& r : report.rows) {
+        slots.push_back({{"slot", r.slot},
+                         {"uid", r.uid},
+                         {"mac", r.mac},
+                         {"stage", r.stage},
+                         {"codes", r.codes},
+                         {"names", r.names},
+                         {"hid", r.hid},
+                         {"flag", r.flag},
+                         {"color", r.colour},
+                         {"firmware", r.firmware},
+                         {"answered", r.answered}});
+    }
+    nlohmann::json range = nullptr;
+    if (report.keyVersions) {
+        range = {{"min", report.keyVersions->first}, {"max", report.keyVersions->second}};
+    }
+    const KeyCounts& counts = report.counts;
+    return {{"device", report.device},
+            {"kind", report.kind},
+            {"controller", {{"stage", report.stage}, {"firmware", report.firmware}}},
+            {"counts",
+             {{"total", counts.total},
+              {"assigned", counts.assigned},
+              {"bootloader", counts.boot},
+              {"unassigned", counts.blank}}},
+            {"keyVersionRange", range},
+            {"unanswered", report.unanswered},
+            {"slots", slots}};
+}
+
+void PrintScan(std::ostream& out, const ScanReport& report) {
+    out << "Keyboard " << report.device << ": kind " << report.kind << ", controller stage "
+        << report.stage << " V" << report.firmware << "\n"
+        << "Keys: ";
+    if (report.NoAnswer()) {
+        out << "no answer\n";
+        return;
+    }
+    const KeyCounts& counts = report.counts;
+    out << counts.total << " in all, " << counts.assigned << " assigned, " << counts.boot
+        << " in bootloader, " << counts.blank << " unassigned\n";
+    if (report.keyVersions) {
+        out << "Key firmware: V" << report.keyVersions->first << " to V"
+            << report.keyVersions->second << "\n";
+    }
+    out << "\nslot  uid         mac stage colour   firmware  layers 0..3\n";
+    for (const ScanRow& r : report.rows) {
+        char line[80];
+        std::snprintf(line, sizeof line, "%4d  %s %3d  %-4s  %s  V%-7s ", r.slot, r.uid.c_str(),
+                      r.mac, r.stage.c_str(), r.colour.c_str(), r.firmware.c_str());
+        out << line;
+        for (size_t l = 0; l < 4; ++l) {
+            out << (l == 0 ? "" : " | ") << r.names[l];
+        }
+        out << (r.answered ? "" : "  (no answer)") << "\n";
+    }
+}
+
+int RunScan(const Args& args, Context& ctx) {
     int status = kExitOk;
     auto selected = OpenSelectedKeyboard(ctx, status, true);
     if (!selected) {
         return status;
     }
-    const int i = selected->index;
-    const SessionSnapshot snap = selected->Dev().Snapshot();
-
-    nlohmann::json slots = nlohmann::json::array();
-    for (int s = 0; s < static_cast<int>(kKeySlots); ++s) {
-        const KeySlot& k = snap.slots[static_cast<size_t>(s)];
-        if (!k.Present()) {
-            continue;
-        }
-        const std::string uid = HexText(k.uid, 8);
-        nlohmann::json names = nlohmann::json::array();
-        for (uint8_t h : k.hid) {
-            names.push_back(HidKeyName(h));
-        }
-        slots.push_back({{"slot", s},
-                         {"uid", uid},
-                         {"mac", k.shortMac},
-                         {"stage", StageText(k.stage)},
-                         {"codes", k.vk},
-                         {"names", names},
-                         {"hid", k.hid},
-                         {"flag", k.flag},
-                         {"color", ColourText(k.colour)},
-                         {"firmware", VersionText(k.verHi, k.verLo)},
-                         {"answered", k.answered}});
-    }
-    const std::vector<int> silent = snap.UnansweredSlots();
-    const bool noAnswer = silent.size() == kKeySlots;
-    nlohmann::json range = nullptr;
-    if (snap.keyVerRangeKnown) {
-        const auto& r = snap.keyVerRange;
-        range = {{"min", VersionText(r[0], r[1])}, {"max", VersionText(r[2], r[3])}};
-    }
-    const char stage = snap.kbmcStage;
-    const uint8_t hi = snap.kbmcVerHi;
-    const uint8_t lo = snap.kbmcVerLo;
-    const KeyCounts& counts = snap.counts;
-    const nlohmann::json result = {
-        {"device", i},
-        {"kind", snap.kind},
-        {"controller", {{"stage", StageText(stage)}, {"firmware", VersionText(hi, lo)}}},
-        {"counts",
-         {{"total", counts.total},
-          {"assigned", counts.assigned},
-          {"bootloader", counts.boot},
-          {"unassigned", counts.blank}}},
-        {"keyVersionRange", range},
-        {"unanswered", silent},
-        {"slots", slots}};
+    const ScanReport report = ReportOfScan(selected->index, selected->Dev().Snapshot());
     // Rows of slots that did not answer are what the table held before: say so, and fail.
-    status = silent.empty() ? kExitOk : kExitFailed;
-    if (noAnswer) {
+    const int i = report.device;
+    if (report.NoAnswer()) {
         ctx.err << "tavrikctl: keyboard " << i
                 << " does not answer the scan: no slot answered, so its modules are unknown\n";
-    } else if (!silent.empty()) {
-        ctx.err << "tavrikctl: keyboard " << i << ": " << SlotListText(silent)
+    } else if (!report.unanswered.empty()) {
+        ctx.err << "tavrikctl: keyboard " << i << ": " << SlotListText(report.unanswered)
                 << " did not answer the scan; their rows are from before\n";
     }
     if (args.Has("json")) {
-        ctx.out << result.dump(1) << "\n";
-        return status;
+        ctx.out << ScanJson(report).dump(1) << "\n";
+    } else {
+        PrintScan(ctx.out, report);
     }
-    ctx.out << "Keyboard " << i << ": kind " << snap.kind << ", controller stage "
-            << StageText(stage) << " V" << VersionText(hi, lo) << "\n"
-            << "Keys: ";
-    if (noAnswer) {
-        ctx.out << "no answer\n";
-        return status;
-    }
-    ctx.out << counts.total << " in all, " << counts.assigned << " assigned, " << counts.boot
-            << " in bootloader, " << counts.blank << " unassigned\n";
-    if (!range.is_null()) {
-        ctx.out << "Key firmware: V" << range["min"].get<std::string>() << " to V"
-                << range["max"].get<std::string>() << "\n";
-    }
-    ctx.out << "\nslot  uid         mac stage colour   firmware  layers 0..3\n";
-    for (const auto& s : slots) {
-        char line[80];
-        std::snprintf(line, sizeof line, "%4d  %s %3d  %-4s  %s  V%-7s ", s["slot"].get<int>(),
-                      s["uid"].get<std::string>().c_str(), s["mac"].get<int>(),
-                      s["stage"].get<std::string>().c_str(), s["color"].get<std::string>().c_str(),
-                      s["firmware"].get<std::string>().c_str());
-        ctx.out << line;
-        for (size_t l = 0; l < 4; ++l) {
-            ctx.out << (l == 0 ? "" : " | ") << s["names"][l].get<std::string>();
-        }
-        ctx.out << (s["answered"].get<bool>() ? "" : "  (no answer)") << "\n";
-    }
-    return status;
+    return report.unanswered.empty() ? kExitOk : kExitFailed;
 }
 
 }  // namespace
@@ -188,6 +243,7 @@ void AddDeviceCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"list",
          "[--json]",
+         {},
          "List the attached keyboards",
          "For each attached keyboard: its slot, USB IDs and version number, keyboard kind,\n"
          "device path, product and serial strings, and the controller's stage and firmware.\n\n"
@@ -198,6 +254,7 @@ void AddDeviceCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"scan",
          "[--json]",
+         {},
          "Scan the selected keyboard's key modules",
          "Runs one full scan of the keyboard chosen with --device: the key counts, the key\n"
          "firmware version range, and for every present slot its UID, short address, stage,\n"

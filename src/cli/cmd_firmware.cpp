@@ -25,10 +25,6 @@ const char* ResultSentence(int result) {
 }
 
 int RunFirmwareCheck(const Args& args, Context& ctx) {
-    if (args.Positional().size() != 1) {
-        ctx.err << "tavrikctl firmware check: expected one FILE\n";
-        return kExitUsage;
-    }
     const std::string& path = args.Positional()[0];
     // 144 KiB: too big for the stack of a small thread, so it lives on the heap.
     // The buffer is the file padded: written over its own input it would grow the file
@@ -93,6 +89,7 @@ void AddFirmwareCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"firmware check",
          "FILE [--dual] [--buffer-out OUT] [--json]",
+         {1, 1, "expected one FILE"},
          "Check a firmware image file as an upgrade would",
          "Reads FILE (at most 147456 bytes) into a cleared image buffer, removes a wrapper,\n"
          "and runs the single-image check, or with --dual the dual-image check that\n"

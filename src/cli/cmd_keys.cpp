@@ -13,9 +13,6 @@ std::string Hex(unsigned v) {
 }
 
 int RunKeys(const Args& args, Context& ctx) {
-    if (RefuseArguments(args, ctx, "keys")) {
-        return kExitUsage;
-    }
     if (args.Has("json")) {
         nlohmann::json codes = nlohmann::json::array();
         nlohmann::json hids = nlohmann::json::array();
@@ -45,6 +42,7 @@ int RunKeys(const Args& args, Context& ctx) {
 void AddKeysCommands(std::vector<CommandDef>& table) {
     table.push_back({"keys",
                      "[--json]",
+                     {},
                      "List every key code with its HID value, and every HID value",
                      "For each of the 256 key codes: its HID value (0 when it has none).\n"
                      "For each of the 256 HID values: its name and the key code it reads back "

@@ -1,7 +1,17 @@
+// Macros: files made and shown without a keyboard, and a key's macro read into a file
+// or written from one.
+#include <chrono>
+#include <memory>
+
 #include <nlohmann/json.hpp>
 
 #include "cli/command.h"
 #include "cli/format.h"
+#include "cli/job_wait.h"
+#include "cli/key_args.h"
+#include "cli/keyboards.h"
+#include "device/session_jobs.h"
+#include "device/session_result.h"
 #include "keys/keycodes.h"
 #include "macro/marco_codec.h"
 #include "macro/marco_file.h"
@@ -13,6 +23,8 @@ namespace tavrik::cli {
 
 namespace {
 
+using namespace std::chrono_literals;
+
 std::optional<int> LimitOption(const Args& args, Context& ctx, const char* command) {
     const auto limit = ParseNumber(args.Get("limit", "64"), 1, kMarcoMaxSteps);
     if (!limit) {
@@ -23,10 +35,6 @@ std::optional<int> LimitOption(const Args& args, Context& ctx, const char* comma
 }
 
 int RunMacroShow(const Args& args, Context& ctx) {
-    if (args.Positional().size() != 1) {
-        ctx.err << "tavrikctl macro show: expected one FILE\n";
-        return kExitUsage;
-    }
     const auto limit = LimitOption(args, ctx, "show");
     if (!limit) {
         return kExitUsage;
@@ -94,11 +102,6 @@ int RunMacroMake(const Args& args, Context& ctx) {
     if (!limit) {
         return kExitUsage;
     }
-    if (args.Positional().empty()) {
-        ctx.err << "tavrikctl macro make: no steps given. Nothing was written.\n";
-        return kExitUsage;
-    }
-
     MarcoSteps steps;
     for (const std::string& word : args.Positional()) {
         const std::string error = AppendMarcoStepWord(word, static_cast<int>(*delay), steps);
@@ -128,6 +131,94 @@ int RunMacroMake(const Args& args, Context& ctx) {
     report << "wrote " << path << ": " << MarcoModeName(*mode) << ", "
            << CountText(steps.Size(), "step", "steps") << ", "
            << CountText(MarcoEncodedLength(*mode, steps), "entry", "entries") << "\n";
+    return kExitOk;
+}
+
+int RunMacroRead(const Args& args, Context& ctx) {
+    const auto& pos = args.Positional();
+    if (!args.Has("output")) {
+        return RefusePositionals(ctx, args);
+    }
+    const auto slot = SlotArg(ctx, pos[0]);
+    if (!slot) {
+        return kExitUsage;
+    }
+    int status = kExitOk;
+    auto p = OpenSelectedKeyboard(ctx, status, true);
+    if (!p) {
+        return status;
+    }
+    CCCDev& dev = p->Dev();
+    auto read = std::make_shared<MarcoRecord>();
+    const JobStatus job =
+        WaitForJob(ctx, dev, SubmitMarcoReadJob(dev, *slot, read), JobProgress::None, 1min);
+    if (job.state != JobState::Done) {
+        return Refused(ctx, "macro read", *slot, job);
+    }
+    MarcoRecord record = *read;
+    record.flag = 1;
+    if (RefuseInvalidMacro(ctx, "macro read", "slot " + std::to_string(*slot), record.entries,
+                           dev.Snapshot().marcoMax, "Nothing was written.")) {
+        return kExitBadData;
+    }
+    const std::string path = args.Get("output");
+    std::ostream& report = WroteLineStream(ctx, path);
+    if (SaveMarcoFile(path, record) != MarcoFileStatus::Ok) {
+        ctx.err << "tavrikctl: cannot write macro file '" << path << "'\n";
+        return kExitFailed;
+    }
+    const DecodedMarco macro = DecodeMarco(record.entries, dev.Snapshot().marcoMax);
+    report << "wrote " << path << ": " << MarcoModeName(macro.mode) << ", "
+           << CountText(macro.steps.Size(), "step", "steps") << " from slot " << *slot << "\n";
+    return kExitOk;
+}
+
+int RunMacroWrite(const Args& args, Context& ctx) {
+    const auto& pos = args.Positional();
+    const auto slot = SlotArg(ctx, pos[0]);
+    const auto layer = LayerArg(ctx, args.Get("layer", "0"));
+    if (!slot || !layer) {
+        return kExitUsage;
+    }
+    int status = kExitOk;
+    const auto file = LoadMacroFileArg(ctx, "macro write", pos[1], status);
+    if (!file) {
+        return status;
+    }
+    // The file's own rules first, then the keyboard's length: nothing is sent either way.
+    if (RefuseInvalidMacro(ctx, "macro write", pos[1], file->entries, kMarcoMaxSteps,
+                           "Nothing was sent.")) {
+        return kExitBadData;
+    }
+    auto p = OpenSelectedKeyboard(ctx, status, true);
+    if (!p) {
+        return status;
+    }
+    CCCDev& dev = p->Dev();
+    const MarcoRecord& record = *file;
+    DeferStopSignals(ctx);
+    if (RefuseInvalidMacro(ctx, "macro write", pos[1], record.entries, dev.Snapshot().marcoMax,
+                           "Nothing was sent.")) {
+        return kExitBadData;
+    }
+    const JobStatus job = WaitForJob(ctx, dev, SubmitMarcoWriteJob(dev, *slot, *layer, record),
+                                     JobProgress::None, 1min);
+    if (job.state != JobState::Done) {
+        Refused(ctx, "macro write", *slot, job);
+        return job.result == kErrMacroEmpty || job.result == kErrMacroTooLong ||
+                       job.result == kErrMacroInvalid
+                   ? kExitBadData
+                   : kExitFailed;
+    }
+    const DecodedMarco macro = DecodeMarco(record.entries, dev.Snapshot().marcoMax);
+    ctx.out << "slot " << *slot << " layer " << *layer << ": " << MarcoModeName(macro.mode)
+            << " macro, " << CountText(macro.steps.Size(), "step", "steps") << "\n";
+    if (const int signo = StopSignalNoted(); signo != 0) {
+        // The key holds the whole macro; the status says the run was stopped after it.
+        ctx.err << "tavrikctl macro write: stopped by signal " << signo
+                << " after the macro was written whole\n";
+        return 128 + signo;
+    }
     return kExitOk;
 }
 
@@ -165,6 +256,7 @@ void AddMacroCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"macro show",
          "FILE [--limit N] [--json]",
+         {1, 1, "expected one FILE"},
          "Show the mode and steps of a macro file",
          "Decodes a macro file (.tvm or .macro) as the macro editor shows it: the mode, and\n"
          "each step with its delay line. A file that is not a macro file prints the\n"
@@ -180,6 +272,7 @@ void AddMacroCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"macro make",
          "--mode MODE [--delay MS] [--limit N] -o FILE STEP...",
+         {1, kAnyCount, "no steps given. Nothing was written."},
          "Write a macro file from a list of steps",
          "MODE is SingleShot, DualSec, ManualLoop, AutoLoop or Combination. The steps are\n"
          "checked as the macro editor checks them and encoded for the mode; a list that\n"
@@ -198,6 +291,26 @@ void AddMacroCommands(std::vector<CommandDef>& table) {
          "  -o FILE     the macro file to write\n",
          {{"mode", true}, {"delay", true}, {"limit", true}, {"output", true, 'o'}},
          RunMacroMake});
+    table.push_back({"macro read",
+                     "SLOT -o FILE",
+                     {1, 1},
+                     "Save the macro of a key to a macro file",
+                     "Reads the macro stored on the key in SLOT and writes it as a macro file.\n",
+                     {{"output", true, 'o'}},
+                     RunMacroRead});
+    table.push_back(
+        {"macro write",
+         "SLOT FILE [--layer L]",
+         {2, 2},
+         "Store a macro file's macro on a key",
+         "Makes LAYER (default 0) of the key in SLOT play the macro of FILE. A key holds\n"
+         "one macro on one layer: a key that plays a macro on another layer is refused.\n"
+         "A macro that breaks a rule of its mode (see 'macro show') is refused before\n"
+         "anything is sent (exit status 2, the rule named). Once the keyboard is open,\n"
+         "SIGINT and SIGTERM no longer cut the write: the macro is written whole, then\n"
+         "the command exits with status 128 + the signal (130, 143).\n",
+         {{"layer", true}},
+         RunMacroWrite});
 }
 
 }  // namespace tavrik::cli

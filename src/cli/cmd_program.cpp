@@ -1,4 +1,4 @@
-// Commands that change a keyboard: key codes, colours, macros and controller modes.
+// Commands that change a keyboard: key codes, colours and controller modes.
 #include <algorithm>
 #include <cctype>
 #include <map>
@@ -6,14 +6,13 @@
 #include "app/texts.h"
 #include "cli/format.h"
 #include "cli/job_wait.h"
+#include "cli/key_args.h"
 #include "cli/keyboards.h"
 #include "device/key_assign.h"
 #include "device/mode_rules.h"
 #include "device/session_jobs.h"
 #include "device/session_result.h"
 #include "keys/keycodes.h"
-#include "macro/marco_codec.h"
-#include "macro/marco_file.h"
 #include "protocol/firmware_features.h"
 
 namespace tavrik::cli {
@@ -21,38 +20,6 @@ namespace tavrik::cli {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Says why the session refused an operation on `slot`; the exit status.
-int Refused(Context& ctx, const char* command, int slot, int result) {
-    ctx.err << "tavrikctl " << command << ": slot " << slot << ": "
-            << SessionResultText(result, CliLanguage()) << "\n";
-    return kExitFailed;
-}
-
-// The same for an operation that ran as a job.
-int Refused(Context& ctx, const char* command, int slot, const JobStatus& job) {
-    ctx.err << "tavrikctl " << command << ": slot " << slot << ": "
-            << (job.Finished() ? job.message : "the keyboard did not finish in time") << "\n";
-    return kExitFailed;
-}
-
-std::optional<int> SlotArg(Context& ctx, const std::string& text) {
-    const auto slot = ParseNumber(text, 0, static_cast<long>(kKeySlots) - 1);
-    if (!slot) {
-        ctx.err << "tavrikctl: SLOT is a number 0..89, not '" << text << "'\n";
-        return std::nullopt;
-    }
-    return static_cast<int>(*slot);
-}
-
-std::optional<int> LayerArg(Context& ctx, const std::string& text) {
-    const auto layer = ParseNumber(text, 0, 3);
-    if (!layer) {
-        ctx.err << "tavrikctl: LAYER is a number 0..3, not '" << text << "'\n";
-        return std::nullopt;
-    }
-    return static_cast<int>(*layer);
-}
 
 // A key by name (as `tavrikctl keys` lists them, or an alias) or by key code number.
 std::optional<uint8_t> KeyCodeArg(const std::string& text) {
@@ -72,10 +39,6 @@ std::optional<uint8_t> KeyCodeArg(const std::string& text) {
 
 int RunSetKey(const Args& args, Context& ctx) {
     const auto& pos = args.Positional();
-    if (pos.size() != 3) {
-        ctx.err << "tavrikctl set-key: expected SLOT LAYER KEY\n";
-        return kExitUsage;
-    }
     const auto slot = SlotArg(ctx, pos[0]);
     const auto layer = LayerArg(ctx, pos[1]);
     if (!slot || !layer) {
@@ -142,10 +105,6 @@ std::optional<uint32_t> ColourArg(const std::string& text) {
 
 int RunSetColor(const Args& args, Context& ctx) {
     const auto& pos = args.Positional();
-    if (pos.size() != 2) {
-        ctx.err << "tavrikctl set-color: expected SLOT|all COLOR\n";
-        return kExitUsage;
-    }
     const bool all = pos[0] == "all";
     const auto slot = all ? std::optional<int>(0) : SlotArg(ctx, pos[0]);
     const auto colour = ColourArg(pos[1]);
@@ -184,99 +143,6 @@ int RunSetColor(const Args& args, Context& ctx) {
     return kExitOk;
 }
 
-int RunMacroRead(const Args& args, Context& ctx) {
-    const auto& pos = args.Positional();
-    if (pos.size() != 1 || !args.Has("output")) {
-        ctx.err << "tavrikctl macro read: expected SLOT -o FILE\n";
-        return kExitUsage;
-    }
-    const auto slot = SlotArg(ctx, pos[0]);
-    if (!slot) {
-        return kExitUsage;
-    }
-    int status = kExitOk;
-    auto p = OpenSelectedKeyboard(ctx, status, true);
-    if (!p) {
-        return status;
-    }
-    CCCDev& dev = p->Dev();
-    auto read = std::make_shared<MarcoRecord>();
-    const JobStatus job =
-        WaitForJob(ctx, dev, SubmitMarcoReadJob(dev, *slot, read), JobProgress::None, 1min);
-    if (job.state != JobState::Done) {
-        return Refused(ctx, "macro read", *slot, job);
-    }
-    MarcoRecord record = *read;
-    record.flag = 1;
-    if (RefuseInvalidMacro(ctx, "macro read", "slot " + std::to_string(*slot), record.entries,
-                           dev.Snapshot().marcoMax, "Nothing was written.")) {
-        return kExitBadData;
-    }
-    const std::string path = args.Get("output");
-    std::ostream& report = WroteLineStream(ctx, path);
-    if (SaveMarcoFile(path, record) != MarcoFileStatus::Ok) {
-        ctx.err << "tavrikctl: cannot write macro file '" << path << "'\n";
-        return kExitFailed;
-    }
-    const DecodedMarco macro = DecodeMarco(record.entries, dev.Snapshot().marcoMax);
-    report << "wrote " << path << ": " << MarcoModeName(macro.mode) << ", "
-           << CountText(macro.steps.Size(), "step", "steps") << " from slot " << *slot << "\n";
-    return kExitOk;
-}
-
-int RunMacroWrite(const Args& args, Context& ctx) {
-    const auto& pos = args.Positional();
-    if (pos.size() != 2) {
-        ctx.err << "tavrikctl macro write: expected SLOT FILE\n";
-        return kExitUsage;
-    }
-    const auto slot = SlotArg(ctx, pos[0]);
-    const auto layer = LayerArg(ctx, args.Get("layer", "0"));
-    if (!slot || !layer) {
-        return kExitUsage;
-    }
-    int status = kExitOk;
-    const auto file = LoadMacroFileArg(ctx, "macro write", pos[1], status);
-    if (!file) {
-        return status;
-    }
-    // The file's own rules first, then the keyboard's length: nothing is sent either way.
-    if (RefuseInvalidMacro(ctx, "macro write", pos[1], file->entries, kMarcoMaxSteps,
-                           "Nothing was sent.")) {
-        return kExitBadData;
-    }
-    auto p = OpenSelectedKeyboard(ctx, status, true);
-    if (!p) {
-        return status;
-    }
-    CCCDev& dev = p->Dev();
-    const MarcoRecord& record = *file;
-    DeferStopSignals(ctx);
-    if (RefuseInvalidMacro(ctx, "macro write", pos[1], record.entries, dev.Snapshot().marcoMax,
-                           "Nothing was sent.")) {
-        return kExitBadData;
-    }
-    const JobStatus job = WaitForJob(ctx, dev, SubmitMarcoWriteJob(dev, *slot, *layer, record),
-                                     JobProgress::None, 1min);
-    if (job.state != JobState::Done) {
-        Refused(ctx, "macro write", *slot, job);
-        return job.result == kErrMacroEmpty || job.result == kErrMacroTooLong ||
-                       job.result == kErrMacroInvalid
-                   ? kExitBadData
-                   : kExitFailed;
-    }
-    const DecodedMarco macro = DecodeMarco(record.entries, dev.Snapshot().marcoMax);
-    ctx.out << "slot " << *slot << " layer " << *layer << ": " << MarcoModeName(macro.mode)
-            << " macro, " << CountText(macro.steps.Size(), "step", "steps") << "\n";
-    if (const int signo = StopSignalNoted(); signo != 0) {
-        // The key holds the whole macro; the status says the run was stopped after it.
-        ctx.err << "tavrikctl macro write: stopped by signal " << signo
-                << " after the macro was written whole\n";
-        return 128 + signo;
-    }
-    return kExitOk;
-}
-
 std::optional<bool> OnOffArg(const std::string& text) {
     if (text == "on") {
         return true;
@@ -289,10 +155,8 @@ std::optional<bool> OnOffArg(const std::string& text) {
 
 int RunMode(const Args& args, Context& ctx) {
     const auto& pos = args.Positional();
-    if (pos.size() != 2 || (pos[0] != "nkro" && pos[0] != "overload" && pos[0] != "rate")) {
-        ctx.err << "tavrikctl mode: expected nkro on|off, overload on|off [--count N] or rate "
-                   "MS\n";
-        return kExitUsage;
+    if (pos[0] != "nkro" && pos[0] != "overload" && pos[0] != "rate") {
+        return RefusePositionals(ctx, args);
     }
     const std::string& what = pos[0];
     std::optional<bool> on;
@@ -393,6 +257,7 @@ void AddProgramCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"set-key",
          "SLOT LAYER KEY [--replace-macro]",
+         {3, 3},
          "Give a key a key code on one layer",
          "SLOT is 0..89, LAYER 0..3, KEY a name as 'tavrikctl keys' lists them (A, F5,\n"
          "L Shift, LT1, Vol+...), an alias (LShift, Enter, kp1...) or a key code number.\n"
@@ -404,32 +269,16 @@ void AddProgramCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"set-color",
          "SLOT|all COLOR",
+         {2, 2},
          "Set the LED colour of one key or of all keys",
          "COLOR is #RRGGBB or red, green, blue, white, yellow, cyan, magenta, orange,\n"
          "purple, pink, off. The LED keeps the upper four bits of each channel. Keys without\n"
          "an assignment keep their waiting colour.\n",
          {},
          RunSetColor});
-    table.push_back({"macro read",
-                     "SLOT -o FILE",
-                     "Save the macro of a key to a macro file",
-                     "Reads the macro stored on the key in SLOT and writes it as a macro file.\n",
-                     {{"output", true, 'o'}},
-                     RunMacroRead});
-    table.push_back(
-        {"macro write",
-         "SLOT FILE [--layer L]",
-         "Store a macro file's macro on a key",
-         "Makes LAYER (default 0) of the key in SLOT play the macro of FILE. A key holds\n"
-         "one macro on one layer: a key that plays a macro on another layer is refused.\n"
-         "A macro that breaks a rule of its mode (see 'macro show') is refused before\n"
-         "anything is sent (exit status 2, the rule named). Once the keyboard is open,\n"
-         "SIGINT and SIGTERM no longer cut the write: the macro is written whole, then\n"
-         "the command exits with status 128 + the signal (130, 143).\n",
-         {{"layer", true}},
-         RunMacroWrite});
     table.push_back({"mode",
                      "nkro on|off | overload on|off [--count N] | rate MS",
+                     {2, 2, "expected nkro on|off, overload on|off [--count N] or rate MS"},
                      "Switch the controller's modes",
                      "  nkro on|off       full-key rollover\n"
                      "  overload on|off   more key modules than the standard number; with on,\n"

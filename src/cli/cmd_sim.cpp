@@ -17,10 +17,6 @@ namespace tavrik::cli {
 namespace {
 
 int RunSimInit(const Args& args, Context& ctx) {
-    if (args.Positional().size() > 1) {
-        ctx.err << "tavrikctl sim init: expected at most one FILE\n";
-        return kExitUsage;
-    }
     // With no FILE, the file the other commands of this line use: --simulate's, or the
     // default one.
     const std::string path =
@@ -67,33 +63,27 @@ int RunSimInit(const Args& args, Context& ctx) {
 
 using FileKeyboards = std::vector<sim::SimFileKeyboard>;
 
-// Positional numbers of a sim command: the keyboard 0..3, then the slot 0..89 if asked.
+// Positional numbers of a sim command: the keyboard 0..3, then the slot 0..89 if given.
 struct Target {
     int keyboard = 0;
     int slot = 0;
 };
 
-std::optional<Target> ParseTarget(const Args& args, Context& ctx, const std::string& command,
-                                  bool withSlot) {
+// What the commands on a keyboard, or on a slot of it, take.
+const ArgCount kKeyboardArg{1, 1, "expected N (keyboard 0..3)"};
+const ArgCount kSlotArgs{2, 2, "expected N (keyboard 0..3) and SLOT (0..89)"};
+
+// The count is the command's own (kKeyboardArg or kSlotArgs).
+std::optional<Target> ParseTarget(const Args& args, Context& ctx) {
     const auto& pos = args.Positional();
-    Target t;
-    bool ok = pos.size() == (withSlot ? 2u : 1u);
-    if (ok) {
-        const auto n = ParseNumber(pos[0], 0, 3);
-        ok = n.has_value();
-        t.keyboard = static_cast<int>(n.value_or(0));
-    }
-    if (ok && withSlot) {
-        const auto slot = ParseNumber(pos[1], 0, kKeySlots - 1);
-        ok = slot.has_value();
-        t.slot = static_cast<int>(slot.value_or(0));
-    }
-    if (!ok) {
-        ctx.err << "tavrikctl sim " << command << ": expected N (keyboard 0..3)"
-                << (withSlot ? " and SLOT (0..89)" : "") << "\n";
+    const auto n = ParseNumber(pos[0], 0, 3);
+    const auto slot =
+        pos.size() > 1 ? ParseNumber(pos[1], 0, kKeySlots - 1) : std::optional<long>(0);
+    if (!n || !slot) {
+        RefusePositionals(ctx, args);
         return std::nullopt;
     }
-    return t;
+    return Target{static_cast<int>(*n), static_cast<int>(*slot)};
 }
 
 sim::SimFileKeyboard* Find(FileKeyboards& keyboards, int index) {
@@ -146,9 +136,8 @@ std::string KeyboardName(int index) {
 using KeyboardEdit = std::function<bool(FileKeyboards& all, sim::SimFileKeyboard* k,
                                         const Target& t, std::string& done, std::string* error)>;
 
-int RunEdit(const Args& args, Context& ctx, const std::string& command, bool withSlot,
-            const KeyboardEdit& edit) {
-    const auto t = ParseTarget(args, ctx, command, withSlot);
+int RunEdit(const Args& args, Context& ctx, const KeyboardEdit& edit) {
+    const auto t = ParseTarget(args, ctx);
     if (!t) {
         return kExitUsage;
     }
@@ -164,38 +153,34 @@ std::string SlotText(const Target& t) {
 }
 
 int RunSimPlug(const Args& args, Context& ctx) {
-    return RunEdit(
-        args, ctx, "plug", false, [](auto& keyboards, auto* k, auto& t, auto& done, auto*) {
-            if (k) {
-                done = KeyboardName(t.keyboard) +
-                       (k->attached ? " was plugged in already" : " plugged in");
-                k->attached = true;
-                return true;
-            }
-            // A keyboard never seen at this index: a new one, told apart by its serial.
-            auto state =
-                *sim::MakeInitialState(60, 2, 1, 40, static_cast<uint32_t>(t.keyboard + 1));
-            state.serial = "SIM0000000" + std::to_string(t.keyboard + 1);
-            keyboards.push_back({t.keyboard, true, state, {}});
-            std::sort(keyboards.begin(), keyboards.end(),
-                      [](const auto& a, const auto& b) { return a.index < b.index; });
-            done = "new " + KeyboardName(t.keyboard) + " with " +
-                   std::to_string(state.ModuleCount()) + " key modules plugged in";
+    return RunEdit(args, ctx, [](auto& keyboards, auto* k, auto& t, auto& done, auto*) {
+        if (k) {
+            done = KeyboardName(t.keyboard) +
+                   (k->attached ? " was plugged in already" : " plugged in");
+            k->attached = true;
             return true;
-        });
+        }
+        // A keyboard never seen at this index: a new one, told apart by its serial.
+        auto state = *sim::MakeInitialState(60, 2, 1, 40, static_cast<uint32_t>(t.keyboard + 1));
+        state.serial = "SIM0000000" + std::to_string(t.keyboard + 1);
+        keyboards.push_back({t.keyboard, true, state, {}});
+        std::sort(keyboards.begin(), keyboards.end(),
+                  [](const auto& a, const auto& b) { return a.index < b.index; });
+        done = "new " + KeyboardName(t.keyboard) + " with " + std::to_string(state.ModuleCount()) +
+               " key modules plugged in";
+        return true;
+    });
 }
 
 int RunSimUnplug(const Args& args, Context& ctx) {
-    return RunEdit(
-        args, ctx, "unplug", false, [](auto&, auto* k, auto& t, auto& done, auto* error) {
-            if (!k) {
-                return Refuse(error, "there is no " + KeyboardName(t.keyboard));
-            }
-            done =
-                KeyboardName(t.keyboard) + (k->attached ? " unplugged" : " was unplugged already");
-            k->attached = false;
-            return true;
-        });
+    return RunEdit(args, ctx, [](auto&, auto* k, auto& t, auto& done, auto* error) {
+        if (!k) {
+            return Refuse(error, "there is no " + KeyboardName(t.keyboard));
+        }
+        done = KeyboardName(t.keyboard) + (k->attached ? " unplugged" : " was unplugged already");
+        k->attached = false;
+        return true;
+    });
 }
 
 // A UID no module of the file has, and the lowest free bus address of the keyboard.
@@ -236,25 +221,24 @@ std::optional<sim::SimModule> FreshModule(const FileKeyboards& keyboards,
 }
 
 int RunSimInsert(const Args& args, Context& ctx) {
-    return RunEdit(
-        args, ctx, "insert", true, [](auto& keyboards, auto* k, auto& t, auto& done, auto* error) {
-            if (!k) {
-                return Refuse(error, "there is no " + KeyboardName(t.keyboard));
-            }
-            auto& slot = k->state.modules[static_cast<size_t>(t.slot)];
-            if (slot) {
-                return Refuse(error, KeyboardName(t.keyboard) + " has a module at " + SlotText(t) +
-                                         " already");
-            }
-            const auto module = FreshModule(keyboards, k->state);
-            if (!module) {
-                return Refuse(error, KeyboardName(t.keyboard) + " has no bus address left");
-            }
-            slot = module;
-            done = KeyboardName(t.keyboard) + ": module " + HexText(module->uid, 8) +
-                   " inserted at " + SlotText(t);
-            return true;
-        });
+    return RunEdit(args, ctx, [](auto& keyboards, auto* k, auto& t, auto& done, auto* error) {
+        if (!k) {
+            return Refuse(error, "there is no " + KeyboardName(t.keyboard));
+        }
+        auto& slot = k->state.modules[static_cast<size_t>(t.slot)];
+        if (slot) {
+            return Refuse(
+                error, KeyboardName(t.keyboard) + " has a module at " + SlotText(t) + " already");
+        }
+        const auto module = FreshModule(keyboards, k->state);
+        if (!module) {
+            return Refuse(error, KeyboardName(t.keyboard) + " has no bus address left");
+        }
+        slot = module;
+        done = KeyboardName(t.keyboard) + ": module " + HexText(module->uid, 8) + " inserted at " +
+               SlotText(t);
+        return true;
+    });
 }
 
 // Null (after saying why) unless keyboard k has a module at the target's slot.
@@ -269,7 +253,7 @@ std::optional<sim::SimModule>* ModuleAt(sim::SimFileKeyboard* k, const Target& t
 }
 
 int RunSimRemove(const Args& args, Context& ctx) {
-    return RunEdit(args, ctx, "remove", true, [](auto&, auto* k, auto& t, auto& done, auto* error) {
+    return RunEdit(args, ctx, [](auto&, auto* k, auto& t, auto& done, auto* error) {
         auto* slot = ModuleAt(k, t, error);
         if (!slot) {
             return false;
@@ -287,7 +271,7 @@ int RunSimPress(const Args& args, Context& ctx) {
         ctx.err << "tavrikctl sim press: --layer takes 0..3\n";
         return kExitUsage;
     }
-    return RunEdit(args, ctx, "press", true, [&](auto&, auto* k, auto& t, auto& done, auto* error) {
+    return RunEdit(args, ctx, [&](auto&, auto* k, auto& t, auto& done, auto* error) {
         if (!k || !k->attached) {
             return Refuse(error, KeyboardName(t.keyboard) + " is not plugged in");
         }
@@ -313,10 +297,6 @@ int RunSimPress(const Args& args, Context& ctx) {
 }
 
 int RunSimShow(const Args& args, Context& ctx) {
-    if (!args.Positional().empty()) {
-        ctx.err << "tavrikctl sim show: takes no arguments\n";
-        return kExitUsage;
-    }
     const std::string path = Keyboards::SimFile(ctx);
     FileKeyboards keyboards;
     std::string error;
@@ -361,6 +341,7 @@ void AddSimCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"sim init",
          "[FILE] [--keys N] [--row R] [--version X.Y] [--seed S]",
+         {0, 1, "expected at most one FILE"},
          "Write a starting state for the simulated keyboard",
          "Writes FILE (default: the FILE of --simulate=FILE, else the simulator file in the\n"
          "data folder that --simulate uses)\n"
@@ -384,6 +365,7 @@ void AddSimCommands(std::vector<CommandDef>& table) {
         "a moment, as if it happened to a real keyboard.\n";
     table.push_back({"sim plug",
                      "N",
+                     kKeyboardArg,
                      "Plug simulated keyboard N in",
                      "Plugs simulated keyboard N (0..3) in: the one kept unplugged at N, or a new\n"
                      "keyboard with 60 key modules when the file has none there.\n" +
@@ -393,12 +375,14 @@ void AddSimCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"sim unplug",
          "N",
+         kKeyboardArg,
          "Pull simulated keyboard N out",
          "Unplugs simulated keyboard N (0..3); the file keeps it for 'sim plug'.\n" + running,
          {},
          RunSimUnplug});
     table.push_back({"sim insert",
                      "N SLOT",
+                     kSlotArgs,
                      "Plug a new key module into a simulated keyboard",
                      "Puts a new key module into SLOT (0..89) of simulated keyboard N: a fresh\n"
                      "UID, the lowest free bus address, no key assigned yet. The keyboard reports\n"
@@ -408,6 +392,7 @@ void AddSimCommands(std::vector<CommandDef>& table) {
                      RunSimInsert});
     table.push_back({"sim remove",
                      "N SLOT",
+                     kSlotArgs,
                      "Pull a key module out of a simulated keyboard",
                      "Takes the key module at SLOT (0..89) out of simulated keyboard N. The\n"
                      "keyboard reports it to a running program as a module lost.\n" +
@@ -416,6 +401,7 @@ void AddSimCommands(std::vector<CommandDef>& table) {
                      RunSimRemove});
     table.push_back({"sim press",
                      "N SLOT [--layer L]",
+                     kSlotArgs,
                      "Press a key of a simulated keyboard",
                      "Presses and releases the key at SLOT of simulated keyboard N, which must be\n"
                      "plugged in: a running program gets a key-down and a key-up report. A layer\n"
@@ -426,6 +412,7 @@ void AddSimCommands(std::vector<CommandDef>& table) {
                      RunSimPress});
     table.push_back({"sim show",
                      "[--json]",
+                     {0, 0, "takes no arguments"},
                      "Show the simulated keyboards in short",
                      "Lists the keyboards of the simulator file: plugged in or not, kind,\n"
                      "controller stage and firmware, number of key modules, serial.\n\n"

@@ -5,6 +5,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -24,13 +27,44 @@ namespace {
 // The longest --timeout: a day, far beyond any sensible check.
 constexpr double kMaxTimeoutS = 86400;
 
-nlohmann::json VersionOrNull(bool known, int word) {
-    return known ? nlohmann::json(VersionText((word >> 8) & 0xFF, word & 0xFF))
-                 : nlohmann::json(nullptr);
+// One firmware download of the check, in the words both outputs give.
+struct DownloadRow {
+    std::string kind;
+    std::string file;
+    std::string outcome;
+    std::string detail;
+    bool verified = false;
+};
+
+// What one check learnt and how the attached keyboards stand, printed as text or as JSON.
+// A version the check did not learn is empty.
+struct UpdateCheckResult {
+    bool complete = false;
+    std::string shortfall;  // what the check left undone; empty when nothing
+    std::string server;
+    std::string tool;
+    std::optional<std::string> latestTool;
+    bool toolUpdateAvailable = false;
+    std::optional<std::string> controller;
+    std::optional<std::string> keys;
+    std::optional<std::string> zpn31;
+    std::vector<DownloadRow> downloads;
+    std::vector<KeyboardVerdict> keyboards;
+    bool keyboardsKnown = true;  // every keyboard was found and answered its scan
+
+    int ExitStatus() const { return shortfall.empty() && keyboardsKnown ? kExitOk : kExitFailed; }
+};
+
+std::optional<std::string> Learnt(bool known, int word) {
+    return known ? std::optional(VersionText((word >> 8) & 0xFF, word & 0xFF)) : std::nullopt;
 }
 
-std::string Shown(const nlohmann::json& version) {
-    return version.is_null() ? std::string("unknown") : "V" + version.get<std::string>();
+nlohmann::json OrNull(const std::optional<std::string>& text) {
+    return text ? nlohmann::json(*text) : nlohmann::json(nullptr);
+}
+
+std::string Shown(const std::optional<std::string>& version) {
+    return version ? "V" + *version : std::string("unknown");
 }
 
 nlohmann::json VerdictJson(Verdict v) {
@@ -86,6 +120,103 @@ TransferProgress TerminalProgress(Context& ctx) {
     };
 }
 
+// Runs the check on `config`, then judges every attached keyboard against what it learnt.
+UpdateCheckResult CheckAndJudge(Context& ctx, const UpdateConfig& config,
+                                const TransferProgress& progress) {
+    UpdateState state;
+    CheckReport report;
+    UpdateCheckResult result;
+    result.complete = OnlineUpdateCheck(config, state, nullptr, &report, progress) == 1;
+    result.shortfall = CheckShortfall(report);
+    result.server = config.server;
+    result.tool = VersionText(kToolVersionMajor, kToolVersionMinor);
+    if (report.info && report.info->latestAppVersion > 256) {
+        const uint32_t v = report.info->latestAppVersion;
+        result.latestTool =
+            VersionText(static_cast<int>((v >> 8) & 0xFF), static_cast<int>(v & 0xFF));
+    }
+    result.toolUpdateAvailable = state.toolUpdateAvailable != 0;
+    result.controller = Learnt(report.kbmcKnown, state.latestKbmc);
+    result.keys = Learnt(report.keyKnown, state.latestKey);
+    result.zpn31 = Learnt(report.zpn31Known, state.latestZpn31);
+    for (const auto& d : report.downloads) {
+        result.downloads.push_back({FwKindName(d.kind), FwFileName(d.kind),
+                                    FwOutcomeName(d.outcome), d.detail,
+                                    d.outcome == FwOutcome::Verified});
+    }
+
+    // Keyboards are judged against what the check learnt; what it did not learn is not
+    // known rather than up to date.
+    int status = kExitOk;
+    if (auto kb = Keyboards::Open(ctx, status)) {
+        for (int i = 0; i < kb->Count(); ++i) {
+            if (kb->ScanOnce(ctx, i)) {
+                MarkOutdated(kb->Session(i), state);
+                result.keyboards.push_back(JudgeAfterCheck(FactsOf(kb->Session(i)), state, report));
+            } else {
+                result.keyboardsKnown = false;
+                result.keyboards.push_back({});
+            }
+        }
+    } else {
+        result.keyboardsKnown = false;
+    }
+    return result;
+}
+
+nlohmann::json UpdateCheckJson(const UpdateCheckResult& result) {
+    nlohmann::json downloads = nlohmann::json::array();
+    for (const DownloadRow& d : result.downloads) {
+        downloads.push_back(
+            {{"kind", d.kind},
+             {"file", d.file},
+             {"outcome", d.outcome},
+             {"detail", d.detail.empty() ? nlohmann::json(nullptr) : nlohmann::json(d.detail)}});
+    }
+    nlohmann::json keyboards = nlohmann::json::array();
+    for (size_t i = 0; i < result.keyboards.size(); ++i) {
+        keyboards.push_back({{"slot", i},
+                             {"controllerOutdated", VerdictJson(result.keyboards[i].kbmc)},
+                             {"keysOutdated", VerdictJson(result.keyboards[i].keys)}});
+    }
+    return {{"complete", result.complete},
+            {"error",
+             result.shortfall.empty() ? nlohmann::json(nullptr) : nlohmann::json(result.shortfall)},
+            {"tool",
+             {{"current", result.tool},
+              {"latest", OrNull(result.latestTool)},
+              {"updateAvailable", result.toolUpdateAvailable}}},
+            {"controller", OrNull(result.controller)},
+            {"keys", OrNull(result.keys)},
+            {"zpn31", OrNull(result.zpn31)},
+            {"downloads", downloads},
+            {"keyboards", keyboards}};
+}
+
+void PrintUpdateCheck(std::ostream& out, const UpdateCheckResult& result) {
+    out << "Update check "
+        << (!result.complete           ? "failed"
+            : result.shortfall.empty() ? "complete"
+                                       : "incomplete")
+        << " (" << result.server << ")\n"
+        << "Tool: V" << result.tool << ", latest " << Shown(result.latestTool)
+        << (result.toolUpdateAvailable ? ", update available" : "") << "\n"
+        << "Controller firmware: " << Shown(result.controller) << "\n"
+        << "Key firmware: " << Shown(result.keys) << "\n"
+        << "ZPN31 controller firmware: " << Shown(result.zpn31) << "\n";
+    for (const DownloadRow& d : result.downloads) {
+        out << "Download " << d.kind << " (" << d.file << "): " << d.outcome;
+        if (!d.verified && !d.detail.empty()) {
+            out << ": " << d.detail;
+        }
+        out << "\n";
+    }
+    for (size_t i = 0; i < result.keyboards.size(); ++i) {
+        out << "Keyboard " << i << ": controller " << VerdictText(result.keyboards[i].kbmc)
+            << ", keys " << VerdictText(result.keyboards[i].keys) << "\n";
+    }
+}
+
 int RunUpdateCheck(const Args& args, Context& ctx) {
     UpdateConfig config = LoadUpdateConfig(DataFolder());
     if (args.Has("server")) {
@@ -107,103 +238,19 @@ int RunUpdateCheck(const Args& args, Context& ctx) {
         config.checkLimit = *limit;
     }
     const bool json = args.Has("json");
-
-    UpdateState state;
-    CheckReport report;
-    const bool complete =
-        OnlineUpdateCheck(config, state, nullptr, &report,
-                          !json && OutIsTerminal(ctx) ? TerminalProgress(ctx) : nullptr) == 1;
-    const std::string shortfall = CheckShortfall(report);
-
-    nlohmann::json latestTool = nullptr;
-    if (report.info && report.info->latestAppVersion > 256) {
-        const uint32_t v = report.info->latestAppVersion;
-        latestTool = VersionText(static_cast<int>((v >> 8) & 0xFF), static_cast<int>(v & 0xFF));
-    }
-    nlohmann::json downloads = nlohmann::json::array();
-    for (const auto& d : report.downloads) {
-        downloads.push_back(
-            {{"kind", FwKindName(d.kind)},
-             {"file", FwFileName(d.kind)},
-             {"outcome", FwOutcomeName(d.outcome)},
-             {"detail", d.detail.empty() ? nlohmann::json(nullptr) : nlohmann::json(d.detail)}});
-    }
-
-    // Keyboards are judged against what the check learnt; what it did not learn is not
-    // known rather than up to date.
-    int status = kExitOk;
-    bool keyboardsKnown = true;
-    std::vector<KeyboardVerdict> verdicts;
-    if (auto kb = Keyboards::Open(ctx, status)) {
-        for (int i = 0; i < kb->Count(); ++i) {
-            if (kb->ScanOnce(ctx, i)) {
-                MarkOutdated(kb->Session(i), state);
-                verdicts.push_back(JudgeAfterCheck(FactsOf(kb->Session(i)), state, report));
-            } else {
-                keyboardsKnown = false;
-                verdicts.push_back({});
-            }
-        }
-    } else {
-        keyboardsKnown = false;
-    }
-    nlohmann::json keyboards = nlohmann::json::array();
-    for (size_t i = 0; i < verdicts.size(); ++i) {
-        keyboards.push_back({{"slot", i},
-                             {"controllerOutdated", VerdictJson(verdicts[i].kbmc)},
-                             {"keysOutdated", VerdictJson(verdicts[i].keys)}});
-    }
-
-    const nlohmann::json result = {
-        {"complete", complete},
-        {"error", shortfall.empty() ? nlohmann::json(nullptr) : nlohmann::json(shortfall)},
-        {"tool",
-         {{"current", VersionText(kToolVersionMajor, kToolVersionMinor)},
-          {"latest", latestTool},
-          {"updateAvailable", state.toolUpdateAvailable != 0}}},
-        {"controller", VersionOrNull(report.kbmcKnown, state.latestKbmc)},
-        {"keys", VersionOrNull(report.keyKnown, state.latestKey)},
-        {"zpn31", VersionOrNull(report.zpn31Known, state.latestZpn31)},
-        {"downloads", downloads},
-        {"keyboards", keyboards}};
-    const int exitStatus = shortfall.empty() && keyboardsKnown ? kExitOk : kExitFailed;
-    // The reason comes last, after the report it sums up.
-    auto tellShortfall = [&] {
-        if (!shortfall.empty()) {
-            ctx.out << std::flush;
-            ctx.err << "tavrikctl update check: " << shortfall << "\n";
-        }
-        return exitStatus;
-    };
-
+    const UpdateCheckResult result =
+        CheckAndJudge(ctx, config, !json && OutIsTerminal(ctx) ? TerminalProgress(ctx) : nullptr);
     if (json) {
-        ctx.out << result.dump(1) << "\n";
-        return tellShortfall();
+        ctx.out << UpdateCheckJson(result).dump(1) << "\n";
+    } else {
+        PrintUpdateCheck(ctx.out, result);
     }
-    ctx.out << "Update check "
-            << (!complete           ? "failed"
-                : shortfall.empty() ? "complete"
-                                    : "incomplete")
-            << " (" << config.server << ")\n"
-            << "Tool: V" << result["tool"]["current"].get<std::string>() << ", latest "
-            << Shown(latestTool) << (state.toolUpdateAvailable != 0 ? ", update available" : "")
-            << "\n"
-            << "Controller firmware: " << Shown(result["controller"]) << "\n"
-            << "Key firmware: " << Shown(result["keys"]) << "\n"
-            << "ZPN31 controller firmware: " << Shown(result["zpn31"]) << "\n";
-    for (const auto& d : report.downloads) {
-        ctx.out << "Download " << FwKindName(d.kind) << " (" << FwFileName(d.kind)
-                << "): " << FwOutcomeName(d.outcome);
-        if (d.outcome != FwOutcome::Verified && !d.detail.empty()) {
-            ctx.out << ": " << d.detail;
-        }
-        ctx.out << "\n";
+    // The reason comes last, after the report it sums up.
+    if (!result.shortfall.empty()) {
+        ctx.out << std::flush;
+        ctx.err << "tavrikctl update check: " << result.shortfall << "\n";
     }
-    for (size_t i = 0; i < verdicts.size(); ++i) {
-        ctx.out << "Keyboard " << i << ": controller " << VerdictText(verdicts[i].kbmc) << ", keys "
-                << VerdictText(verdicts[i].keys) << "\n";
-    }
-    return tellShortfall();
+    return result.ExitStatus();
 }
 
 }  // namespace
@@ -212,6 +259,7 @@ void AddUpdateCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"update check",
          "[--server URL] [--timeout SECONDS] [--json]",
+         {0, kAnyCount},
          "Ask the update server for new versions and download new firmware",
          "Runs one online update check: reads the version information from the update\n"
          "server, downloads the firmware images it names into the data folder (each kept\n"

@@ -36,9 +36,8 @@ bool Confirm(Context& ctx) {
 
 int RunUpgrade(const Args& args, Context& ctx) {
     const auto& pos = args.Positional();
-    if (pos.size() != 2 || (pos[0] != "controller" && pos[0] != "keys")) {
-        ctx.err << "tavrikctl upgrade: expected controller|keys FILE\n";
-        return kExitUsage;
+    if (pos[0] != "controller" && pos[0] != "keys") {
+        return RefusePositionals(ctx, args);
     }
     const bool controller = pos[0] == "controller";
     const std::string& path = pos[1];
@@ -116,6 +115,7 @@ void AddUpgradeCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"upgrade",
          "controller|keys FILE [--yes]",
+         {2, 2},
          "Upgrade controller or key module firmware",
          "Checks FILE as the upgrade window does (path rule of kind-3 keyboards, size,\n"
          "single or dual image check by the controller's stage and version), asks for\n"

@@ -5,6 +5,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/args.h"
@@ -27,6 +28,8 @@ struct GlobalOptions {
     bool verbose = false;
 };
 
+struct CommandDef;
+
 struct Context {
     std::ostream& out;
     std::ostream& err;
@@ -34,11 +37,29 @@ struct Context {
     // A change to simulated keyboards could not be saved (said on `err`): the command
     // failed whatever it returned.
     bool unsaved = false;
+    const CommandDef* command = nullptr;  // the one running, set by the dispatcher
+};
+
+// No upper limit on the positionals.
+inline constexpr int kAnyCount = -1;
+
+// How many positionals a command takes, and what it says when given another number.
+struct ArgCount {
+    ArgCount() = default;
+    ArgCount(int least, int most, std::string words = {})
+        : min(least), max(most), refusal(std::move(words)) {}
+
+    int min = 0;
+    int max = 0;  // or kAnyCount
+    // After "tavrikctl PATH: ". Empty: "unexpected argument 'X'" for a command that takes
+    // none, else "expected " and the synopsis's words outside [...].
+    std::string refusal;
 };
 
 struct CommandDef {
     std::string path;      // words that select it, e.g. "macro show"
     std::string synopsis;  // arguments after the path
+    ArgCount count;        // checked before `run` is called
     std::string summary;   // one line for the command list
     std::string help;      // the rest of --help
     std::vector<OptionSpec> options;
@@ -68,8 +89,9 @@ std::optional<MarcoRecord> LoadMacroFileArg(Context& ctx, const char* command,
 bool RefuseInvalidMacro(Context& ctx, const char* command, const std::string& what,
                         const MarcoEntries& entries, int limit, const char* outcome);
 
-// True, after saying so, when a command that takes no arguments was given one.
-bool RefuseArguments(const Args& args, Context& ctx, const char* command);
+// Says the running command's refusal of its positionals (as for a wrong count) and
+// returns kExitUsage: for commands whose words are wrong though their count is right.
+int RefusePositionals(Context& ctx, const Args& args);
 
 // Where the "wrote FILE" line of a command that writes FILE goes, asked before FILE is
 // written: stderr when FILE is a stream (a terminal, a pipe, /dev/stdout) or the file

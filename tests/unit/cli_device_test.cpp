@@ -66,6 +66,44 @@ TEST_F(CliDevice, ListAndScanShowTheSimulatedKeyboard) {
     EXPECT_EQ(s0["codes"][0], 'A');
 }
 
+// Both outputs of a scan tell the same facts: every row of the JSON is a line of the text.
+TEST_F(CliDevice, TheScansTextAndJsonAgree) {
+    ASSERT_EQ(RunCtl({"sim", "init", file, "--keys", "15", "--seed", "4"}).status, 0);
+    const auto json = RunCtl({Sim(), "scan", "--json"});
+    const auto text = RunCtl({Sim(), "scan"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    ASSERT_EQ(text.status, 0) << text.err;
+    const auto scan = nlohmann::json::parse(json.out);
+    const auto& c = scan["counts"];
+    EXPECT_NE(text.out.find("Keyboard 0: kind " + std::to_string(scan["kind"].get<int>()) +
+                            ", controller stage A V" +
+                            scan["controller"]["firmware"].get<std::string>() + "\n"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("Keys: " + std::to_string(c["total"].get<int>()) + " in all, " +
+                            std::to_string(c["assigned"].get<int>()) + " assigned, " +
+                            std::to_string(c["bootloader"].get<int>()) + " in bootloader, " +
+                            std::to_string(c["unassigned"].get<int>()) + " unassigned\n"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("Key firmware: V" + scan["keyVersionRange"]["min"].get<std::string>() +
+                            " to V" + scan["keyVersionRange"]["max"].get<std::string>()),
+              std::string::npos)
+        << text.out;
+    ASSERT_EQ(scan["slots"].size(), 15u);
+    for (const auto& s : scan["slots"]) {
+        const std::string layers =
+            s["names"][0].get<std::string>() + " | " + s["names"][1].get<std::string>() + " | " +
+            s["names"][2].get<std::string>() + " | " + s["names"][3].get<std::string>() + "\n";
+        const auto at = text.out.find(s["uid"].get<std::string>());
+        ASSERT_NE(at, std::string::npos) << s;
+        const std::string line = text.out.substr(at, text.out.find('\n', at) + 1 - at);
+        EXPECT_NE(line.find(s["color"].get<std::string>()), std::string::npos) << line;
+        EXPECT_NE(line.find("V" + s["firmware"].get<std::string>()), std::string::npos) << line;
+        EXPECT_EQ(line.substr(line.size() - layers.size()), layers) << line;
+    }
+}
+
 TEST_F(CliDevice, EveryKindAndSizeScansTruthfully) {
     for (int row = 0; row < 4; ++row) {
         for (int keys : {0, 45, 90}) {

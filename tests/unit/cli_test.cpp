@@ -44,6 +44,57 @@ TEST(Cli, HelpAndUsageErrors) {
     EXPECT_EQ(RunCtl({"firmware", "--help"}).status, 0);
 }
 
+// Scripts match these lines: each command keeps its own words for a wrong number of
+// arguments, says them before touching a keyboard or a file, and exits 64.
+TEST(Cli, AWrongArgumentCountIsRefusedInEachCommandsWords) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    for (const auto& c : std::vector<Case>{
+             {{"keys", "x"}, "tavrikctl keys: unexpected argument 'x'"},
+             {{"list", "x", "y"}, "tavrikctl list: unexpected argument 'x'"},
+             {{"scan", "x"}, "tavrikctl scan: unexpected argument 'x'"},
+             {{"macro", "show"}, "tavrikctl macro show: expected one FILE"},
+             {{"macro", "show", "a", "b"}, "tavrikctl macro show: expected one FILE"},
+             {{"macro", "make", "--mode", "SingleShot", "-o", "never.tvm"},
+              "tavrikctl macro make: no steps given. Nothing was written."},
+             {{"macro", "read", "-o", "never.tvm"}, "tavrikctl macro read: expected SLOT -o FILE"},
+             {{"macro", "read", "1"}, "tavrikctl macro read: expected SLOT -o FILE"},
+             {{"macro", "write", "1"}, "tavrikctl macro write: expected SLOT FILE"},
+             {{"macro", "write", "1", "a", "b"}, "tavrikctl macro write: expected SLOT FILE"},
+             {{"firmware", "check"}, "tavrikctl firmware check: expected one FILE"},
+             {{"backup"}, "tavrikctl backup: expected FILE"},
+             {{"restore", "a", "b"}, "tavrikctl restore: expected FILE"},
+             {{"set-key", "1", "2"}, "tavrikctl set-key: expected SLOT LAYER KEY"},
+             {{"set-color", "1"}, "tavrikctl set-color: expected SLOT|all COLOR"},
+             {{"mode", "nkro"},
+              "tavrikctl mode: expected nkro on|off, overload on|off [--count N] or rate MS"},
+             {{"mode", "turbo", "on"},
+              "tavrikctl mode: expected nkro on|off, overload on|off [--count N] or rate MS"},
+             {{"upgrade", "keys"}, "tavrikctl upgrade: expected controller|keys FILE"},
+             {{"upgrade", "boot", "f.bin", "--yes"},
+              "tavrikctl upgrade: expected controller|keys FILE"},
+             {{"sim", "init", "a", "b"}, "tavrikctl sim init: expected at most one FILE"},
+             {{"sim", "plug"}, "tavrikctl sim plug: expected N (keyboard 0..3)"},
+             {{"sim", "unplug", "0", "1"}, "tavrikctl sim unplug: expected N (keyboard 0..3)"},
+             {{"sim", "insert", "0"},
+              "tavrikctl sim insert: expected N (keyboard 0..3) and SLOT (0..89)"},
+             {{"sim", "remove", "0", "1", "2"},
+              "tavrikctl sim remove: expected N (keyboard 0..3) and SLOT (0..89)"},
+             {{"sim", "press"}, "tavrikctl sim press: expected N (keyboard 0..3) and SLOT (0..89)"},
+             {{"sim", "show", "x"}, "tavrikctl sim show: takes no arguments"},
+         }) {
+        std::vector<std::string> args = {"--simulate=/nonexistent/tavrik-sim.json"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto r = RunCtl(args);
+        EXPECT_EQ(r.status, 64) << c.says;
+        EXPECT_EQ(r.err, std::string(c.says) + "\n");
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+    EXPECT_FALSE(std::filesystem::exists("never.tvm"));
+}
+
 TEST(Cli, KeysJsonListsBothTables) {
     const auto r = RunCtl({"keys", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
