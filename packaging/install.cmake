@@ -17,6 +17,8 @@ if(TAVRIK_UI)
   endforeach()
 endif()
 install(TARGETS tavrikctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Found from bin/ as ../libexec/tavrik/tavrik-fetch.
+install(TARGETS tavrik-fetch RUNTIME DESTINATION libexec/tavrik)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/res/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tavrik/res)
 # udev reads /usr/lib/udev/rules.d, not /usr/local: under another prefix the rule is a copy
 # to put into /etc/udev/rules.d, and the programs say so.

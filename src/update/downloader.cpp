@@ -1,74 +1,117 @@
 #include "update/downloader.h"
 
-#include <curl/curl.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
-#include <mutex>
+#include <system_error>
 #include <vector>
 
-#include "update/tool_version.h"
+#include "platform/process.h"
+#include "update/fetch_protocol.h"
+
+extern char** environ;
 
 namespace tavrik {
 
 namespace {
 
-constexpr long kMaxRedirects = 5;
+using Clock = std::chrono::steady_clock;
 
-struct Transfer {
-    int fd = -1;
-    size_t maxBytes = 0;
-    size_t received = 0;
-    bool tooBig = false;
-    bool writeFailed = false;
-    const std::atomic<bool>* cancel = nullptr;
+// How long the helper may outlive its own time limit, or a cancel, before it is stopped.
+constexpr auto kHelperGrace = std::chrono::seconds(5);
+constexpr size_t kMaxResultLine = 4096;
+
+class Fd {
+public:
+    Fd() = default;
+    ~Fd() { Close(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int Get() const { return fd_; }
+    void Reset(int fd) {
+        Close();
+        fd_ = fd;
+    }
+    void Close() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+
+private:
+    int fd_ = -1;
 };
 
-size_t OnData(char* data, size_t size, size_t count, void* user) {
-    auto& t = *static_cast<Transfer*>(user);
-    const size_t n = size * count;
-    if (n > t.maxBytes - t.received) {
-        // Stopped here rather than read whole: a file this size is refused anyway.
-        t.tooBig = true;
-        return 0;
+bool MakePipe(Fd& read, Fd& write) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        return false;
     }
-    size_t done = 0;
-    while (done < n) {
-        const ssize_t w = ::write(t.fd, data + done, n - done);
-        if (w < 0 && errno == EINTR) {
+    read.Reset(fds[0]);
+    write.Reset(fds[1]);
+    return true;
+}
+
+FetchResult Failure(FetchStatus status, std::string detail) {
+    FetchResult result;
+    result.status = status;
+    result.detail = std::move(detail);
+    return result;
+}
+
+// Waits for the helper's result line, cancelling and, past every limit, stopping it.
+FetchResult Follow(pid_t pid, Fd& result, Fd& cancel, const FetchLimits& limits) {
+    auto hardEnd = limits.deadline == Clock::time_point::max() ? Clock::time_point::max()
+                                                               : limits.deadline + kHelperGrace;
+    std::string line;
+    bool stopped = false;
+    while (true) {
+        if (cancel.Get() >= 0 && limits.cancel != nullptr && limits.cancel->load()) {
+            cancel.Close();
+            hardEnd = std::min(hardEnd, Clock::now() + kHelperGrace);
+        }
+        if (Clock::now() >= hardEnd) {
+            // It ignored its own limit and the cancel: the only way left to keep the bound.
+            ::kill(pid, SIGKILL);
+            stopped = true;
+            break;
+        }
+        pollfd p{result.Get(), POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) {
             continue;
         }
-        if (w <= 0) {
-            t.writeFailed = true;
-            return 0;
+        char buffer[512];
+        const ssize_t n = ::read(result.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
         }
-        done += static_cast<size_t>(w);
+        if (n <= 0) {
+            break;
+        }
+        line.append(buffer, static_cast<size_t>(std::min<size_t>(static_cast<size_t>(n),
+                                                                 kMaxResultLine - line.size())));
     }
-    t.received += n;
-    return n;
-}
-
-int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    const auto& t = *static_cast<Transfer*>(user);
-    return t.cancel != nullptr && t.cancel->load() ? 1 : 0;
-}
-
-void GlobalInit() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-struct EasyDeleter {
-    void operator()(CURL* c) const { curl_easy_cleanup(c); }
-};
-struct ListDeleter {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
-};
-
-bool IsHttps(const std::string& url) {
-    return url.size() > 8 &&
-           (url.compare(0, 8, "https://") == 0 || url.compare(0, 8, "HTTPS://") == 0);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (stopped) {
+        return limits.cancel != nullptr && limits.cancel->load()
+                   ? Failure(FetchStatus::Cancelled, "stopped")
+                   : Failure(FetchStatus::TimeLimit, "the time limit ran out");
+    }
+    if (auto parsed = ParseFetchResult(line)) {
+        return *parsed;
+    }
+    return Failure(FetchStatus::Failed,
+                   WIFSIGNALED(status)
+                       ? "the download helper ended by signal " + std::to_string(WTERMSIG(status))
+                       : "the download helper ended without a result");
 }
 
 }  // namespace
@@ -77,91 +120,58 @@ std::optional<AtomicFile> StageDownload(const std::filesystem::path& target) {
     return AtomicFile::Open(target, nullptr, nullptr, StreamTargets::Refuse);
 }
 
+std::filesystem::path FetchHelperPath() {
+    const std::filesystem::path folder = ExecutablePath().parent_path();
+    std::error_code ec;
+    for (const auto& candidate :
+         {folder / "tavrik-fetch", folder.parent_path() / "libexec" / "tavrik" / "tavrik-fetch"}) {
+        if (std::filesystem::is_regular_file(candidate, ec) &&
+            ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
 FetchResult Fetch(const std::string& url, int fd, const FetchLimits& limits) {
-    using Clock = std::chrono::steady_clock;
-    FetchResult result;
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(limits.deadline - Clock::now());
-    if (left.count() <= 0) {
-        result.status = FetchStatus::TimeLimit;
-        result.detail = "the time limit ran out";
-        return result;
+    if (limits.deadline != Clock::time_point::max() && Clock::now() >= limits.deadline) {
+        return Failure(FetchStatus::TimeLimit, "the time limit ran out");
     }
-    GlobalInit();
-    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-    if (!easy) {
-        result.detail = "no transfer handle";
-        return result;
+    static const std::filesystem::path helper = FetchHelperPath();
+    if (helper.empty()) {
+        return Failure(FetchStatus::Failed,
+                       "the download helper tavrik-fetch is not installed beside " +
+                           ExecutablePath().parent_path().string() + " or in ../libexec/tavrik");
     }
-    std::unique_ptr<curl_slist, ListDeleter> headers(
-        curl_slist_append(nullptr, "Cache-Control: no-cache"));
-    if (headers) {
-        curl_slist_append(headers.get(), "Pragma: no-cache");
+    Fd cancelRead, cancelWrite, resultRead, resultWrite;
+    if (!MakePipe(cancelRead, cancelWrite) || !MakePipe(resultRead, resultWrite)) {
+        return Failure(FetchStatus::Failed, "cannot start the download helper: no pipe");
     }
-    Transfer t;
-    t.fd = fd;
-    t.maxBytes = limits.maxBytes;
-    t.cancel = limits.cancel;
-    static const std::string agent =
-        "Tavrik/" + std::to_string(kToolVersionMajor) + "." + std::to_string(kToolVersionMinor);
-    char error[CURL_ERROR_SIZE] = {};
+    std::vector<std::string> args = FetchArguments(url, limits);
+    args.insert(args.begin(), helper.string());
+    std::vector<char*> argv;
+    for (auto& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
 
-    CURL* c = easy.get();
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    // An https address never falls back to plain http through a redirect.
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, IsHttps(url) ? "https" : "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, IsHttps(url) ? "https" : "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(c, CURLOPT_USERAGENT, agent.c_str());
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutS);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()));
-    if (limits.lowSpeedBytes > 0 && limits.lowSpeedSeconds > 0) {
-        curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);
-        curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, cancelRead.Get(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, resultWrite.Get(), kFetchResultFd);
+    // Nothing else of this process (keyboards, locks) goes with it.
+    posix_spawn_file_actions_addclosefrom_np(&actions, kFetchResultFd + 1);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, helper.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        return Failure(FetchStatus::Failed,
+                       "cannot start the download helper: " + std::system_category().message(rc));
     }
-    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBytes));
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnData);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
-
-    const CURLcode rc = curl_easy_perform(c);
-    result.bytes = t.received;
-    result.detail = error[0] != '\0' ? error : curl_easy_strerror(rc);
-    if (rc == CURLE_OK) {
-        result.status = FetchStatus::Ok;
-        result.detail.clear();
-    } else if (t.tooBig || rc == CURLE_FILESIZE_EXCEEDED) {
-        result.status = FetchStatus::TooBig;
-        result.detail = "larger than " + std::to_string(limits.maxBytes) + " bytes";
-    } else if (rc == CURLE_ABORTED_BY_CALLBACK) {
-        result.status = FetchStatus::Cancelled;
-        result.detail = "stopped";
-    } else if (rc == CURLE_OPERATION_TIMEDOUT &&
-               Clock::now() + std::chrono::milliseconds(50) >= limits.deadline) {
-        // The low-speed and the connect limits time out too; only the deadline is this (the
-        // margin covers the rounding of the limit to milliseconds).
-        result.status = FetchStatus::TimeLimit;
-        result.detail = "the time limit ran out";
-    } else if (rc == CURLE_HTTP_RETURNED_ERROR) {
-        long code = 0;
-        curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
-        result.detail = "the server answered HTTP " + std::to_string(code);
-    } else if (t.writeFailed) {
-        result.detail = "cannot write the downloaded file";
-    }
-    // A line from the transfer library may end in a newline.
-    while (!result.detail.empty() &&
-           (result.detail.back() == '\n' || result.detail.back() == '\r')) {
-        result.detail.pop_back();
-    }
-    return result;
+    cancelRead.Close();
+    resultWrite.Close();
+    return Follow(pid, resultRead, cancelWrite, limits);
 }
 
 }  // namespace tavrik

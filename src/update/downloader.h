@@ -1,5 +1,6 @@
-// Downloads over HTTP(S) with libcurl, into a staged file that takes its final name only
-// when the caller accepts it.
+// Downloads over HTTP(S), into a staged file that takes its final name only when the caller
+// accepts it. The transfer runs in the helper program tavrik-fetch, so this process never
+// loads the transfer and TLS libraries.
 #pragma once
 
 #include <atomic>
@@ -53,7 +54,11 @@ using TransferProgress = std::function<void(const TransferStep&)>;
 std::optional<AtomicFile> StageDownload(const std::filesystem::path& target);
 
 // Downloads `url` into the open file `fd`, following redirects, asking caches for a fresh
-// copy.
+// copy. Returns within the limits' deadline plus a few seconds, or soon after a cancel.
 FetchResult Fetch(const std::string& url, int fd, const FetchLimits& limits);
+
+// The helper beside this executable (a build tree) or in <prefix>/libexec/tavrik (an
+// installed bin/); empty when neither is there.
+std::filesystem::path FetchHelperPath();
 
 }  // namespace tavrik

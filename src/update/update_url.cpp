@@ -1,8 +1,6 @@
 #include "update/update_url.h"
 
-#include <curl/curl.h>
-
-#include <memory>
+#include <algorithm>
 #include <string_view>
 
 namespace tavrik {
@@ -42,12 +40,59 @@ bool HasScheme(std::string_view s) {
     return false;
 }
 
-struct UrlDeleter {
-    void operator()(CURLU* u) const { curl_url_cleanup(u); }
-};
-struct TextDeleter {
-    void operator()(char* p) const { curl_free(p); }
-};
+bool IsPortText(std::string_view s) {
+    if (s.size() > 5) {
+        return false;
+    }
+    unsigned port = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        port = port * 10 + static_cast<unsigned>(c - '0');
+    }
+    return port <= 65535;
+}
+
+bool IsHostText(std::string_view s) {
+    for (char c : s) {
+        const bool alnum =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!alnum && c != '-' && c != '.' && c != '_' && c != '~' && c != '%') {
+            return false;
+        }
+    }
+    return !s.empty();
+}
+
+// The host of "scheme://[user@]host[:port][/...]": a name or IPv4 address, or an IPv6
+// address in brackets, and a port of digits.
+bool HasHost(std::string_view url) {
+    const size_t start = url.find("://") + 3;
+    const size_t end = std::min(url.find_first_of("/?#", start), url.size());
+    std::string_view authority = url.substr(start, end - start);
+    if (const size_t at = authority.rfind('@'); at != std::string_view::npos) {
+        authority.remove_prefix(at + 1);
+    }
+    if (!authority.empty() && authority.front() == '[') {
+        const size_t close = authority.find(']');
+        if (close == std::string_view::npos || close == 1) {
+            return false;
+        }
+        for (char c : authority.substr(1, close - 1)) {
+            const bool hex =
+                (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+            if (!hex && c != ':' && c != '.') {
+                return false;
+            }
+        }
+        const std::string_view rest = authority.substr(close + 1);
+        return rest.empty() || (rest.front() == ':' && IsPortText(rest.substr(1)));
+    }
+    const size_t colon = authority.find(':');
+    return IsHostText(authority.substr(0, colon)) &&
+           (colon == std::string_view::npos || IsPortText(authority.substr(colon + 1)));
+}
 
 }  // namespace
 
@@ -60,16 +105,7 @@ bool IsUpdateUrl(const std::string& url) {
             return false;
         }
     }
-    std::unique_ptr<CURLU, UrlDeleter> u(curl_url());
-    if (!u || curl_url_set(u.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
-        return false;
-    }
-    char* raw = nullptr;
-    if (curl_url_get(u.get(), CURLUPART_HOST, &raw, 0) != CURLUE_OK) {
-        return false;
-    }
-    std::unique_ptr<char, TextDeleter> host(raw);
-    return host && host.get()[0] != '\0';
+    return HasHost(url);
 }
 
 std::string ResolveLink(const std::string& server, const std::string& link) {

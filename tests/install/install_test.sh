@@ -28,6 +28,7 @@ cmake --install "$build" --prefix "$prefix" >"$root/install.log" || {
 
 expect=(
     bin/tavrikctl
+    libexec/tavrik/tavrik-fetch
     share/tavrik/res/lang/en/strings.ini
     lib/udev/rules.d/70-tavrik.rules
     share/man/man1/tavrikctl.1
@@ -71,6 +72,22 @@ if ((with_ui)); then
         fail "the metainfo has no release ${version#tavrikctl }"
     [[ $("$prefix/bin/tavrik" --version) == "tavrik ${version#tavrikctl }" ]] ||
         fail "tavrik --version does not say the version tavrikctl says"
+fi
+
+# Only the download helper loads the transfer and TLS libraries, and the installed
+# programs find it: a refused connection is said as such, not as a missing helper.
+for program in bin/tavrikctl $( ((with_ui)) && echo bin/tavrik); do
+    if ldd "$prefix/$program" | grep -q libcurl; then
+        fail "$program links the transfer library; only libexec/tavrik/tavrik-fetch may"
+    fi
+done
+status=0
+timeout 60 "$prefix/bin/tavrikctl" update check --server http://127.0.0.1:9/ --timeout 10 \
+    >"$root/check.txt" 2>&1 || status=$?
+[[ $status -ne 0 ]] || fail "an update check against a closed port reported success"
+if grep -q "helper" "$root/check.txt"; then
+    cat "$root/check.txt" >&2
+    fail "the installed tavrikctl did not find its download helper"
 fi
 
 sim=$root/kb.json

@@ -232,6 +232,18 @@ TEST(UpdateUrl, LinksResolveAgainstTheServer) {
     EXPECT_FALSE(IsUpdateUrl("http://"));
 }
 
+TEST(UpdateUrl, HostsAndPorts) {
+    for (const char* good : {"http://example.org", "https://user:pw@example.org:8443/a?b#c",
+                             "http://[::1]:8080/", "http://127.0.0.1:9/", "http://a.b:/x"}) {
+        EXPECT_TRUE(IsUpdateUrl(good)) << good;
+    }
+    for (const char* bad : {"http://:80/", "http://user@/x", "http://[::1/", "http://[]/",
+                            "http://host:99999/", "http://host:8a/", "http://ho\\st/",
+                            "http://h\"st/", "https:///path", "ftp://example.org/"}) {
+        EXPECT_FALSE(IsUpdateUrl(bad)) << bad;
+    }
+}
+
 class UpdateCheck : public ::testing::Test {
 protected:
     fs::path dir =
