@@ -37,7 +37,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-# The libraries (Qt 6 widgets, hidapi, libudev, glog, curl, ssl) from what the executables
+# The libraries (Qt 6 widgets, hidapi, libudev, glog; curl for tavrik-fetch) from what the executables
 # link; udev itself runs the rule.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "udev")

@@ -8,8 +8,7 @@
 
 namespace tavrik {
 
-// 32 lower-case hexadecimal digits; empty when the file cannot be read or the digest not
-// computed (an MD5 refused by the crypto library's policy, for one).
+// 32 lower-case hexadecimal digits; empty when the file cannot be read.
 std::optional<std::string> Md5HexOfFile(const std::filesystem::path& file);
 std::optional<std::string> Md5Hex(std::string_view data);
 

@@ -232,6 +232,29 @@ TEST(UpdateUrl, LinksResolveAgainstTheServer) {
     EXPECT_FALSE(IsUpdateUrl("http://"));
 }
 
+// The test suite of RFC 1321, appendix A.5, and lengths around the padding's edges.
+TEST(UpdateDigest, Md5OfTheRfcSuite) {
+    const std::pair<std::string, const char*> suite[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+         "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {std::string("1234567890") + "1234567890" + "1234567890" + "1234567890" + "1234567890" +
+             "1234567890" + "1234567890" + "1234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (const auto& [text, digest] : suite) {
+        EXPECT_EQ(Md5Hex(text), digest) << '"' << text << '"';
+    }
+    // 55, 56 and 64 bytes: the length still fits the last block, just does not, a full one.
+    EXPECT_EQ(Md5Hex(std::string(55, 'a')), "ef1772b6dff9a122358552954ad0df65");
+    EXPECT_EQ(Md5Hex(std::string(56, 'a')), "3b0c8ac703f828b04c6c197006d17218");
+    EXPECT_EQ(Md5Hex(std::string(64, 'a')), "014842d480b571495a4a0363793f7367");
+}
+
 TEST(UpdateUrl, HostsAndPorts) {
     for (const char* good : {"http://example.org", "https://user:pw@example.org:8443/a?b#c",
                              "http://[::1]:8080/", "http://127.0.0.1:9/", "http://a.b:/x"}) {
