@@ -1,8 +1,6 @@
 #include "ui/keypicker/key_picker.h"
 
-#include <QGuiApplication>
 #include <QPainter>
-#include <QScreen>
 
 #include "app/app_globals.h"
 #include "app/texts.h"
@@ -21,39 +19,14 @@
 namespace tavrik::ui {
 namespace {
 
-CCVKBDlg::ExecHook& TheExecHook() {
-    static CCVKBDlg::ExecHook hook;
-    return hook;
-}
-
 QString Text(std::string (*fetch)(std::string_view, std::string_view), const char* key) {
     return QString::fromStdString(fetch(key, g_strLanguage));
 }
 
 }  // namespace
 
-QPoint PlaceDialog(const QPoint& wanted, const QSize& size) {
-    if (wanted.x() >= 0 && wanted.y() >= 0) {
-        return wanted;
-    }
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect work = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size);
-    return {work.x() + work.width() - size.width(), work.y() + work.height() - size.height()};
-}
-
 CCVKBDlg::CCVKBDlg(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), shownColor_(kPanelGrey) {
-    setWindowTitle("Tavrik");
-    setModal(true);
-    setFixedSize(kPickerWidth, kPickerHeight);
-    setAttribute(Qt::WA_InputMethodEnabled, false);
-
-    closeButton_ = new CCloseButton(this, true);
-    closeButton_->setGeometry(Ltrb(974, 30, 1014, 70));
-    backButton_ = new CBackButton(this);
-    backButton_->setGeometry(Ltrb(50, 30, 90, 70));
-    logo_ = new CLogoButton(this);
-    logo_->setGeometry(Ltrb(450, 30, 610, 62));
+    : ModalDialog(KeyboardGuard(), parent), shownColor_(kPanelGrey) {
     colorButton_ = new CChAllLightColorButton(this, Text(GetButtonText, "chOneColor"));
     colorButton_->setGeometry(Ltrb(790, 490, 1010, 520));
     marcoButton_ = new CMarcoSetButton(this, Text(GetButtonText, "MarcoSetting"));
@@ -63,34 +36,17 @@ CCVKBDlg::CCVKBDlg(QWidget* parent)
     display_->setGeometry(Ltrb(675, 442, 775, 512));
     prompt_ = new CInfoButton(this, Text(GetPromptText, "vkPrompt1"));
     prompt_->setGeometry(Ltrb(50, 508, 750, 534));
-    context_ = new CInfoButton(this);
-    context_->setGeometry(Ltrb(100, 38, 440, 64));
-    context_->setAccessibleName("Editing");
     // The prompt line overlaps the cap's lower edge by a few pixels: the cap stays whole.
     display_->raise();
 }
 
 CCVKBDlg::~CCVKBDlg() = default;
 
-void CCVKBDlg::SetExecHook(ExecHook hook) {
-    TheExecHook() = std::move(hook);
-}
-
-int CCVKBDlg::RunModal() {
+void CCVKBDlg::PrepareControls() {
     m_bVkChange = m_bColorChange = m_bMarco = false;
-    Prepare();
-    if (TheExecHook()) {
-        return TheExecHook()(*this);
-    }
-    return exec();
-}
-
-void CCVKBDlg::Prepare() {
-    prepared_ = true;
-    move(PlaceDialog(m_position, QSize(kPickerWidth, kPickerHeight)));
     MakeKeyButtons();
     marcoButton_->SetLayerCodes(m_layer, m_layerCodes);
-    context_->setText(m_context);
+    ContextLine()->setText(m_context);
     // The chooser starts at the key's colour.
     colorButton_->SetColor(m_color);
     shownVk_ = startVk_ = m_vk;
@@ -161,13 +117,6 @@ int CCVKBDlg::OnNotify(uint32_t code, uint32_t, int32_t lParam) {
 QString CCVKBDlg::KeyboardPicture() const {
     const QString language = g_strLanguage == "en" ? "en" : "ch";
     return "res/uipics/vk-" + language + (m_layer == 0 ? "-L0" : "") + ".png";
-}
-
-void CCVKBDlg::showEvent(QShowEvent* event) {
-    if (!prepared_) {
-        Prepare();
-    }
-    QDialog::showEvent(event);
 }
 
 void CCVKBDlg::paintEvent(QPaintEvent*) {
