@@ -1,11 +1,15 @@
 #include "ui/keypicker/key_picker.h"
 
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QPainter>
 
 #include "app/app_globals.h"
 #include "app/texts.h"
 #include "keys/keycodes.h"
+#include "keys/picker_find.h"
 #include "keys/picker_table.h"
+#include "ui/common/key_event_code.h"
 #include "ui/pictures/picture_cache.h"
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/icon_buttons.h"
@@ -18,6 +22,10 @@
 
 namespace tavrik::ui {
 namespace {
+
+bool IsEnter(const QKeyEvent& event) {
+    return event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter;
+}
 
 QString Text(std::string (*fetch)(std::string_view, std::string_view), const char* key) {
     return QString::fromStdString(fetch(key, g_strLanguage));
@@ -36,6 +44,16 @@ CCVKBDlg::CCVKBDlg(QWidget* parent)
     display_->setGeometry(Ltrb(675, 442, 775, 512));
     prompt_ = new CInfoButton(this, Text(GetPromptText, "vkPrompt1"));
     prompt_->setGeometry(Ltrb(50, 508, 750, 534));
+    prompt_->setAccessibleName("Prompt");
+    search_ = new QLineEdit(this);
+    search_->setGeometry(Ltrb(700, 36, 950, 64));
+    search_->setPlaceholderText(Text(GetButtonText, "vkFind"));
+    search_->setAccessibleName("Find a key");
+    // Only a click (or Ctrl+F) gives it the keys: until then they pick by being pressed.
+    search_->setFocusPolicy(Qt::ClickFocus);
+    search_->setStyleSheet("QLineEdit { background: #202020; color: white; padding: 0 6px; }");
+    connect(search_, &QLineEdit::textEdited, this, &CCVKBDlg::Search);
+    search_->installEventFilter(this);
     // The prompt line overlaps the cap's lower edge by a few pixels: the cap stays whole.
     display_->raise();
 }
@@ -44,6 +62,8 @@ CCVKBDlg::~CCVKBDlg() = default;
 
 void CCVKBDlg::PrepareControls() {
     m_bVkChange = m_bColorChange = m_bMarco = false;
+    found_ = -1;
+    search_->clear();
     MakeKeyButtons();
     marcoButton_->SetLayerCodes(m_layer, m_layerCodes);
     ContextLine()->setText(m_context);
@@ -66,14 +86,117 @@ void CCVKBDlg::MakeKeyButtons() {
         auto* key = new CKeyButton(this, entry.keyCode);
         key->setObjectName(QString::number(kPickerKeyIdBase + static_cast<int>(i)));
         key->setGeometry(entry.x, entry.y, entry.width, entry.height);
-        connect(key, &CKeyButton::picked, this, [this](int code) {
-            m_vk = code;
-            m_bVkChange = true;
-            close();
-        });
+        connect(key, &CKeyButton::picked, this, &CCVKBDlg::Pick);
         key->show();
         keys_[i] = key;
     }
+}
+
+void CCVKBDlg::Pick(int keyCode) {
+    m_vk = keyCode;
+    m_bVkChange = true;
+    close();
+}
+
+void CCVKBDlg::keyPressEvent(QKeyEvent* event) {
+    event->accept();
+    if (event->key() == Qt::Key_Escape) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    if (event->isAutoRepeat()) {
+        return;
+    }
+    if (event->matches(QKeySequence::Find)) {
+        search_->setFocus(Qt::ShortcutFocusReason);
+        search_->selectAll();
+        return;
+    }
+    if (IsEnter(*event) && found_ >= 0) {
+        Pick(FoundCode());
+        return;
+    }
+    KeyPressed(*event);
+}
+
+// Enter in the search field takes its only match, and goes no further: the field would
+// pass it on, and the picker would take it for the Enter key pressed to pick.
+bool CCVKBDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != search_ || event->type() != QEvent::KeyPress ||
+        !IsEnter(*static_cast<QKeyEvent*>(event))) {
+        return ModalDialog::eventFilter(watched, event);
+    }
+    if (found_ >= 0) {
+        Pick(FoundCode());
+    }
+    return true;
+}
+
+void CCVKBDlg::KeyPressed(const QKeyEvent& event) {
+    const int entry = PickerEntryOfKeyCode(KeyCodeOfEvent(event).keyCode, m_layer);
+    if (entry < 0) {
+        ForgetFound();
+        Say(Text(GetPromptText, "vkNoCode"));
+        return;
+    }
+    search_->clear();
+    Find(entry, {entry});
+}
+
+void CCVKBDlg::Search(const QString& text) {
+    const PickerMatches matches = FindPickerKeys(text.toStdString(), m_layer);
+    if (matches.Pick() >= 0) {
+        Find(matches.Pick(), matches.entries);
+        return;
+    }
+    ForgetFound();
+    Mark(matches.entries);
+    if (text.trimmed().isEmpty()) {
+        Say(Text(GetPromptText, "vkPrompt1"));
+    } else if (matches.entries.empty()) {
+        Say(Text(GetPromptText, "vkFoundNone"));
+    } else {
+        Say(QString::fromStdString(FillNumbers(GetPromptText("vkFound", g_strLanguage),
+                                               {static_cast<long>(matches.entries.size())})));
+    }
+}
+
+void CCVKBDlg::Find(int entry, const std::vector<int>& marked) {
+    ForgetFound();
+    found_ = entry;
+    Mark(marked);
+    shownVk_ = FoundCode();
+    ShowChoice();
+    const std::string_view name = HidKeyName(HidOfKeyCode(static_cast<unsigned>(shownVk_)));
+    Say(QString::fromStdString(FillTexts(GetPromptText("vkPressed", g_strLanguage), {name})));
+}
+
+void CCVKBDlg::Mark(const std::vector<int>& entries) {
+    for (const int i : entries) {
+        if (CKeyButton* key = KeyButton(i)) {
+            key->SetMarked(true);
+        }
+    }
+}
+
+int CCVKBDlg::FoundCode() const {
+    return found_ < 0 ? 0 : PickerKeyTable()[static_cast<size_t>(found_)].keyCode;
+}
+
+void CCVKBDlg::ForgetFound() {
+    found_ = -1;
+    for (CKeyButton* key : keys_) {
+        if (key != nullptr) {
+            key->SetMarked(false);
+        }
+    }
+    shownVk_ = startVk_;
+    ShowChoice();
+}
+
+void CCVKBDlg::Say(const QString& text) {
+    prompt_->setText(text);
+    prompt_->update();
 }
 
 CKeyButton* CCVKBDlg::KeyButton(int index) const {
@@ -102,7 +225,7 @@ int CCVKBDlg::OnNotify(uint32_t code, uint32_t, int32_t lParam) {
             shownVk_ = lParam;
             break;
         case UM_RESTORE_VK:
-            shownVk_ = startVk_;
+            shownVk_ = found_ >= 0 ? FoundCode() : startVk_;
             break;
         case UM_MARCO_SET:
             m_bMarco = true;

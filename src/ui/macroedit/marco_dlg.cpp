@@ -12,9 +12,9 @@
 #include "device/session.h"
 #include "device/session_jobs.h"
 #include "device/session_result.h"
-#include "keys/native_keys.h"
 #include "macro/marco_file.h"
 #include "ui/common/job_state_relay.h"
+#include "ui/common/key_event_code.h"
 #include "ui/widgets/check_button.h"
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/info_button.h"
@@ -38,37 +38,6 @@ MarcoEditor EditorFor(CCCDev* dev) {
 
 QString Key(std::string_view key) {
     return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
-}
-
-// Key codes for a key whose physical code the platform did not give (some test and remote
-// platforms): letters and digits share their numbers with Qt's, modifiers stay generic.
-uint8_t FallbackKeyCode(int key, bool& extended) {
-    if ((key >= Qt::Key_0 && key <= Qt::Key_9) || (key >= Qt::Key_A && key <= Qt::Key_Z)) {
-        return static_cast<uint8_t>(key);
-    }
-    switch (key) {
-        case Qt::Key_Shift:
-            return kKeyCodeShift;
-        case Qt::Key_Control:
-            return kKeyCodeCtrl;
-        case Qt::Key_Alt:
-            return kKeyCodeAlt;
-        case Qt::Key_Enter:
-            extended = true;
-            return kKeyCodeEnter;
-        case Qt::Key_Return:
-            return kKeyCodeEnter;
-        case Qt::Key_Escape:
-            return 0x1B;
-        case Qt::Key_Space:
-            return 0x20;
-        case Qt::Key_Tab:
-            return 0x09;
-        case Qt::Key_Backspace:
-            return 0x08;
-        default:
-            return 0;
-    }
 }
 
 }  // namespace
@@ -230,10 +199,9 @@ bool CMarcoDlg::RecordKeyEvent(QKeyEvent* event) {
     }
     MarcoKeyEvent key;
     key.down = event->type() == QEvent::KeyPress;
-    key.keyCode = KeyCodeOfXkbKeycode(event->nativeScanCode());
-    if (key.keyCode == 0) {
-        key.keyCode = FallbackKeyCode(event->key(), key.extended);
-    }
+    const KeyEventCode code = KeyCodeOfEvent(*event);
+    key.keyCode = code.keyCode;
+    key.extended = code.extended;
     // Without the physical key a generic modifier is taken as the left one going down.
     key.leftDown = key.down;
     key.timeMs = event->timestamp() != 0 ? static_cast<uint32_t>(event->timestamp())
