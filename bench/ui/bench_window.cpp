@@ -11,9 +11,9 @@
 #include "device/job_runner.h"
 #include "device/keyboard_hub.h"
 #include "device/session.h"
-#include "ui/keypicker/key_button.h"
 #include "ui/mainwnd/keyboard_view.h"
 #include "ui/mainwnd/main_window.h"
+#include "ui/mainwnd/my_button.h"
 #include "ui/widgets/control_codes.h"
 
 namespace {

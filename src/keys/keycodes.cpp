@@ -249,6 +249,16 @@ uint8_t KeyCodeOfReportedHid(uint8_t hid) {
     return code == 0 ? VK_WAIT_SET : code;
 }
 
+std::string_view HidKeyNameChinese(uint8_t hid) {
+    static constexpr std::array<std::string_view, 12> kMedia = {
+        "我的电脑", "主页",  "邮件", "计算器", "播放器", "静音",
+        "音量-",    "音量+", "停止", "播放",   "上一首", "下一首"};
+    if (hid >= 0x80 && hid <= 0x8B) {
+        return kMedia[hid - 0x80];
+    }
+    return hid == 0x2C ? std::string_view("空格") : std::string_view();
+}
+
 std::string_view HidKeyName(uint8_t hid) {
     return NameTable()[hid];
 }

@@ -41,6 +41,9 @@ uint8_t KeyCodeOfReportedHid(uint8_t hid);
 
 // Display name of a HID value (UTF-8, the same in every language).
 std::string_view HidKeyName(uint8_t hid);
+// The Chinese word the Chinese pictures show for a HID value instead of its name (the
+// media keys, Space); empty for the others.
+std::string_view HidKeyNameChinese(uint8_t hid);
 
 // Pictures of a key, relative to the resource root: "b" while focused, "s" otherwise.
 std::string KeyPicturePath(uint8_t hid, bool focused);

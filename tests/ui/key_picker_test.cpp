@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <vector>
 
 #include "app/app_globals.h"
 #include "app/texts.h"
@@ -11,6 +16,7 @@
 #include "ui/keypicker/key_picker.h"
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/icon_buttons.h"
+#include "ui/widgets/info_button.h"
 #include "ui/widgets/key_hot_spot.h"
 #include "ui/widgets/result_show_button.h"
 #include "ui/widgets/text_buttons.h"
@@ -168,6 +174,176 @@ TEST(UiKeyPicker, NegativePositionMeansTheBottomRightOfTheWorkArea) {
     dlg.RunModal();
     EXPECT_EQ(dlg.pos(), QPoint(30, 40));
     CCVKBDlg::SetExecHook({});
+}
+
+// ---- A key by pressing it, and by its name ----
+
+// A key pressed and let go on the computer's keyboard, as X11 and Wayland report it: the
+// kernel's input code + 8.
+void Press(QWidget* to, quint32 inputCode, Qt::Key key = Qt::Key_unknown) {
+    QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier, inputCode + 8, 0, 0);
+    QApplication::sendEvent(to, &down);
+    QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier, inputCode + 8, 0, 0);
+    QApplication::sendEvent(to, &up);
+}
+
+// The key codes of the hot spots marked now.
+std::vector<int> Marked(const CCVKBDlg& dlg) {
+    std::vector<int> codes;
+    for (const CKeyButton* key : dlg.findChildren<CKeyButton*>()) {
+        if (key->Marked()) {
+            codes.push_back(key->KeyCode());
+        }
+    }
+    std::sort(codes.begin(), codes.end());
+    return codes;
+}
+
+CKeyButton* HotSpotOf(const CCVKBDlg& dlg, int keyCode) {
+    for (CKeyButton* key : dlg.findChildren<CKeyButton*>()) {
+        if (key->KeyCode() == keyCode) {
+            return key;
+        }
+    }
+    return nullptr;
+}
+
+constexpr quint32 kInputF5 = 63, kInputF6 = 64, kInputEnter = 28, kInputEsc = 1;
+
+TEST(UiKeyPickerPress, APressedKeyIsShownAndASecondEnterTakesIt) {
+    English english;
+    CCVKBDlg dlg;
+    dlg.m_layer = 1;
+    dlg.m_vk = 0x41;
+    dlg.show();
+    Press(&dlg, kInputF6, Qt::Key_F6);
+    Press(&dlg, kInputF5, Qt::Key_F5);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_FALSE(dlg.m_bVkChange);
+    EXPECT_EQ(dlg.Display()->ShownText(), "F5");
+    EXPECT_EQ(Marked(dlg), std::vector<int>{0x74});
+    EXPECT_EQ(dlg.Prompt()->text(), "F5 is chosen: press Enter or click it to assign it.");
+    Press(&dlg, kInputEnter, Qt::Key_Return);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_TRUE(dlg.m_bVkChange);
+    EXPECT_EQ(dlg.m_vk, 0x74);
+}
+
+TEST(UiKeyPickerPress, AClickTakesAPressedKeyAndEscapeStillCloses) {
+    English english;
+    {
+        CCVKBDlg dlg;
+        dlg.m_vk = 0x41;
+        dlg.show();
+        Press(&dlg, kInputF5, Qt::Key_F5);
+        QTest::mouseClick(HotSpotOf(dlg, 0x74), Qt::LeftButton);
+        EXPECT_FALSE(dlg.isVisible());
+        EXPECT_EQ(dlg.m_vk, 0x74);
+    }
+    CCVKBDlg dlg;
+    dlg.m_vk = 0x41;
+    dlg.show();
+    Press(&dlg, kInputF5, Qt::Key_F5);
+    Press(&dlg, kInputEsc, Qt::Key_Escape);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_FALSE(dlg.m_bVkChange);
+    EXPECT_EQ(dlg.m_vk, 0x41);
+}
+
+// By the physical key: the two Ctrl, Shift and Alt keys, the keypad's Enter and digits and
+// the main ones are different codes. Enter with nothing chosen chooses the Enter key.
+TEST(UiKeyPickerPress, SidesAndTheKeypadStayApart) {
+    English english;
+    const std::pair<quint32, int> keys[] = {
+        {29, 0xA2}, {97, 0xA3},   // left and right Ctrl
+        {42, 0xA0}, {54, 0xA1},   // Shift
+        {56, 0xA4}, {100, 0xA5},  // Alt
+        {28, 0x0D}, {96, 0x6C},   // Enter, keypad Enter
+        {2, 0x31},  {79, 0x61},   // 1, keypad 1
+    };
+    for (const auto& [input, code] : keys) {
+        CCVKBDlg dlg;
+        dlg.m_vk = 0x41;
+        dlg.show();
+        Press(&dlg, input);
+        EXPECT_EQ(dlg.ShownKeyCode(), code) << "input code " << input;
+        EXPECT_EQ(Marked(dlg), std::vector<int>{code}) << "input code " << input;
+        EXPECT_TRUE(dlg.isVisible());
+    }
+}
+
+// A key the picker has no code for is said, and leaves nothing chosen: the next Enter is
+// the Enter key, not the key chosen before.
+TEST(UiKeyPickerPress, AKeyWithoutACodeIsSaid) {
+    English english;
+    for (const quint32 input : {85u /* no key code at all */, 183u /* F13: not offered */}) {
+        CCVKBDlg dlg;
+        dlg.m_vk = 0x41;
+        dlg.show();
+        Press(&dlg, kInputF5, Qt::Key_F5);
+        Press(&dlg, input);
+        EXPECT_EQ(dlg.Prompt()->text().toStdString(), GetPromptText("vkNoCode", "en"));
+        EXPECT_EQ(dlg.ShownKeyCode(), 0x41);
+        EXPECT_TRUE(Marked(dlg).empty());
+        EXPECT_EQ(dlg.FoundEntry(), -1);
+        Press(&dlg, kInputEnter, Qt::Key_Return);
+        EXPECT_TRUE(dlg.isVisible());
+        EXPECT_EQ(dlg.ShownKeyCode(), 0x0D);
+    }
+}
+
+TEST(UiKeyPickerFind, TypingMarksTheMatchesAndEnterTakesTheOnlyOne) {
+    English english;
+    CCVKBDlg dlg;
+    dlg.m_vk = 0x41;
+    dlg.show();
+    QTest::keyClicks(dlg.SearchField(), "vol");
+    EXPECT_EQ(Marked(dlg), (std::vector<int>{0xAE, 0xAF}));
+    EXPECT_EQ(HotSpotOf(dlg, 0xAE)->accessibleName(), "Vol-");
+    EXPECT_EQ(dlg.Prompt()->text(), "2 keys match: type more, or click one.");
+    // Two matches: Enter takes neither, and is not taken for the Enter key either.
+    QTest::keyClick(dlg.SearchField(), Qt::Key_Return);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.ShownKeyCode(), 0x41);
+    QTest::keyClicks(dlg.SearchField(), "+");
+    EXPECT_EQ(Marked(dlg), std::vector<int>{0xAF});
+    EXPECT_EQ(dlg.Display()->ShownText(), "Vol+");
+    QTest::keyClick(dlg.SearchField(), Qt::Key_Return);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_TRUE(dlg.m_bVkChange);
+    EXPECT_EQ(dlg.m_vk, 0xAF);
+}
+
+// The whole name wins among several ("F1" of F1, F10, F11, F12); nothing found is said;
+// the Chinese names of the Chinese pictures are found too; Escape in the field closes.
+TEST(UiKeyPickerFind, ExactNamesNoMatchChineseAndEscape) {
+    English english;
+    {
+        CCVKBDlg dlg;
+        dlg.show();
+        QTest::keyClicks(dlg.SearchField(), "f1");
+        EXPECT_EQ(Marked(dlg), (std::vector<int>{0x70, 0x79, 0x7A, 0x7B}));
+        EXPECT_EQ(dlg.ShownKeyCode(), 0x70);
+        QTest::keyClicks(dlg.SearchField(), "x");
+        EXPECT_TRUE(Marked(dlg).empty());
+        EXPECT_EQ(dlg.Prompt()->text().toStdString(), GetPromptText("vkFoundNone", "en"));
+        QTest::keyClick(dlg.SearchField(), Qt::Key_Escape);
+        EXPECT_FALSE(dlg.isVisible());
+        EXPECT_FALSE(dlg.m_bVkChange);
+    }
+    g_strLanguage = "zh-cn";
+    CCVKBDlg dlg;
+    dlg.show();
+    EXPECT_EQ(dlg.SearchField()->placeholderText().toStdString(), GetButtonText("vkFind", "zh-cn"));
+    // Typed one character at a time, as an input method would hand them over.
+    for (const QChar c : QString::fromUtf8("音量")) {
+        QKeyEvent typed(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(dlg.SearchField(), &typed);
+    }
+    EXPECT_EQ(dlg.SearchField()->text(), QString::fromUtf8("音量"));
+    EXPECT_EQ(Marked(dlg), (std::vector<int>{0xAE, 0xAF}));
+    EXPECT_EQ(dlg.Prompt()->text().toStdString(),
+              FillNumbers(GetPromptText("vkFound", "zh-cn"), {2}));
 }
 
 }  // namespace

@@ -14,10 +14,10 @@
 #include "keys/keycodes.h"
 #include "sim/sim_init.h"
 #include "ui/common/keyboard_guard.h"
-#include "ui/keypicker/key_button.h"
 #include "ui/keypicker/key_picker.h"
 #include "ui/macroedit/marco_dlg.h"
 #include "ui/mainwnd/keyboard_view.h"
+#include "ui/mainwnd/my_button.h"
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/info_button.h"
 #include "ui/widgets/key_hot_spot.h"
@@ -348,6 +348,40 @@ TEST(UiDeniedKeyboard, ThePermissionHelpIsShownWholeAndSelectable) {
         EXPECT_TRUE(help.textInteractionFlags() & Qt::TextSelectableByMouse);
     }
     g_strLanguage = "en";
+}
+
+// With a key's picker open, F5 is pressed on the computer's keyboard, then Enter: the
+// keyboard's key plays F5.
+TEST(UiKeyPickerPress, F5PressedWithThePickerOpenIsAssigned) {
+    WindowRig rig(1, 30);
+    PromptAnswers answers;
+    CTavrikDlg& w = rig.W();
+    CCCDev& dev = Quiet(rig);
+    ASSERT_EQ(dev.Snapshot().curLayer & 3, 0);
+    const int slot = FindSlot(dev.Snapshot(), false);
+    ASSERT_GE(slot, 0);
+    int runs = 0;
+    CCVKBDlg::SetExecHook([&](CCVKBDlg& picker) {
+        ++runs;
+        picker.show();
+        for (const auto& [input, key] : {std::pair{63u, Qt::Key_F5}, {28u, Qt::Key_Return}}) {
+            for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+                QKeyEvent event(type, key, Qt::NoModifier, input + 8, 0, 0);
+                QApplication::sendEvent(&picker, &event);
+            }
+        }
+        EXPECT_FALSE(picker.isVisible());
+        return 0;
+    });
+    w.View().Key(slot).click();
+    CCVKBDlg::SetExecHook({});
+    ASSERT_EQ(runs, 1);
+    EXPECT_TRUE(answers.messages.empty());
+    EXPECT_TRUE(Until([&] {
+        return rig.sim->StateOf(0)->modules[static_cast<size_t>(slot)]->hid[0] ==
+               HidOfKeyCode(0x74);
+    }));
+    EXPECT_EQ(w.View().Key(slot).Vk(), 0x74);
 }
 
 }  // namespace

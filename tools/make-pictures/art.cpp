@@ -231,14 +231,11 @@ Legend IconLegend(Glyph glyph) {
 }  // namespace
 
 Legend LegendOfHid(uint8_t hid, bool shortNames, bool chinese) {
-    // The media keys: their own Chinese words; English from the name table.
-    static const std::array<const char*, 12> kMediaChinese = {
-        "我的电脑", "主页",  "邮件", "计算器", "播放器", "静音",
-        "音量-",    "音量+", "停止", "播放",   "上一首", "下一首"};
+    // The media keys and Space have Chinese words of their own.
+    if (const std::string_view word = tavrik::HidKeyNameChinese(hid); chinese && !word.empty()) {
+        return TextLegend(QString::fromUtf8(word.data(), static_cast<qsizetype>(word.size())));
+    }
     if (hid >= 0x80 && hid <= 0x8B) {
-        if (chinese) {
-            return TextLegend(QString::fromUtf8(kMediaChinese[hid - 0x80]));
-        }
         return TextLegend(QString::fromUtf8(tavrik::HidKeyName(static_cast<uint8_t>(hid))));
     }
     switch (hid) {
@@ -260,11 +257,6 @@ Legend LegendOfHid(uint8_t hid, bool shortNames, bool chinese) {
             return IconLegend(Glyph::MouseRight);
         case 0xF8:
             return IconLegend(Glyph::MouseMiddle);
-        case 0x2C:
-            if (chinese) {
-                return TextLegend(QString::fromUtf8("空格"));
-            }
-            break;
         default:
             break;
     }

@@ -22,6 +22,8 @@ public:
     // once it went, even when another keyboard took its slot. Look it up at each write.
     CCCDev* Session() const { return hub_ != nullptr ? hub_->Resolve(ref_) : nullptr; }
     bool Gone() const { return Session() == nullptr; }
+    // Made for a keyboard (not the empty guard of a dialog tied to none).
+    bool Bound() const { return hub_ != nullptr; }
     const KeyboardRef& Ref() const { return ref_; }
     // The tab's number the user knows the keyboard by (1..4); 0 for none.
     int Number() const { return ref_.Empty() ? 0 : ref_.slot + 1; }

@@ -1,45 +1,38 @@
 // The key code picker: a picture of a whole keyboard with a hot spot on every key, a colour
 // button, a macro button and a display of the current choice. It is run modally for one
 // key slot; the caller fills the inputs, runs it, and reads the result flags afterwards.
+// A key is picked by a click on it; or found first, by pressing it on the computer's
+// keyboard or by its name in the search field, and then taken with Enter or a click.
 #pragma once
 
-#include <QDialog>
-#include <QPoint>
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
-#include "ui/widgets/notify_sink.h"
+#include "ui/widgets/keyboard_dialog.h"
+
+class QLineEdit;
 
 namespace tavrik::ui {
 
-class CCloseButton;
-class CBackButton;
-class CLogoButton;
 class CChAllLightColorButton;
 class CMarcoSetButton;
 class CResultShowButton;
 class CInfoButton;
 class CKeyButton;
 
-inline constexpr int kPickerWidth = 1060;
-inline constexpr int kPickerHeight = 560;
+inline constexpr int kPickerWidth = kKeyboardDialogWidth;
+inline constexpr int kPickerHeight = kKeyboardDialogHeight;
 // Control ids: hot spot i is kPickerKeyIdBase + i (its object name).
 inline constexpr int kPickerKeyIdBase = 15000;
 
-// Where a dialog of `size` opens: at `wanted`, or at the bottom-right of the primary
-// screen's work area when a coordinate of `wanted` is negative.
-QPoint PlaceDialog(const QPoint& wanted, const QSize& size);
-
-class CCVKBDlg : public QDialog, public NotifySink {
+class CCVKBDlg : public ModalDialog<CCVKBDlg> {
     Q_OBJECT
 public:
     explicit CCVKBDlg(QWidget* parent = nullptr);
     ~CCVKBDlg() override;
 
-    // Inputs. A negative coordinate places the dialog at the bottom-right of the work area.
-    QPoint m_position{-1, -1};
+    // Inputs (and m_position of the shell).
     int m_layer = 0;
     int m_vk = 0;
     std::array<int, 4> m_layerCodes{};
@@ -52,50 +45,51 @@ public:
     bool m_bColorChange = false;
     bool m_bMarco = false;
 
-    // Builds the controls for the inputs, places the dialog and runs it modally. Tests may
-    // replace the modal run (SetExecHook). Escape closes it like the back button.
-    int RunModal();
-    // Builds the controls and places the dialog from the inputs (RunModal and the first
-    // show call it).
-    void Prepare();
-
     int OnNotify(uint32_t code, uint32_t wParam, int32_t lParam) override;
 
     // The hot spot of table entry i, null when that entry has none on this layer.
     CKeyButton* KeyButton(int index) const;
     CResultShowButton* Display() const { return display_; }
-    CInfoButton* ContextLine() const { return context_; }
     CChAllLightColorButton* ColorButton() const { return colorButton_; }
     CMarcoSetButton* MarcoButton() const { return marcoButton_; }
-    CCloseButton* CloseButton() const { return closeButton_; }
-    CBackButton* BackButton() const { return backButton_; }
     int ShownKeyCode() const { return shownVk_; }
     uint32_t ShownColor() const { return shownColor_; }
     // The keyboard picture for the layer and the UI language.
     QString KeyboardPicture() const;
-
-    // Replaces exec() in RunModal; the hook gets the prepared dialog. Empty: exec() again.
-    using ExecHook = std::function<int(CCVKBDlg& dialog)>;
-    static void SetExecHook(ExecHook hook);
+    CInfoButton* Prompt() const { return prompt_; }
+    QLineEdit* SearchField() const { return search_; }
+    // The entry a pressed key or the search found, which Enter takes; -1 for none.
+    int FoundEntry() const { return found_; }
 
 protected:
+    // The results start false; the hot spots, the context and the chooser's colour come
+    // from the inputs.
+    void PrepareControls() override;
     void paintEvent(QPaintEvent* event) override;
-    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void MakeKeyButtons();
     void ShowChoice();
+    void Pick(int keyCode);
+    // The key pressed on the computer's keyboard.
+    void KeyPressed(const QKeyEvent& event);
+    void Search(const QString& text);
+    // Shows entry `entry` in the preview and marks it (with the others of `marked`).
+    void Find(int entry, const std::vector<int>& marked);
+    void Mark(const std::vector<int>& entries);
+    void ForgetFound();
+    int FoundCode() const;
+    void Say(const QString& text);
 
-    CCloseButton* closeButton_;
-    CBackButton* backButton_;
-    CLogoButton* logo_;
     CChAllLightColorButton* colorButton_;
     CMarcoSetButton* marcoButton_;
     CResultShowButton* display_;
     CInfoButton* prompt_;
-    CInfoButton* context_;
+    QLineEdit* search_;
+    int found_ = -1;
     std::vector<CKeyButton*> keys_;  // by table index; null where there is no hot spot
-    bool prepared_ = false;
     int shownVk_ = 0;
     int startVk_ = 0;
     uint32_t shownColor_;

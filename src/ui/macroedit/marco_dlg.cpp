@@ -6,23 +6,19 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QListWidget>
-#include <QPainter>
 
 #include "app/texts.h"
 #include "device/job_runner.h"
 #include "device/session.h"
 #include "device/session_jobs.h"
 #include "device/session_result.h"
-#include "keys/native_keys.h"
 #include "macro/marco_file.h"
-#include "ui/keypicker/key_picker.h"
-#include "ui/pictures/picture_cache.h"
+#include "ui/common/job_state_relay.h"
+#include "ui/common/key_event_code.h"
 #include "ui/widgets/check_button.h"
 #include "ui/widgets/control_codes.h"
-#include "ui/widgets/icon_buttons.h"
 #include "ui/widgets/info_button.h"
 #include "ui/widgets/pic_button.h"
-#include "ui/widgets/picture_buttons.h"
 #include "ui/widgets/ui_prompts.h"
 #include "ui/widgets/ui_texts.h"
 
@@ -31,12 +27,6 @@ namespace {
 
 // The delay-mode switch's number in UM_CHECK_BUTTON.
 constexpr int kDelaySwitchNumber = 4;
-constexpr int kJobPollMs = 50;
-
-CMarcoDlg::ExecHook& TheExecHook() {
-    static CMarcoDlg::ExecHook hook;
-    return hook;
-}
 
 MarcoEditor EditorFor(CCCDev* dev) {
     if (dev == nullptr) {
@@ -50,69 +40,26 @@ QString Key(std::string_view key) {
     return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
 }
 
-// Key codes for a key whose physical code the platform did not give (some test and remote
-// platforms): letters and digits share their numbers with Qt's, modifiers stay generic.
-uint8_t FallbackKeyCode(int key, bool& extended) {
-    if ((key >= Qt::Key_0 && key <= Qt::Key_9) || (key >= Qt::Key_A && key <= Qt::Key_Z)) {
-        return static_cast<uint8_t>(key);
-    }
-    switch (key) {
-        case Qt::Key_Shift:
-            return kKeyCodeShift;
-        case Qt::Key_Control:
-            return kKeyCodeCtrl;
-        case Qt::Key_Alt:
-            return kKeyCodeAlt;
-        case Qt::Key_Enter:
-            extended = true;
-            return kKeyCodeEnter;
-        case Qt::Key_Return:
-            return kKeyCodeEnter;
-        case Qt::Key_Escape:
-            return 0x1B;
-        case Qt::Key_Space:
-            return 0x20;
-        case Qt::Key_Tab:
-            return 0x09;
-        case Qt::Key_Backspace:
-            return 0x08;
-        default:
-            return 0;
-    }
-}
-
 }  // namespace
 
 CMarcoDlg::CMarcoDlg(KeyboardGuard keyboard, int slot, int layer, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
-      keyboard_(keyboard),
+    : ModalDialog(keyboard, parent),
       slot_(slot),
       layer_(layer),
       editor_(EditorFor(keyboard.Session())) {
-    setWindowTitle("Tavrik");
-    setModal(true);
-    setFixedSize(kMarcoDlgWidth, kMarcoDlgHeight);
-    setAttribute(Qt::WA_InputMethodEnabled, false);
     clock_.start();
 
-    // First, so that it lies under the controls it frames.
+    // It frames the list and the editing buttons, so it lies under them.
     frame_ = new QGroupBox(this);
     frame_->setGeometry(50, 70, 630, 435);
     frame_->setAccessibleName("Macro steps");
     frame_->setStyleSheet("QGroupBox { border: 1px solid #c8c8c8; }");
+    frame_->lower();
 
-    closeButton_ = new CCloseButton(this, true);
-    closeButton_->setGeometry(Ltrb(974, 30, 1014, 70));
-    backButton_ = new CBackButton(this);
-    backButton_->setGeometry(Ltrb(50, 30, 90, 70));
-    logo_ = new CLogoButton(this);
-    logo_->setGeometry(Ltrb(450, 30, 610, 62));
     prompt_ = new CInfoButton(this, PromptText("MarcoDlgPrompt1"));
     prompt_->setGeometry(Ltrb(50, 520, 750, 546));
     prompt_->setAccessibleName("Prompt");
-    context_ = new CInfoButton(this, keyboard_.Context(slot_, layer_));
-    context_->setGeometry(Ltrb(100, 38, 440, 64));
-    context_->setAccessibleName("Editing");
+    SetContext(slot_, layer_);
     delayLabel_ = new CInfoButton(this, ButtonText("InfoDefaultDelay"));
     delayLabel_->setGeometry(Ltrb(380, 135, 565, 170));
     delayLabel_->setAccessibleName("Delay mode");
@@ -152,8 +99,18 @@ CMarcoDlg::CMarcoDlg(KeyboardGuard keyboard, int slot, int layer, QWidget* paren
     AddButton("InsertMarcoLoopStartFlag", UM_INSERT_MARCO_LOOP_START_FLAG, 380, 422, 640, 452);
     AddButton("InsertMarcoLoopEndFlag", UM_INSERT_MARCO_LOOP_END_FLAG, 380, 464, 640, 494);
 
-    jobPoll_.setInterval(kJobPollMs);
-    connect(&jobPoll_, &QTimer::timeout, this, &CMarcoDlg::PollJob);
+    // Queued: a notification's sender waits until it is handled, and the end of a job may
+    // show a message.
+    const auto follow = [this](int dev) {
+        if (jobId_ != 0 && jobDev_ != nullptr && dev == jobDev_->DevIdx()) {
+            FollowJob();
+        }
+    };
+    connect(
+        &JobStateRelay::Instance(), &JobStateRelay::jobState, this,
+        [follow](int dev, quint32, quint32) { follow(dev); }, Qt::QueuedConnection);
+    connect(&JobStateRelay::Instance(), &JobStateRelay::keyboardGone, this, follow,
+            Qt::QueuedConnection);
     connect(steps_, &QListWidget::itemSelectionChanged, this, [this] { Refresh(); });
     MarkSaved();
     // Key messages of every control of the dialog pass here first while recording.
@@ -180,30 +137,6 @@ ClickSdMsgButton* CMarcoDlg::Button(uint32_t code) const {
     return it == buttons_.end() ? nullptr : it->second;
 }
 
-void CMarcoDlg::SetExecHook(ExecHook hook) {
-    TheExecHook() = std::move(hook);
-}
-
-int CMarcoDlg::RunModal() {
-    Prepare();
-    if (TheExecHook()) {
-        return TheExecHook()(*this);
-    }
-    return exec();
-}
-
-void CMarcoDlg::Prepare() {
-    prepared_ = true;
-    move(PlaceDialog(m_position, QSize(kMarcoDlgWidth, kMarcoDlgHeight)));
-}
-
-void CMarcoDlg::showEvent(QShowEvent* event) {
-    if (!prepared_) {
-        Prepare();
-    }
-    QDialog::showEvent(event);
-}
-
 void CMarcoDlg::done(int result) {
     StopRecording();
     // A read can stop at once; a write runs to its end, since a macro stopped halfway
@@ -212,7 +145,6 @@ void CMarcoDlg::done(int result) {
         jobDev_->Jobs().Cancel(jobId_);
     }
     writeLeft_ = jobKind_ == JobKind::Write ? jobId_ : 0;
-    jobPoll_.stop();
     jobId_ = 0;
     jobKind_ = JobKind::None;
     QDialog::done(result);
@@ -238,12 +170,7 @@ bool CMarcoDlg::Unsaved() const {
 }
 
 CCCDev* CMarcoDlg::Target() {
-    CCCDev* dev = keyboard_.Session();
-    if (dev == nullptr) {
-        context_->setText(keyboard_.Context(slot_, layer_));
-        UiPrompts::Message(this, keyboard_.GoneText());
-    }
-    return dev;
+    return KeyboardStays() ? Keyboard().Session() : nullptr;
 }
 
 bool CMarcoDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -272,10 +199,9 @@ bool CMarcoDlg::RecordKeyEvent(QKeyEvent* event) {
     }
     MarcoKeyEvent key;
     key.down = event->type() == QEvent::KeyPress;
-    key.keyCode = KeyCodeOfXkbKeycode(event->nativeScanCode());
-    if (key.keyCode == 0) {
-        key.keyCode = FallbackKeyCode(event->key(), key.extended);
-    }
+    const KeyEventCode code = KeyCodeOfEvent(*event);
+    key.keyCode = code.keyCode;
+    key.extended = code.extended;
     // Without the physical key a generic modifier is taken as the left one going down.
     key.leftDown = key.down;
     key.timeMs = event->timestamp() != 0 ? static_cast<uint32_t>(event->timestamp())
@@ -532,16 +458,11 @@ void CMarcoDlg::StartJob(JobKind kind, uint32_t id) {
     prompt_->setText(ButtonText(kind == JobKind::Write ? "SaveRecordMarco" : "ReadRecordMarco") +
                      "  ...");
     Refresh();
-    jobPoll_.start();
 }
 
-// The job's state is read from the session's runner: the dialog needs no notification
-// route of its own, and a job that ended while the dialog was busy is seen at the next tick.
-void CMarcoDlg::PollJob() {
-    if (jobId_ == 0 || jobDev_ == nullptr) {
-        jobPoll_.stop();
-        return;
-    }
+// The notification only says that the job moved: its state is read from the runner, so
+// notifications that were merged or dropped lose nothing.
+void CMarcoDlg::FollowJob() {
     const QString caption =
         ButtonText(jobKind_ == JobKind::Write ? "SaveRecordMarco" : "ReadRecordMarco");
     const std::optional<JobStatus> status = jobDev_->Jobs().Status(jobId_);
@@ -549,20 +470,25 @@ void CMarcoDlg::PollJob() {
         prompt_->setText(caption + QString("  %1%").arg(status->percent));
         return;
     }
-    jobPoll_.stop();
     const JobKind kind = jobKind_;
     jobId_ = 0;
     jobKind_ = JobKind::None;
+    JobEnded(kind, status);
+}
+
+void CMarcoDlg::JobEnded(JobKind kind, const std::optional<JobStatus>& status) {
+    const QString caption =
+        ButtonText(kind == JobKind::Write ? "SaveRecordMarco" : "ReadRecordMarco");
     const bool ok = status && status->state == JobState::Done;
     const int result = status ? status->result : kJobCancelled;
     // A keyboard that went is said as such, not as the empty slot its session then shows.
-    const bool gone = !ok && (result == kJobKeyboardGone || keyboard_.Gone());
+    const bool gone = !ok && (result == kJobKeyboardGone || Keyboard().Gone());
     if (gone) {
-        context_->setText(keyboard_.Context(slot_, layer_));
+        SetContext(slot_, layer_);
     }
     // The session's refusals in the user's language; the job's own words for the rest.
     const QString reason =
-        gone      ? keyboard_.GoneText()
+        gone      ? Keyboard().GoneText()
         : !status ? QString()
         : status->result > kJobCancelled
             ? QString::fromStdString(SessionResultText(status->result, g_strLanguage))
@@ -630,16 +556,6 @@ void CMarcoDlg::LoadFromFile() {
         default:
             UiPrompts::Message(this, QString::fromStdString(file.error));
             return;
-    }
-}
-
-void CMarcoDlg::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.fillRect(rect(), ColorOf(kPanelGrey));
-    const QPixmap background = Pictures::Get("res/uipics/bg.png", devicePixelRatioF());
-    if (!background.isNull()) {
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawPixmap(rect(), background);
     }
 }
 

@@ -4,12 +4,8 @@
 // or loads macro files. The editing rules live in MarcoEditor; this window shows them.
 #pragma once
 
-#include <QDialog>
 #include <QElapsedTimer>
-#include <QPoint>
-#include <QTimer>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -17,8 +13,7 @@
 #include <vector>
 
 #include "macro/marco_editor.h"
-#include "ui/common/keyboard_guard.h"
-#include "ui/widgets/notify_sink.h"
+#include "ui/widgets/keyboard_dialog.h"
 
 class QComboBox;
 class QGroupBox;
@@ -27,23 +22,21 @@ class QListWidget;
 
 namespace tavrik {
 class CCCDev;
-}
+struct JobStatus;
+}  // namespace tavrik
 
 namespace tavrik::ui {
 
-class CCloseButton;
-class CBackButton;
-class CLogoButton;
 class CInfoButton;
 class CMyCheckButton;
 class ClickSdMsgButton;
 
-inline constexpr int kMarcoDlgWidth = 1060;
-inline constexpr int kMarcoDlgHeight = 560;
+inline constexpr int kMarcoDlgWidth = kKeyboardDialogWidth;
+inline constexpr int kMarcoDlgHeight = kKeyboardDialogHeight;
 inline constexpr int kMarcoStepListId = 1016;
 inline constexpr int kMarcoModeListId = 1021;
 
-class CMarcoDlg : public QDialog, public NotifySink {
+class CMarcoDlg : public ModalDialog<CMarcoDlg> {
     Q_OBJECT
 public:
     // The macro of `slot` on `layer` of the keyboard `keyboard` was opened for. It writes
@@ -52,11 +45,6 @@ public:
     CMarcoDlg(KeyboardGuard keyboard, int slot, int layer, QWidget* parent = nullptr);
     ~CMarcoDlg() override;
 
-    // Inputs: a negative coordinate places the dialog at the bottom-right of the work area.
-    QPoint m_position{-1, -1};
-
-    int RunModal();
-    void Prepare();
     // Back, Escape and the close button: asks first when an unsaved macro would be lost.
     void reject() override;
     int OnNotify(uint32_t code, uint32_t wParam, int32_t lParam) override;
@@ -68,29 +56,18 @@ public:
     CMyCheckButton* DelaySwitch() const { return delaySwitch_; }
     CInfoButton* DelayLabel() const { return delayLabel_; }
     CInfoButton* Prompt() const { return prompt_; }
-    // "KB 1 · key 12 · layer 2": what the dialog edits.
-    CInfoButton* ContextLine() const { return context_; }
     // The list holds steps that were neither written to the key nor saved to a file (nor
     // read from either) as they are now.
     bool Unsaved() const;
     // A write this dialog started that had not ended when the dialog closed; 0 for none.
     // The main window follows it and says how it ended.
     uint32_t WriteLeftRunning() const { return writeLeft_; }
-    const KeyboardGuard& Keyboard() const { return keyboard_; }
-    CCloseButton* CloseButton() const { return closeButton_; }
-    CBackButton* BackButton() const { return backButton_; }
     // A write or read job of this dialog has not finished yet.
     bool JobPending() const { return jobId_ != 0; }
     uint32_t PendingJob() const { return jobId_; }
 
-    // Replaces exec() in RunModal; the hook gets the prepared dialog. Empty: exec() again.
-    using ExecHook = std::function<int(CMarcoDlg& dialog)>;
-    static void SetExecHook(ExecHook hook);
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void showEvent(QShowEvent* event) override;
     void done(int result) override;
 
 private:
@@ -120,13 +97,15 @@ private:
     void SaveToFile();
     void LoadFromFile();
     void StartJob(JobKind kind, uint32_t id);
-    void PollJob();
+    // The running job moved on (its state notification, or its keyboard went): shows its
+    // progress, or what it ended with.
+    void FollowJob();
+    void JobEnded(JobKind kind, const std::optional<JobStatus>& status);
     // The session of the keyboard the dialog was opened for; null, after saying so, once
     // it went.
     CCCDev* Target();
     void MarkSaved();
 
-    KeyboardGuard keyboard_;
     // The session the running job was submitted to (sessions live as long as the hub).
     CCCDev* jobDev_ = nullptr;
     uint32_t writeLeft_ = 0;
@@ -135,15 +114,9 @@ private:
     int slot_;
     int layer_;
     MarcoEditor editor_;
-    bool prepared_ = false;
-    bool showingMode_ = false;
     QElapsedTimer clock_;
 
-    CCloseButton* closeButton_;
-    CBackButton* backButton_;
-    CLogoButton* logo_;
     CInfoButton* prompt_;
-    CInfoButton* context_;
     CInfoButton* delayLabel_;
     CMyCheckButton* delaySwitch_;
     QGroupBox* frame_;
@@ -154,7 +127,6 @@ private:
     uint32_t jobId_ = 0;
     JobKind jobKind_ = JobKind::None;
     std::shared_ptr<MarcoRecord> readInto_;
-    QTimer jobPoll_;
 };
 
 }  // namespace tavrik::ui

@@ -7,7 +7,7 @@
 #include "app/texts.h"
 #include "device/snapshot.h"
 #include "keys/keycodes.h"
-#include "ui/keypicker/key_button.h"
+#include "ui/mainwnd/my_button.h"
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/info_button.h"
 #include "ui/widgets/keyboard_tab.h"

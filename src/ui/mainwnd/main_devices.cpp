@@ -10,6 +10,7 @@
 #include "device/session.h"
 #include "device/session_jobs.h"
 #include "hid/device_monitor.h"
+#include "ui/common/job_state_relay.h"
 #include "ui/mainwnd/keyboard_view.h"
 #include "ui/mainwnd/main_window.h"
 #include "ui/mainwnd/update_bridge.h"
@@ -77,6 +78,7 @@ void CTavrikDlg::OnDeviceRemoval(const std::string& path) {
     if (slot < 0) {
         return;
     }
+    JobStateRelay::Instance().PublishKeyboardGone(slot);
     // Its jobs ended with it (a closed session's job notifications are dropped); one
     // followed with its own end text says so. A keyboard taking the slot starts afresh.
     if (auto ended = std::move(shownJob_[static_cast<size_t>(slot)].ended)) {

@@ -18,10 +18,11 @@
 #include "device/session_jobs.h"
 #include "device/session_result.h"
 #include "keys/keycodes.h"
+#include "ui/common/job_state_relay.h"
 #include "ui/common/keyboard_guard.h"
-#include "ui/keypicker/key_button.h"
 #include "ui/mainwnd/keyboard_view.h"
 #include "ui/mainwnd/main_window.h"
+#include "ui/mainwnd/my_button.h"
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/keyboard_tab.h"
 #include "ui/widgets/pic_button.h"
@@ -85,10 +86,19 @@ int CTavrikDlg::OnNotify(uint32_t code, uint32_t wParam, int32_t lParam) {
         case UM_KBD_KIND_CHANGE:
             return 1;
         case UM_JOB_STATE:
+            JobStateRelay::Instance().Publish(wParam, l);
             return OnJobState(wParam, l);
         default:
             return 0;
     }
+}
+
+void CTavrikDlg::KeyCodePicked(int slot, int keyCode) {
+    OnChangeKeyCode(static_cast<uint32_t>(slot), static_cast<uint32_t>(keyCode));
+}
+
+void CTavrikDlg::KeyColourPicked(int slot, uint32_t colour) {
+    OnChangeColor(static_cast<uint32_t>(slot), colour);
 }
 
 bool CTavrikDlg::IsSelected(uint32_t wParam) const {

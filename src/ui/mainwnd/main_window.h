@@ -18,7 +18,7 @@
 
 #include "app/settings.h"
 #include "device/notify.h"
-#include "ui/keypicker/key_button_host.h"
+#include "ui/mainwnd/my_button_host.h"
 #include "ui/settings/setup_host.h"
 #include "ui/widgets/notify_sink.h"
 
@@ -78,7 +78,7 @@ struct MainWindowSetup {
 class CTavrikDlg : public QWidget,
                    public NotifySink,
                    public NotifyTarget,
-                   public KeyButtonHost,
+                   public MyButtonHost,
                    public SetupHost {
     Q_OBJECT
 public:
@@ -95,7 +95,7 @@ public:
     // Engine notifications: delivered on the UI thread by the sessions' channels.
     void Notify(uint32_t code, uint32_t wParam, uint32_t lParam) override;
 
-    // KeyButtonHost.
+    // MyButtonHost.
     void DeselectKeys(int slot) override;
     void LedHighlightOn(int slot, uint32_t colour) override;
     void LedHighlightOff(int slot, uint32_t colour) override;
@@ -104,6 +104,8 @@ public:
     void RunMarcoEditor(const MarcoEditInputs& inputs) override;
     KeyboardRef ShownKeyboard() const override;
     bool ConfirmKeyboard(const KeyboardRef& ref) override;
+    void KeyCodePicked(int slot, int keyCode) override;
+    void KeyColourPicked(int slot, uint32_t colour) override;
 
     // Keys at window level, before the control with the focus: Escape, the arrows and F1
     // are swallowed; the left Shift key is followed.

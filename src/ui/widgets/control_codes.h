@@ -50,6 +50,7 @@ inline constexpr uint32_t kAllKeys = 0xFF;
 // Colours as the keyboard takes them: 0x00BBGGRR.
 inline constexpr uint32_t kPanelGrey = 0x646464;
 inline constexpr uint32_t kMagenta = 0xFF00FF;
+inline constexpr uint32_t kMarkYellow = 0x00D7FF;
 inline constexpr uint32_t kWhite = 0xFFFFFF;
 inline constexpr uint32_t kSwitchPurple = 0x960096;
 inline constexpr uint32_t kBadgeRed = 0x0000FF;

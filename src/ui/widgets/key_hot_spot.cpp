@@ -15,10 +15,20 @@ CKeyButton::CKeyButton(QWidget* parent, int keyCode) : CPicButton(parent), keyCo
     setFocusPolicy(Qt::NoFocus);
 }
 
+void CKeyButton::SetMarked(bool on) {
+    if (marked_ != on) {
+        marked_ = on;
+        update();
+    }
+}
+
 void CKeyButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (marked_) {
+        DrawFrame(painter, rect(), ColorOf(kMarkYellow), 3);
+    }
     if (Hovered()) {
-        QPainter painter(this);
-        DrawFrame(painter, rect(), ColorOf(kMagenta), 4);
+        DrawFrame(painter, rect(), ColorOf(kMagenta), marked_ ? 2 : 4);
     }
 }
 

@@ -1,5 +1,6 @@
 // A key of the key code picker's keyboard picture: invisible until the mouse is on it,
-// then a magenta frame. A click emits picked() with the key code it stands for.
+// then a magenta frame; a key the user found (pressed, or searched by name) is marked
+// with a frame of its own. A click emits picked() with the key code it stands for.
 #pragma once
 
 #include "ui/widgets/pic_button.h"
@@ -11,6 +12,8 @@ class CKeyButton : public CPicButton {
 public:
     CKeyButton(QWidget* parent, int keyCode);
     int KeyCode() const { return keyCode_; }
+    void SetMarked(bool on);
+    bool Marked() const { return marked_; }
 
 Q_SIGNALS:
     void picked(int keyCode);
@@ -21,6 +24,7 @@ protected:
 
 private:
     int keyCode_;
+    bool marked_ = false;
 };
 
 }  // namespace tavrik::ui

@@ -7,9 +7,9 @@
 
 #include "app/paths.h"
 #include "keys/keycodes.h"
-#include "ui/keypicker/key_button.h"
-#include "ui/keypicker/key_button_host.h"
 #include "ui/keypicker/key_picker.h"
+#include "ui/mainwnd/my_button.h"
+#include "ui/mainwnd/my_button_host.h"
 #include "ui/pictures/picture_cache.h"
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/icon_buttons.h"
@@ -23,7 +23,7 @@ namespace {
 using test::Call;
 using test::PromptAnswers;
 
-struct FakeHost : test::Recorder, KeyButtonHost {
+struct FakeHost : test::Recorder, MyButtonHost {
     std::vector<int> deselected;
     std::vector<std::pair<int, uint32_t>> ledOn, ledOff;
     std::vector<MarcoEditInputs> marcoRuns;
@@ -42,6 +42,14 @@ struct FakeHost : test::Recorder, KeyButtonHost {
     QPoint DialogPosition() const override { return {12, 34}; }
     KeyPickInputs PickInputs(int) const override { return inputs; }
     void RunMarcoEditor(const MarcoEditInputs& in) override { marcoRuns.push_back(in); }
+    // Recorded as the window's own codes for them.
+    void KeyCodePicked(int slot, int code) override {
+        calls.push_back({UM_CHANGE_ONE_KEY_VK, static_cast<uint32_t>(slot), code});
+    }
+    void KeyColourPicked(int slot, uint32_t colour) override {
+        calls.push_back({UM_CHANGE_ONE_KEY_LIGHT_COLOR, static_cast<uint32_t>(slot),
+                         static_cast<int32_t>(colour)});
+    }
 };
 
 // What the picker is run with, and the user's part in it.

@@ -1,4 +1,5 @@
-// What a key button needs from the window that holds it (the main window). The button
+// What a key button of the keyboard view (CMyButton) needs from the window that holds it
+// (the main window), and the one way it tells that window what the user chose. The button
 // finds the nearest ancestor that implements this; it never touches a session itself.
 #pragma once
 
@@ -28,9 +29,9 @@ struct MarcoEditInputs {
     KeyboardRef keyboard;  // the keyboard the key was clicked on
 };
 
-class KeyButtonHost {
+class MyButtonHost {
 public:
-    virtual ~KeyButtonHost() = default;
+    virtual ~MyButtonHost() = default;
     // Every other selected key button of the shown page loses its selection.
     virtual void DeselectKeys(int slot) = 0;
     // The physical key blinks (colour white) / stops blinking and shows `colour` again.
@@ -48,6 +49,10 @@ public:
     // Runs the macro editor for the slot (modal) on the selected keyboard; the key code a
     // written macro gives the key reaches the view through the engine's notification.
     virtual void RunMarcoEditor(const MarcoEditInputs& inputs) = 0;
+    // The user picked a key code or a colour for the slot's key, for the keyboard shown
+    // (ConfirmKeyboard said it stayed): the window writes it.
+    virtual void KeyCodePicked(int slot, int keyCode) = 0;
+    virtual void KeyColourPicked(int slot, uint32_t colour) = 0;
 };
 
 }  // namespace tavrik::ui

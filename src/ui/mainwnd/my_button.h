@@ -1,7 +1,7 @@
 // One key slot of the keyboard view: the picture of its assignment over the slot's LED
 // colour. Resting the mouse on it makes the physical key blink; a click opens the key code
-// picker and hands the result to the window (UM_CHANGE_ONE_KEY_VK, UM_CHANGE_ONE_KEY_LIGHT_COLOR).
-// The window that holds it implements KeyButtonHost.
+// picker and hands the result to the window. The window that holds it implements
+// MyButtonHost, the button's only way to it.
 #pragma once
 
 #include <QTimer>
@@ -11,7 +11,7 @@
 
 namespace tavrik::ui {
 
-class KeyButtonHost;
+class MyButtonHost;
 
 class CMyButton : public CPicButton {
     Q_OBJECT
@@ -55,7 +55,7 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
-    KeyButtonHost* Host() const;
+    MyButtonHost* Host() const;
     void LoadPictures();
     void UpdateAccessibleName();
     void HoverSettled();

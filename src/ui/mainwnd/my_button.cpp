@@ -1,12 +1,12 @@
-#include "ui/keypicker/key_button.h"
+#include "ui/mainwnd/my_button.h"
 
 #include <QPainter>
 #include <QPointer>
 
 #include "app/applog.h"
 #include "keys/keycodes.h"
-#include "ui/keypicker/key_button_host.h"
 #include "ui/keypicker/key_picker.h"
+#include "ui/mainwnd/my_button_host.h"
 #include "ui/pictures/picture_cache.h"
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/notify_sink.h"
@@ -82,9 +82,9 @@ void CMyButton::UpdateAccessibleName() {
     setAccessibleName(QString("Key %1: %2").arg(slot_).arg(legend));
 }
 
-KeyButtonHost* CMyButton::Host() const {
+MyButtonHost* CMyButton::Host() const {
     for (QWidget* w = parentWidget(); w; w = w->parentWidget()) {
-        if (auto* host = dynamic_cast<KeyButtonHost*>(w)) {
+        if (auto* host = dynamic_cast<MyButtonHost*>(w)) {
             return host;
         }
     }
@@ -145,7 +145,7 @@ void CMyButton::SetHovered(bool on) {
     CPicButton::SetHovered(false);
     if (ledRequested_) {
         ledRequested_ = false;
-        if (KeyButtonHost* host = Host()) {
+        if (MyButtonHost* host = Host()) {
             host->LedHighlightOff(slot_, colour_);
         }
     }
@@ -155,14 +155,14 @@ void CMyButton::HoverSettled() {
     CPicButton::SetHovered(true);
     if (!ledRequested_) {
         ledRequested_ = true;
-        if (KeyButtonHost* host = Host()) {
+        if (MyButtonHost* host = Host()) {
             host->LedHighlightOn(slot_, kWhite);
         }
     }
 }
 
 void CMyButton::OnClick() {
-    KeyButtonHost* host = Host();
+    MyButtonHost* host = Host();
     if (host) {
         host->DeselectKeys(slot_);
     }
@@ -197,6 +197,11 @@ void CMyButton::OnClick() {
     }
     dlg->m_color = colour_;
     dlg->m_context = inputs.context;
+    // The window writes the choice; while this keyboard stays, it stays the selected one
+    // (the picker is modal; only its going moves the selection).
+    if (host) {
+        dlg->SetKeyboardCheck([host, keyboard] { return host->ConfirmKeyboard(keyboard); });
+    }
     dlg->RunModal();
     if (!self || !dlg) {
         delete dlg.data();
@@ -207,10 +212,9 @@ void CMyButton::OnClick() {
     bool vkChange = dlg->m_bVkChange;
     const bool colorChange = dlg->m_bColorChange;
     const bool marco = dlg->m_bMarco;
+    const bool stays = dlg->KeyboardStays();
     delete dlg.data();
-    // While this keyboard stays, it stays the selected one (the picker is modal; only its
-    // going moves the selection), so the window's handlers write to it.
-    if (host && !host->ConfirmKeyboard(keyboard)) {
+    if (!stays) {
         DlgLog("The keyboard went while the picker was open: nothing is written");
         return;
     }
@@ -235,18 +239,23 @@ void CMyButton::OnClick() {
             wspState = true;
         }
         SetVk(pickedVk);
-        SendToOwner(this, UM_CHANGE_ONE_KEY_VK, static_cast<uint32_t>(slot_), m_vk);
+        if (host) {
+            host->KeyCodePicked(slot_, m_vk);
+        }
     }
+    uint32_t colour = 0;
     if (colorChange) {
         DlgLog("dlg.m_bColorChange == true");
-        SetColor(pickedColor);
-        SendToOwner(this, UM_CHANGE_ONE_KEY_LIGHT_COLOR, static_cast<uint32_t>(slot_),
-                    static_cast<int32_t>(colour_));
+        colour = pickedColor;
     } else if (wspState) {
         DlgLog("Set color due to bWspState");
-        SetColor(kWhite);
-        SendToOwner(this, UM_CHANGE_ONE_KEY_LIGHT_COLOR, static_cast<uint32_t>(slot_),
-                    static_cast<int32_t>(kWhite));
+        colour = kWhite;
+    } else {
+        return;
+    }
+    SetColor(colour);
+    if (host) {
+        host->KeyColourPicked(slot_, colour_);
     }
 }
 
