@@ -53,9 +53,9 @@ SessionSnapshot CCCDev::Snapshot() const {
     const auto range = KeyVerRangeOf(s);
     s.keyVerRange = range.value_or(s.keyVerRange);
     s.keyVerRangeKnown = range.has_value();
-    s.scanState = m_nScanState;
-    s.scanPassRunning = m_bScanPass;
-    s.scanPasses = m_nScanPasses;
+    s.scanState = scanner_.State();
+    s.scanPassRunning = scanner_.PassRunning();
+    s.scanPasses = scanner_.Passes();
     s.upgrading = m_bUpgrading != 0;
     s.kbmcPercent = m_nKbmcPercent;
     s.keyPercent = m_nKeyPercent;
@@ -78,6 +78,18 @@ void CCCDev::SetNewVersionFlags(bool kbmc, bool keys) {
         t.kbmcNewVer = kbmc;
         t.keyNewVer = keys;
     });
+}
+
+int CCCDev::GetKeyVerRange(uint8_t& total, uint8_t& minHi, uint8_t& minLo, uint8_t& maxHi,
+                           uint8_t& maxLo) {
+    std::lock_guard lock(m_TableLock);
+    const int result = StoreKeyVerRange(table_) ? 0 : -1;
+    total = static_cast<uint8_t>(table_.counts.total);
+    minHi = table_.keyVerRange[0];
+    minLo = table_.keyVerRange[1];
+    maxHi = table_.keyVerRange[2];
+    maxLo = table_.keyVerRange[3];
+    return result;
 }
 
 KeySlot CCCDev::GetKeySlot(int slot) const {
@@ -108,19 +120,14 @@ int CCCDev::Reset() {
     }
     m_nIdleMs = 10;
     m_bUpgrading = 0;
-    for (auto* flag : {&m_bRspReady, &m_bRspAck, &m_bRspState, &m_bRspScan, &m_bChainEnd,
-                       &m_bRspMarco, &m_bRsp}) {
-        flag->store(0);
-    }
-    m_nKbmcProgress = 0;
-    m_nKeyProgress = 0;
+    mail_.Clear();
     m_nKbmcPercent = 0;
     m_nKeyPercent = 0;
     m_nKbmcErr = 0;
     m_nKeyErr = 0;
     m_nBlockAddr = 0;
     m_bRunning = 0;
-    m_nScanState = kScanIdle;
+    scanner_.SetIdle();
     return 0;
 }
 
@@ -205,7 +212,7 @@ bool CCCDev::WaitUntil(const std::function<bool()>& pred, std::chrono::microseco
     return true;
 }
 
-CCCDev::OpLock CCCDev::LockOps() {
+OpLock CCCDev::LockOps() {
     const bool owner = channel_.IsOwnerThread();
     // Holders keep the lock for a few seconds at most (a mode change, a long macro).
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -237,11 +244,6 @@ void CCCDev::ReleaseOps() {
         opBusy_ = false;
     }
     opCv_.notify_all();
-}
-
-bool CCCDev::WaitFlag(const std::atomic<int>& flag, int count, int intervalMs) {
-    return WaitUntil([&flag] { return flag.load() != 0; },
-                     std::chrono::milliseconds(static_cast<long long>(count) * intervalMs));
 }
 
 bool CCCDev::Pause(int ms, const std::atomic<bool>* stop) {
@@ -329,6 +331,10 @@ bool CCCDev::TransportGone() const {
     return m_pUsb == nullptr || !m_pUsb->IsDevFound() || m_pUsb->IsGone();
 }
 
+const DeviceTableRow& CCCDev::KindRow() const {
+    return KindRowFor(m_pUsb->m_nVid, m_pUsb->m_nPid, m_pUsb->m_nVer);
+}
+
 void CCCDev::TxThread(Worker& self) {
     DEV_LOG_V("Config Write thread start ...");
     std::array<uint8_t, kReportSize> slot{};
@@ -409,7 +415,7 @@ int CCCDev::Close() {
         Pause(50);
         const int kind = ReadTable([](const KeyTable& t) { return t.kind; });
         if (const DeviceTableRow* row = RowOfKind(kind); row && row->needsEnableReport) {
-            EnableKbmc(0);
+            scanner_.EnableKbmc(0);
             Pause(50);
         }
         DrainTx();

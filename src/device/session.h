@@ -21,6 +21,8 @@
 #include "device/notify_channel.h"
 #include "device/notify_payload.h"
 #include "device/report_steps.h"
+#include "device/scanner.h"
+#include "device/session_port.h"
 #include "device/session_result.h"
 #include "device/snapshot.h"
 #include "macro/marco.h"
@@ -35,19 +37,8 @@ class JobRunner;
 inline constexpr int kTxRingSlots = 128;
 inline constexpr int kTxRingEmpty = 130;
 
-// Scan states.
-inline constexpr int kScanRequested = 0;
-inline constexpr int kScanOnePassDone = 1;
-inline constexpr int kScanIdle = 2;
-
-// The reply wait of a scan query; the longer one of the second try at slots that did not
-// answer in time, so a slow keyboard is still counted right; and how many slots in a row
-// may stay silent on that try before the rest is not asked again.
-inline constexpr int kScanReplyWaitMs = 50;
-inline constexpr int kScanSlowReplyMs = 400;
-inline constexpr int kScanSilentSlotsToGiveUp = 6;
-
-class CCCDev {
+// The conversations (Scanner, ...) talk to the keyboard through the session's SessionPort.
+class CCCDev : private SessionPort {
 public:
     CCCDev(int devIdx, NotifyTarget* target);
     ~CCCDev();
@@ -55,12 +46,12 @@ public:
     CCCDev& operator=(const CCCDev&) = delete;
 
     // ---- Links and identity ----
-    int DevIdx() const { return m_nDevIdx; }
+    int DevIdx() const override { return m_nDevIdx; }
     // Set by the attach code before any thread starts.
     void SetTransport(CCUSB* usb) { m_pUsb = usb; }
     CCUSB* Transport() const { return m_pUsb; }
     void SetVerbose(bool on) { m_bLogOn = on ? 1 : 0; }
-    SessionClock& Clock() { return clock_; }
+    SessionClock& Clock() override { return clock_; }
     NotifyChannel& Channel() { return channel_; }
     // Long operations as jobs on the session's own worker (device/session_jobs.h).
     JobRunner& Jobs() { return *jobs_; }
@@ -139,7 +130,7 @@ public:
 
     // ---- Command ring ----
     int SendCmd(std::span<const uint8_t> bytes);
-    int SendCmd(const Command& command) { return SendCmd(command.Payload()); }
+    int SendCmd(const Command& command) override { return SendCmd(command.Payload()); }
     // Waits until the sending thread has written every command queued before the call
     // (not only taken it off the ring). False when the keyboard went, the sending thread
     // is not running, or `limit` passed first.
@@ -147,15 +138,13 @@ public:
     int TakeCmd(std::array<uint8_t, kReportSize>& out);
     static constexpr int TxRingSize() { return kTxRingSlots; }
 
-    // ---- Scanning ----
-    int RequestScan();
-    // Stops scanning and returns once a running pass has ended (or after a limit of a
-    // few seconds). The owner thread delivers notifications meanwhile.
-    void PauseScan();
-    int IsScanBusy() const { return m_nScanState.load() != kScanIdle ? 1 : 0; }
-    void RefreshSummary();
-    int GetKbmcStageVer();
-    int ReadUsbRate();
+    // ---- Scanning (device/scanner.h) ----
+    int RequestScan() override { return scanner_.RequestScan(); }
+    void PauseScan() { scanner_.PauseScan(); }
+    int IsScanBusy() const { return scanner_.Busy() ? 1 : 0; }
+    void RefreshSummary() { scanner_.RefreshSummary(); }
+    int GetKbmcStageVer() { return scanner_.GetKbmcStageVer(); }
+    int ReadUsbRate() { return scanner_.ReadUsbRate(); }
     int GetKeyVerRange(uint8_t& total, uint8_t& minHi, uint8_t& minLo, uint8_t& maxHi,
                        uint8_t& maxLo);
 
@@ -163,14 +152,18 @@ public:
     void Dispatch(std::span<const uint8_t> payload);
 
     // Sends a notification; a closing session drops it.
-    void Notify(uint32_t code, uint32_t wParam, uint32_t lParam);
+    void Notify(uint32_t code, uint32_t wParam, uint32_t lParam) override;
 
     // The keyboard is not there (any more): no reply can come.
-    bool TransportGone() const;
+    bool TransportGone() const override;
 
     // A fixed pause through the session clock. Returns early, false, when `stop` rises or
     // the session closes under a job.
-    bool Pause(int ms, const std::atomic<bool>* stop = nullptr);
+    bool Pause(int ms, const std::atomic<bool>* stop = nullptr) override;
+
+    // What the conversations use of the session; tests reach the mailboxes and the key
+    // table through it.
+    SessionPort& Port() { return *this; }
 
 private:
     friend struct SessionTestAccess;
@@ -186,25 +179,6 @@ private:
         bool Running() const { return started.load(); }
         std::atomic<std::thread::id> id{};
         bool IsCurrent() const { return id.load() == std::this_thread::get_id(); }
-    };
-    // Holds the operation lock (see LockOps) until it goes out of scope.
-    class OpLock {
-    public:
-        OpLock() = default;
-        explicit OpLock(CCCDev* dev) : dev_(dev) {}
-        OpLock(OpLock&& other) noexcept : dev_(std::exchange(other.dev_, nullptr)) {}
-        OpLock(const OpLock&) = delete;
-        OpLock& operator=(const OpLock&) = delete;
-        OpLock& operator=(OpLock&&) = delete;
-        ~OpLock() {
-            if (dev_ != nullptr) {
-                dev_->ReleaseOps();
-            }
-        }
-        bool owns_lock() const { return dev_ != nullptr; }
-
-    private:
-        CCCDev* dev_ = nullptr;
     };
 
     // ---- Links and identity ----
@@ -234,26 +208,11 @@ private:
     int m_nMarcoKey = 0;
     int m_bMarcoPending = 0;
 
-    // ---- Reply mailboxes ----
-    std::atomic<int> m_bRsp{0};
-    std::atomic<int> m_bRspScan{0};
-    // Which of a slot's scan replies arrived since it was last asked (kScanReply* bits).
-    // Key info, colour and version replies all raise m_bRspScan, so a late reply of one
-    // slot would otherwise pass for the next slot's answer.
-    std::array<std::atomic<uint8_t>, kKeySlots> m_ScanReplies{};
-    std::atomic<int> m_bChainEnd{0};
-    std::atomic<int> m_bRspReady{0};
-    std::atomic<int> m_bRspAck{0};
-    std::atomic<int> m_bRspState{0};
-    std::atomic<int> m_bRspMarco{0};
-    std::array<uint8_t, 8> m_MarcoRsp{};  // written before m_bRspMarco rises
-    std::atomic<int> m_bRspEnable{0};
-    std::atomic<int> m_bEnableOk{0};
+    // ---- Reply mailboxes, raised by the receive thread ----
+    ReplyMail mail_;
 
     // ---- Upgrade state ----
     std::atomic<int> m_bUpgrading{0};
-    std::atomic<int> m_nKbmcProgress{0};
-    std::atomic<uint16_t> m_nKeyProgress{0};
     std::atomic<int> m_nKbmcPercent{0};
     std::atomic<int16_t> m_nKeyPercent{0};
     std::atomic<int> m_nKbmcErr{0};
@@ -262,17 +221,12 @@ private:
 
     // ---- Threads and control ----
     std::atomic<int> m_bRunning{0};
-    std::atomic<int> m_nScanState{kScanIdle};
     std::atomic<int> m_nIdleMs{10};
-    std::atomic<bool> m_bScanPass{false};  // a scan pass runs
-    std::atomic<int> m_nScanPasses{0};     // passes completed, for tests and benchmarks
 
     // ---- Lifecycle steps of Close and the constructor ----
     int Reset();
     int StopRx();
     int StopTx();
-    // Sends the enable or disable report and waits for its answer.
-    int EnableKbmc(int on);
 
     // ---- Steps the operations are made of (callers hold the operation lock) ----
     // Writes the slot's four layers and flag byte as the key table holds them. A macro
@@ -291,9 +245,6 @@ private:
     }
     int ReadMarco(int slot);
     int SetKeyColorLocked(int slot, uint32_t colour);
-    int GetKbmcStageVerLocked();
-    int ReadUsbRateLocked();
-    int EnableKbmcLocked(int on);
     // Refusal of a user operation on `slot` before anything is sent, or 0.
     int CheckUsableSlot(int slot) const;
     // Runs `op` under the operation lock when the slot holds a usable module; else the
@@ -305,23 +256,32 @@ private:
     int RewriteKey(int slot, const std::array<uint8_t, 4>& hid, const std::array<uint8_t, 4>& vk,
                    uint8_t flag, uint8_t chosenHid);
 
+    // ---- The port's rest (device/session_port.h) ----
+    bool Verbose() const override { return m_bLogOn.load() != 0; }
+    ReplyMail& Mail() override { return mail_; }
+    bool ScanBusy() const override { return scanner_.Busy(); }
+    const DeviceTableRow& KindRow() const override;
+    bool Running() const override { return m_bRunning.load() != 0; }
+    int IdleMs() const override { return m_nIdleMs.load(); }
+    void SetIdleMs(int ms) override { m_nIdleMs = ms; }
+    void VisitTable(const std::function<void(const KeyTable&)>& f) const override { ReadTable(f); }
+    void ChangeTable(const std::function<void(KeyTable&)>& f) override { EditTable(f); }
+
     // ---- Waiting ----
-    // Waits until `flag` is 1, at most count x intervalMs, returning as soon as it rises.
-    bool WaitFlag(const std::atomic<int>& flag, int count, int intervalMs);
     // An idle worker's sleep: real time, never shortened by the clock, so a worker on a
     // fast test clock does not spin.
     void IdleWait(int ms, const std::atomic<bool>& stop);
     // Wakes every wait of the session (a mailbox rose, a stop was asked).
-    void Poke();
-    bool WaitUntil(const std::function<bool()>& pred, std::chrono::microseconds limit);
+    void Poke() override;
+    bool WaitUntil(const std::function<bool()>& pred, std::chrono::microseconds limit) override;
     // Wakes the waiters of WaitUntil only (a reply mailbox was raised).
     void PokeWaiters();
     // Wakes the sending thread only (a command was queued).
     void WakeTx();
     // The operation lock: a scan step or a user operation that uses a mailbox. Empty
     // (not owned) when it could not be had within the limit.
-    OpLock LockOps();
-    void ReleaseOps();
+    OpLock LockOps() override;
+    void ReleaseOps() override;
 
     void Start(Worker& worker, void (CCCDev::*body)(Worker&));
     void Stop(Worker& worker);
@@ -331,7 +291,7 @@ private:
     // Raises the mailboxes, sends the notifications and asks for the scan a report's step
     // gave; the table lock is not held.
     void ApplyEffects(const ReportEffects& effects);
-    void ScanThread(Worker& self);
+    void ScanThread(Worker& self) { scanner_.Run(self.stop); }
     // Firmware upgrade (session_upgrade.cpp).
     int StartUpgrade(Worker& worker, void (CCCDev::*body)(Worker&), FirmwareImagePtr image);
     void KbmcUpgradeThread(Worker& self);
@@ -345,18 +305,6 @@ private:
                              const std::function<int()>& progress,
                              const std::function<bool(int)>& step,
                              const std::function<void()>& noAnswer);
-    struct PassTally;
-    bool ScanPass(Worker& self);
-    void EndCutPass(const PassTally& tally);
-    // Asks one slot's key info, then its colour and version as the answer calls for;
-    // `waitMs` for each reply.
-    void ScanSlot(int slot, PassTally& tally, int waitMs);
-    // Sends `command` and waits up to `waitMs` for the reply `bit` of `slot`.
-    bool AskScanReply(const Command& command, int slot, uint8_t bit, int waitMs);
-    // The kind and view flags; true when the window must hear of a kind change.
-    bool ApplyKindAndViewFlags(uint16_t version);
-    void SendSummary(int state, const KeyCounts& counts);
-    int AdvanceScanState();
     int KeepMarcoBeforeRewrite(int slot);
     // Reads the key's macro into the buffer, trying again after a failed read.
     int ReadMarcoWithRetry(int slot);
@@ -392,6 +340,7 @@ private:
     // The image of the upgrade thread last started; set before the thread starts and
     // only read by it.
     FirmwareImagePtr upgradeImage_;
+    Scanner scanner_{*this};
     std::unique_ptr<JobRunner> jobs_;
 };
 

@@ -369,17 +369,13 @@ int CCCDev::ReadMarco(int slot) {
     }
     const int max = std::min<int>(MarcoMax(), kMarcoEntryCount);
     for (int i = 0; i < max; ++i) {
-        m_bRspMarco = 0;
+        mail_.m_bRspMarco = 0;
         SendCmd(CmdReadMarco(static_cast<uint8_t>(slot), static_cast<uint8_t>(i)));
-        if (!WaitFlag(m_bRspMarco, 40, 3)) {
+        if (!WaitFlag(mail_.m_bRspMarco, 40, 3)) {
             DEV_LOG("Get Marco timeout happen");
             return kErrMacroNoAnswer;
         }
-        std::array<uint8_t, 8> r{};
-        {
-            std::lock_guard lock(m_TableLock);
-            r = m_MarcoRsp;
-        }
+        const std::array<uint8_t, 8> r = mail_.MarcoReply();
         if (r[0] != CodeByte(ReportCode::RspMarco) || r[1] != slot || r[2] != i + 5) {
             DEV_LOG_V("Get Marco, response data is incorrect");
             return kErrMacroWrongAnswer;
@@ -414,7 +410,7 @@ int CCCDev::SetKeyColorLocked(int slot, uint32_t colour) {
     } else {
         DEV_LOG_V("No marco to keep");
     }
-    m_bRspScan = 0;
+    mail_.m_bRspScan = 0;
     const Rgb4 rgb = ToRgb4(colour);
     SendCmd(CmdSetKeyColor(static_cast<uint8_t>(slot), rgb));
     DEV_LOG_V("Set idx %d color to %d %d %d", slot, rgb.red << 4, rgb.green << 4, rgb.blue << 4);
@@ -423,7 +419,7 @@ int CCCDev::SetKeyColorLocked(int slot, uint32_t colour) {
         table_.slots[slot].colour = colour;
     }
     // The controller does not answer 0x2E: in effect a 50 ms pause between colours.
-    WaitFlag(m_bRspScan, 10, 5);
+    WaitFlag(mail_.m_bRspScan, 10, 5);
     if (marco) {
         DEV_LOG_V("Write Marco content start");
         WriteMarco(slot);

@@ -159,9 +159,9 @@ CCCDev::PollEnd CCCDev::PollUpgradeState(const Worker& self, const Command& quer
                                          const std::function<bool(int)>& step,
                                          const std::function<void()>& noAnswer) {
     for (int asked = 1; asked <= kStateQueries; ++asked) {
-        m_bRspState = 0;
+        mail_.m_bRspState = 0;
         SendCmd(query);
-        if (!UpgradeWait(m_bRspState, 10, 10, self)) {
+        if (!UpgradeWait(mail_.m_bRspState, 10, 10, self)) {
             if (!self.stop) {
                 noAnswer();
             }
@@ -216,7 +216,7 @@ void CCCDev::KbmcUpgradeThread(Worker& self) {
     }
 
     DEV_LOG_V("check if controller is ready to recv data");
-    m_bRspReady = 0;
+    mail_.m_bRspReady = 0;
     SendCmd(CmdQueryReady(UpgradeTarget::Kbmc));
     SendCmd(CmdQueryReady(UpgradeTarget::Kbmc));
     // A controller still restarting hears nothing, and the fixed wait above leaves its
@@ -226,7 +226,7 @@ void CCCDev::KbmcUpgradeThread(Worker& self) {
         if (second > 0) {
             SendCmd(CmdQueryReady(UpgradeTarget::Kbmc));
         }
-        ready = UpgradeWait(m_bRspReady, 10, 100, self);
+        ready = UpgradeWait(mail_.m_bRspReady, 10, 100, self);
         if (self.stop || TransportGone()) {
             break;
         }
@@ -237,7 +237,7 @@ void CCCDev::KbmcUpgradeThread(Worker& self) {
         }
         return;
     }
-    m_bRspReady = 0;
+    mail_.m_bRspReady = 0;
     DEV_LOG("KBMC is ready");
 
     SendCmd(CmdErase());
@@ -262,13 +262,13 @@ void CCCDev::KbmcUpgradeThread(Worker& self) {
         // The address word counts within the block; the controller moves on by itself.
         m_nBlockAddr = 0;
         for (int offset = 0; offset < kKbmcBlockSize; offset += kChunk) {
-            m_bRspAck = 0;
+            mail_.m_bRspAck = 0;
             const uint16_t address = m_nBlockAddr;
             SendCmd(CmdWriteChunk(
                 address,
                 ChunkAt(image, base + static_cast<size_t>(block * kKbmcBlockSize + offset))));
             m_nBlockAddr = static_cast<uint16_t>(address + kChunk);
-            if (!UpgradeWait(m_bRspAck, 100, 1, self)) {
+            if (!UpgradeWait(mail_.m_bRspAck, 100, 1, self)) {
                 if (!self.stop) {
                     fail(2, "Download fail");
                 }
@@ -280,7 +280,7 @@ void CCCDev::KbmcUpgradeThread(Worker& self) {
             return;
         }
         const PollEnd end = PollUpgradeState(
-            self, CmdKbmcUpgradeState(), [this] { return m_nKbmcProgress.load(); },
+            self, CmdKbmcUpgradeState(), [this] { return mail_.m_nKbmcProgress.load(); },
             [&](int progress) {
                 percent = progress * 100 / kKbmcImageSize;
                 m_nKbmcPercent = percent;
@@ -330,15 +330,15 @@ void CCCDev::KeyUpgradeThread(Worker& self) {
         DEV_LOG("%s", text);
     };
 
-    m_bRspReady = 0;
+    mail_.m_bRspReady = 0;
     SendCmd(CmdQueryReady(UpgradeTarget::KeyModule));
-    if (!UpgradeWait(m_bRspReady, 20, 100, self)) {
+    if (!UpgradeWait(mail_.m_bRspReady, 20, 100, self)) {
         if (!self.stop) {
             fail(1, "wait ready fail");
         }
         return;
     }
-    m_bRspReady = 0;
+    mail_.m_bRspReady = 0;
     m_nIdleMs = kUpgradeIdleMs;
 
     const FirmwareImagePtr held = upgradeImage_;
@@ -347,11 +347,11 @@ void CCCDev::KeyUpgradeThread(Worker& self) {
     m_nBlockAddr = 0;
     for (int offset = 0; offset < kKeyImageSize; offset += kChunk) {
         DEV_LOG_V("Upgrade block %d", offset);
-        m_bRspAck = 0;
+        mail_.m_bRspAck = 0;
         const uint16_t address = m_nBlockAddr;
         SendCmd(CmdWriteChunk(address, ChunkAt(image, kFwKeyOffset + static_cast<size_t>(offset))));
         m_nBlockAddr = static_cast<uint16_t>(address + kChunk);
-        if (!UpgradeWait(m_bRspAck, 100, 5, self)) {
+        if (!UpgradeWait(mail_.m_bRspAck, 100, 5, self)) {
             if (!self.stop) {
                 fail(2, "Download fail");
             }
@@ -367,7 +367,8 @@ void CCCDev::KeyUpgradeThread(Worker& self) {
 
     int percent = 0;
     const PollEnd end = PollUpgradeState(
-        self, CmdKeyUpgradeState(), [this] { return static_cast<int>(m_nKeyProgress.load()); },
+        self, CmdKeyUpgradeState(),
+        [this] { return static_cast<int>(mail_.m_nKeyProgress.load()); },
         [&](int progress) {
             percent = (progress - kKeyProgressFirst) * 100 / kKeyProgressSpan;
             m_nKeyPercent = static_cast<int16_t>(percent);
