@@ -114,9 +114,6 @@ int CCCDev::Reset() {
     {
         std::lock_guard lock(m_TableLock);
         table_ = KeyTable{};
-        m_Marco = {};
-        m_nMarcoKey = 0;
-        m_bMarcoPending = 0;
     }
     m_nIdleMs = 10;
     m_bUpgrading = 0;

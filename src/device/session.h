@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "device/clock.h"
+#include "device/key_programmer.h"
 #include "device/notify_channel.h"
 #include "device/notify_payload.h"
 #include "device/report_steps.h"
@@ -72,40 +73,34 @@ public:
         EditTable([on](KeyTable& t) { t.hostView = on; });
     }
 
-    // ---- User operations (caller's thread; results in session_result.h) ----
-    // Each takes the session's operation lock, so no scan pass or other operation uses a
-    // reply mailbox meanwhile.
-    //
-    // Gives `slot` the key code `keyCode` on `layer`: the flag byte follows the new value
-    // and the key's configuration goes to the keyboard, a macro on another layer kept.
-    // Refused, with the key table unchanged, by the rules of KeyAssignRefusal, for a slot
-    // without a usable module, or a macro that could not be read back first.
-    int AssignKey(int slot, int layer, uint8_t keyCode, bool replaceMacro = false);
-    // Rewrites all four layers and the flag byte (restore). Same rules as AssignKey.
-    int WriteKeyLayers(int slot, std::array<uint8_t, 4> hid, uint8_t flag);
-    // Makes `layer` of the key play the macro of `record` and stores the macro.
-    int WriteMacro(int slot, int layer, const MarcoRecord& record);
-    struct MarcoReadResult {
-        int error = kSessionOk;
-        MarcoRecord record{};  // flag 1 and the entries when error is 0
-    };
-    MarcoReadResult ReadMacro(int slot);
-    // 0, kErrKeyUnassigned for a key without assignment (it keeps its waiting colour),
-    // or a refusal as above.
-    int SetKeyColor(int slot, uint32_t colour);
-    // Every assigned key; the last refusal, or 0.
-    int SetAllKeyColor(uint32_t colour);
-    void BlinkKey(int slot, uint32_t colour);
-    void StopBlinkKey(int slot, uint32_t colour);
-    int SetHostActive(int on);
+    // ---- User operations (device/key_programmer.h) ----
+    int AssignKey(int slot, int layer, uint8_t keyCode, bool replaceMacro = false) {
+        return program_.AssignKey(slot, layer, keyCode, replaceMacro);
+    }
+    int WriteKeyLayers(int slot, std::array<uint8_t, 4> hid, uint8_t flag) {
+        return program_.WriteKeyLayers(slot, hid, flag);
+    }
+    int WriteMacro(int slot, int layer, const MarcoRecord& record) {
+        return program_.WriteMacro(slot, layer, record);
+    }
+    using MarcoReadResult = tavrik::MarcoReadResult;
+    MarcoReadResult ReadMacro(int slot) { return program_.ReadMacro(slot); }
+    int SetKeyColor(int slot, uint32_t colour) { return program_.SetKeyColor(slot, colour); }
+    int SetAllKeyColor(uint32_t colour) { return program_.SetAllKeyColor(colour); }
+    void BlinkKey(int slot, uint32_t colour) { program_.BlinkKey(slot, colour); }
+    void StopBlinkKey(int slot, uint32_t colour) { program_.StopBlinkKey(slot, colour); }
+    int SetHostActive(int on) {
+        SendCmd(CmdHostActive(on != 0));
+        return 0;
+    }
     int GetUsbRate() const {
         return ReadTable([](const KeyTable& t) { return t.usbRate; });
     }
-    int SetUsbRate(int rate);
-    int SetOverload(int on, int count);
-    int SetNkro(int on);
-    int RelayLayerSwitch(uint32_t event);
-    bool HasMarcoLayer(int slot) const;
+    int SetUsbRate(int rate) { return program_.SetUsbRate(rate); }
+    int SetOverload(int on, int count) { return program_.SetOverload(on, count); }
+    int SetNkro(int on) { return program_.SetNkro(on); }
+    int RelayLayerSwitch(uint32_t event) { return program_.RelayLayerSwitch(event); }
+    bool HasMarcoLayer(int slot) const { return program_.HasMarcoLayer(slot); }
 
     // ---- Firmware upgrade ----
     // Starts the controller or the key-module upgrade on a thread of its own, sending
@@ -203,11 +198,6 @@ private:
         return f(table_);
     }
 
-    // ---- Macro buffer: guarded by m_TableLock ----
-    MarcoEntries m_Marco{};
-    int m_nMarcoKey = 0;
-    int m_bMarcoPending = 0;
-
     // ---- Reply mailboxes, raised by the receive thread ----
     ReplyMail mail_;
 
@@ -227,34 +217,6 @@ private:
     int Reset();
     int StopRx();
     int StopTx();
-
-    // ---- Steps the operations are made of (callers hold the operation lock) ----
-    // Writes the slot's four layers and flag byte as the key table holds them. A macro
-    // on the key is read back first and written again after, so it survives. Returns 0,
-    // or the ReadMarco error when the macro could not be read whole: then nothing is
-    // written, since the rewrite would cost the key its macro.
-    int WriteKeyConfig(int slot, uint8_t hid);
-    void SetMarcoContent(const MarcoRecord& record);
-    // Stores the buffer as the macro of m_nMarcoKey on layer m_nCurLayer.
-    int SaveMarco();
-    int SaveMarcoTo(int slot, int layer);
-    int GetMarcoContent(MarcoRecord& record);
-    int WriteMarco(int slot);
-    int MarcoMax() const {
-        return ReadTable([](const KeyTable& t) { return t.marcoMax; });
-    }
-    int ReadMarco(int slot);
-    int SetKeyColorLocked(int slot, uint32_t colour);
-    // Refusal of a user operation on `slot` before anything is sent, or 0.
-    int CheckUsableSlot(int slot) const;
-    // Runs `op` under the operation lock when the slot holds a usable module; else the
-    // refusal.
-    int OnUsableSlot(int slot, const std::function<int()>& op);
-    int ConfirmShortMacLocked(int slot);
-    // Puts `hid`, the key codes it gives and `flag` into the slot and writes the key;
-    // on refusal the slot gets its old values back.
-    int RewriteKey(int slot, const std::array<uint8_t, 4>& hid, const std::array<uint8_t, 4>& vk,
-                   uint8_t flag, uint8_t chosenHid);
 
     // ---- The port's rest (device/session_port.h) ----
     bool Verbose() const override { return m_bLogOn.load() != 0; }
@@ -305,10 +267,6 @@ private:
                              const std::function<int()>& progress,
                              const std::function<bool(int)>& step,
                              const std::function<void()>& noAnswer);
-    int KeepMarcoBeforeRewrite(int slot);
-    // Reads the key's macro into the buffer, trying again after a failed read.
-    int ReadMarcoWithRetry(int slot);
-    void SendKeyConfig(int slot);
 
     SessionClock clock_;
     NotifyChannel channel_;
@@ -341,6 +299,7 @@ private:
     // only read by it.
     FirmwareImagePtr upgradeImage_;
     Scanner scanner_{*this};
+    KeyProgrammer program_{*this};
     std::unique_ptr<JobRunner> jobs_;
 };
 

@@ -1,5 +1,5 @@
-// Reaches into a session for what tests must set up or look at directly: the macro steps
-// behind the user operations, reply mailboxes and states a test puts in place.
+// Reaches into a session for what tests must set up or look at directly: reply mailboxes,
+// the key table and states a test puts in place.
 #pragma once
 
 #include <array>
@@ -10,29 +10,6 @@
 namespace tavrik {
 
 struct SessionTestAccess {
-    // The steps of the macro editor and the key assignment.
-    static void SetMarcoKey(CCCDev& d, int slot) {
-        std::lock_guard lock(d.m_TableLock);
-        d.m_nMarcoKey = slot;
-    }
-    static void SetMarcoContent(CCCDev& d, const MarcoRecord& r) { d.SetMarcoContent(r); }
-    static int SaveMarco(CCCDev& d) {
-        const auto op = d.LockOps();
-        return d.SaveMarco();
-    }
-    static int GetMarcoContent(CCCDev& d, MarcoRecord& r) {
-        const auto op = d.LockOps();
-        return d.GetMarcoContent(r);
-    }
-    static int WriteMarco(CCCDev& d, int slot) {
-        const auto op = d.LockOps();
-        return d.WriteMarco(slot);
-    }
-    static int WriteKeyConfig(CCCDev& d, int slot, uint8_t hid) {
-        const auto op = d.LockOps();
-        return d.WriteKeyConfig(slot, hid);
-    }
-
     // A fixed pause of the session, as its operations take them.
     static bool Pause(CCCDev& d, int ms) { return d.Port().Pause(ms); }
 
