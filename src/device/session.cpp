@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
+#include <utility>
 
 #include "device/job_runner.h"
 #include "hid/ccusb.h"
@@ -56,11 +58,11 @@ SessionSnapshot CCCDev::Snapshot() const {
     s.scanState = scanner_.State();
     s.scanPassRunning = scanner_.PassRunning();
     s.scanPasses = scanner_.Passes();
-    s.upgrading = m_bUpgrading != 0;
-    s.kbmcPercent = m_nKbmcPercent;
-    s.keyPercent = m_nKeyPercent;
-    s.kbmcErr = m_nKbmcErr;
-    s.keyErr = m_nKeyErr;
+    s.upgrading = upgrade_.Upgrading();
+    s.kbmcPercent = upgrade_.KbmcPercent();
+    s.keyPercent = upgrade_.KeyPercent();
+    s.kbmcErr = upgrade_.KbmcError();
+    s.keyErr = upgrade_.KeyError();
     s.running = m_bRunning != 0;
     return s;
 }
@@ -116,13 +118,8 @@ int CCCDev::Reset() {
         table_ = KeyTable{};
     }
     m_nIdleMs = 10;
-    m_bUpgrading = 0;
+    upgrade_.Reset();
     mail_.Clear();
-    m_nKbmcPercent = 0;
-    m_nKeyPercent = 0;
-    m_nKbmcErr = 0;
-    m_nKeyErr = 0;
-    m_nBlockAddr = 0;
     m_bRunning = 0;
     scanner_.SetIdle();
     return 0;
@@ -386,6 +383,42 @@ void CCCDev::DrainTx() {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+int CCCDev::StartKbmcUpgrade(FirmwareImagePtr image) {
+    if (!upgrade_.PrepareKbmc(image)) {
+        return -1;
+    }
+    return StartUpgrade(kbmcUpgrade_, &CCCDev::KbmcUpgradeThread, std::move(image));
+}
+
+int CCCDev::StartKeyUpgrade(FirmwareImagePtr image) {
+    if (!upgrade_.PrepareKey(image)) {
+        return -1;
+    }
+    return StartUpgrade(keyUpgrade_, &CCCDev::KeyUpgradeThread, std::move(image));
+}
+
+int CCCDev::StartUpgrade(Worker& worker, void (CCCDev::*body)(Worker&), FirmwareImagePtr image) {
+    // A thread that has marked the upgrade ended is on its way out; join it so that its
+    // worker can start again.
+    for (Worker* w : {&kbmcUpgrade_, &keyUpgrade_}) {
+        if (w->thread.joinable()) {
+            WaitUntil([w] { return w->done.load(); }, std::chrono::seconds(5));
+            if (!w->done) {
+                return -1;
+            }
+            Stop(*w);
+        }
+    }
+    upgrade_.Claim(std::move(image));
+    try {
+        Start(worker, body);
+    } catch (const std::system_error&) {
+        upgrade_.Abandon();
+        return -1;
+    }
+    return 1;
 }
 
 int CCCDev::Close() {

@@ -1,7 +1,8 @@
 // CCCDev: the session of one keyboard slot. It holds what the tool knows about the
-// keyboard (controller, 90-slot key table, macro buffer), owns the command ring through
+// keyboard (controller and 90-slot key table), owns the command ring through
 // which every report to the keyboard passes, and runs the sending, receive and scan
-// threads. It reports to the windows through numbered notifications.
+// threads. It reports to the windows through numbered notifications. Scanning, key
+// programming and the upgrades are classes of their own over its SessionPort.
 #pragma once
 
 #include <array>
@@ -18,6 +19,7 @@
 #include <utility>
 
 #include "device/clock.h"
+#include "device/firmware_upgrader.h"
 #include "device/key_programmer.h"
 #include "device/notify_channel.h"
 #include "device/notify_payload.h"
@@ -102,7 +104,7 @@ public:
     int RelayLayerSwitch(uint32_t event) { return program_.RelayLayerSwitch(event); }
     bool HasMarcoLayer(int slot) const { return program_.HasMarcoLayer(slot); }
 
-    // ---- Firmware upgrade ----
+    // ---- Firmware upgrade (device/firmware_upgrader.h) ----
     // Starts the controller or the key-module upgrade on a thread of its own, sending
     // `image` (checked beforehand): 1 started, -1 not started (no image, an upgrade runs
     // already, or no thread). One upgrade at a time per session.
@@ -110,11 +112,11 @@ public:
     int StartKeyUpgrade(FirmwareImagePtr image);
     // Polled by the window: percent (reported as the keyboard's progress word gives it)
     // and error code, 0 while none occurred.
-    int GetKbmcUpgradePercent() const;
-    int GetKbmcUpgradeError() const;
-    int GetKeyUpgradePercent() const;
-    int GetKeyUpgradeError() const;
-    int IsUpgrading() const;
+    int GetKbmcUpgradePercent() const { return upgrade_.KbmcPercent(); }
+    int GetKbmcUpgradeError() const { return upgrade_.KbmcError(); }
+    int GetKeyUpgradePercent() const { return upgrade_.KeyPercent(); }
+    int GetKeyUpgradeError() const { return upgrade_.KeyError(); }
+    int IsUpgrading() const { return upgrade_.Upgrading() ? 1 : 0; }
 
     // ---- Lifecycle ----
     int StartRx();
@@ -201,14 +203,6 @@ private:
     // ---- Reply mailboxes, raised by the receive thread ----
     ReplyMail mail_;
 
-    // ---- Upgrade state ----
-    std::atomic<int> m_bUpgrading{0};
-    std::atomic<int> m_nKbmcPercent{0};
-    std::atomic<int16_t> m_nKeyPercent{0};
-    std::atomic<int> m_nKbmcErr{0};
-    std::atomic<int> m_nKeyErr{0};
-    std::atomic<uint16_t> m_nBlockAddr{0};
-
     // ---- Threads and control ----
     std::atomic<int> m_bRunning{0};
     std::atomic<int> m_nIdleMs{10};
@@ -254,19 +248,10 @@ private:
     // gave; the table lock is not held.
     void ApplyEffects(const ReportEffects& effects);
     void ScanThread(Worker& self) { scanner_.Run(self.stop); }
-    // Firmware upgrade (session_upgrade.cpp).
+    // Starts an upgrade thread once the last one has ended.
     int StartUpgrade(Worker& worker, void (CCCDev::*body)(Worker&), FirmwareImagePtr image);
-    void KbmcUpgradeThread(Worker& self);
-    void KeyUpgradeThread(Worker& self);
-    bool UpgradeWait(const std::atomic<int>& flag, int count, int intervalMs, const Worker& self);
-    enum class PollEnd { Done, TooLong, Ended };
-    // Asks an upgrade's state with `query` once a second until `step` (given the progress
-    // word) says it is done: Ended when the thread must stop (no answer: `noAnswer` was
-    // called), TooLong when the queries ran out.
-    PollEnd PollUpgradeState(const Worker& self, const Command& query,
-                             const std::function<int()>& progress,
-                             const std::function<bool(int)>& step,
-                             const std::function<void()>& noAnswer);
+    void KbmcUpgradeThread(Worker& self) { upgrade_.RunKbmc(self.stop); }
+    void KeyUpgradeThread(Worker& self) { upgrade_.RunKey(self.stop); }
 
     SessionClock clock_;
     NotifyChannel channel_;
@@ -295,11 +280,9 @@ private:
     Worker scan_;
     Worker kbmcUpgrade_;
     Worker keyUpgrade_;
-    // The image of the upgrade thread last started; set before the thread starts and
-    // only read by it.
-    FirmwareImagePtr upgradeImage_;
     Scanner scanner_{*this};
     KeyProgrammer program_{*this};
+    FirmwareUpgrader upgrade_{*this};
     std::unique_ptr<JobRunner> jobs_;
 };
 

@@ -41,7 +41,7 @@ void CCCDev::RxThread(Worker& self) {
 
 void CCCDev::Dispatch(std::span<const uint8_t> payload) {
     const Report report = DecodeReport(payload);
-    const ReportContext ctx{m_nDevIdx, m_bLogOn.load() != 0, m_bUpgrading.load() != 0,
+    const ReportContext ctx{m_nDevIdx, m_bLogOn.load() != 0, upgrade_.Upgrading(),
                             mail_.m_nKbmcProgress.load()};
     ReportEffects fx;
     {

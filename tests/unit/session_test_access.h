@@ -39,9 +39,9 @@ struct SessionTestAccess {
 
     // States the port does not set.
     static void SetScanState(CCCDev& d, int state) { d.scanner_.m_nScanState = state; }
-    static void SetUpgrading(CCCDev& d, bool on) { d.m_bUpgrading = on ? 1 : 0; }
-    static void SetBlockAddr(CCCDev& d, uint16_t addr) { d.m_nBlockAddr = addr; }
-    static uint16_t BlockAddr(const CCCDev& d) { return d.m_nBlockAddr; }
+    static void SetUpgrading(CCCDev& d, bool on) { d.upgrade_.m_bUpgrading = on ? 1 : 0; }
+    static void SetBlockAddr(CCCDev& d, uint16_t addr) { d.upgrade_.m_nBlockAddr = addr; }
+    static uint16_t BlockAddr(const CCCDev& d) { return d.upgrade_.m_nBlockAddr; }
 };
 
 }  // namespace tavrik
