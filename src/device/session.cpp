@@ -102,16 +102,7 @@ KeySlot CCCDev::GetKeySlot(int slot) const {
 }
 
 int CCCDev::Reset() {
-    {
-        std::lock_guard lock(ringLock_);
-        for (auto& slot : m_TxRing) {
-            slot.fill(0);
-        }
-        // What was dropped here will never be written: nobody waits for it.
-        txWritten_ = txQueued_;
-        m_nTxHead = 0;
-        m_nTxTail = 0;
-    }
+    ring_.Clear();
     m_bLogOn = 0;
     {
         std::lock_guard lock(m_TableLock);
@@ -131,34 +122,15 @@ int CCCDev::SendCmd(std::span<const uint8_t> bytes) {
     if (bytes.empty() || bytes.size() > kPayloadSize) {
         return 0;
     }
-    {
-        std::lock_guard lock(ringLock_);
-        if ((m_nTxTail + 1) % kTxRingSlots == m_nTxHead) {
-            DEV_LOG_V("Tx Command Buffer is full, discard");
-            return 0;
-        }
-        auto& slot = m_TxRing[m_nTxTail];
-        slot[0] = static_cast<uint8_t>(bytes.size());
-        std::copy(bytes.begin(), bytes.end(), slot.begin() + 1);
-        m_nTxTail = static_cast<uint8_t>((m_nTxTail + 1) % kTxRingSlots);
-        ++txQueued_;
+    if (!ring_.Push(bytes)) {
+        DEV_LOG_V("Tx Command Buffer is full, discard");
+        return 0;
     }
     if (tx_.Running()) {
         DEV_LOG_V("Wakeup Tx thead");
         WakeTx();
     }
     return 1;
-}
-
-int CCCDev::TakeCmd(std::array<uint8_t, kReportSize>& out) {
-    std::lock_guard lock(ringLock_);
-    if (m_nTxHead == m_nTxTail || m_TxRing[m_nTxHead][0] == 0) {
-        return kTxRingEmpty;
-    }
-    const int index = m_nTxHead;
-    out = m_TxRing[index];
-    m_nTxHead = static_cast<uint8_t>((m_nTxHead + 1) % kTxRingSlots);
-    return index;
 }
 
 // ---------------------------------------------------------------- waiting
@@ -341,48 +313,27 @@ void CCCDev::TxThread(Worker& self) {
         if (TakeCmd(slot) < TxRingSize()) {
             // A failed write loses that command; nothing retries it.
             m_pUsb->WriteReport(slot.data() + 1, slot[0]);
-            ++txWritten_;
+            ring_.MarkWritten();
             continue;
         }
         // Re-checks the ring under the wait lock, so a command queued just now is not
         // left waiting for the next wake-up.
         std::unique_lock lock(waitLock_);
-        txCv_.wait_for(lock, std::chrono::milliseconds(100), [&] {
-            std::lock_guard ring(ringLock_);
-            return self.stop.load() || m_nTxHead != m_nTxTail;
-        });
+        txCv_.wait_for(lock, std::chrono::milliseconds(100),
+                       [&] { return self.stop.load() || !ring_.Empty(); });
     }
 }
 
 bool CCCDev::WaitTxWritten(std::chrono::milliseconds limit) {
-    uint64_t target = 0;
-    {
-        std::lock_guard lock(ringLock_);
-        target = txQueued_;
-    }
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (txWritten_.load() < target) {
-        if (!tx_.Running() || TransportGone() || std::chrono::steady_clock::now() >= until) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return !TransportGone();
+    return ring_.WaitWritten(limit, [this] { return tx_.Running() && !TransportGone(); }) &&
+           !TransportGone();
 }
 
 // Lets the sending thread write what is queued before it is stopped; a keyboard that is
 // gone or a loaded machine gets a bounded wait.
 void CCCDev::DrainTx() {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-    while (tx_.Running() && !TransportGone() && std::chrono::steady_clock::now() < until) {
-        {
-            std::lock_guard lock(ringLock_);
-            if (m_nTxHead == m_nTxTail) {
-                return;
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ring_.WaitEmpty(std::chrono::milliseconds(500),
+                    [this] { return tx_.Running() && !TransportGone(); });
 }
 
 int CCCDev::StartKbmcUpgrade(FirmwareImagePtr image) {

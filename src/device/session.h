@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "device/clock.h"
+#include "device/command_ring.h"
 #include "device/firmware_upgrader.h"
 #include "device/key_programmer.h"
 #include "device/notify_channel.h"
@@ -36,9 +37,6 @@ namespace tavrik {
 
 class CCUSB;
 class JobRunner;
-
-inline constexpr int kTxRingSlots = 128;
-inline constexpr int kTxRingEmpty = 130;
 
 // The conversations (Scanner, ...) talk to the keyboard through the session's SessionPort.
 class CCCDev : private SessionPort {
@@ -132,7 +130,7 @@ public:
     // (not only taken it off the ring). False when the keyboard went, the sending thread
     // is not running, or `limit` passed first.
     bool WaitTxWritten(std::chrono::milliseconds limit);
-    int TakeCmd(std::array<uint8_t, kReportSize>& out);
+    int TakeCmd(std::array<uint8_t, kReportSize>& out) { return ring_.Take(out); }
     static constexpr int TxRingSize() { return kTxRingSlots; }
 
     // ---- Scanning (device/scanner.h) ----
@@ -262,12 +260,7 @@ private:
     std::condition_variable opCv_;
     bool opBusy_ = false;
 
-    std::mutex ringLock_;
-    std::array<std::array<uint8_t, kReportSize>, kTxRingSlots> m_TxRing{};
-    uint64_t txQueued_ = 0;               // commands queued so far (under ringLock_)
-    std::atomic<uint64_t> txWritten_{0};  // commands the sending thread has written
-    uint8_t m_nTxHead = 0;
-    uint8_t m_nTxTail = 0;
+    CommandRing ring_;
 
     std::mutex waitLock_;
     std::condition_variable waitCv_;
