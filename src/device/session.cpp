@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
+#include <utility>
 
 #include "device/job_runner.h"
 #include "hid/ccusb.h"
@@ -53,14 +55,14 @@ SessionSnapshot CCCDev::Snapshot() const {
     const auto range = KeyVerRangeOf(s);
     s.keyVerRange = range.value_or(s.keyVerRange);
     s.keyVerRangeKnown = range.has_value();
-    s.scanState = m_nScanState;
-    s.scanPassRunning = m_bScanPass;
-    s.scanPasses = m_nScanPasses;
-    s.upgrading = m_bUpgrading != 0;
-    s.kbmcPercent = m_nKbmcPercent;
-    s.keyPercent = m_nKeyPercent;
-    s.kbmcErr = m_nKbmcErr;
-    s.keyErr = m_nKeyErr;
+    s.scanState = scanner_.State();
+    s.scanPassRunning = scanner_.PassRunning();
+    s.scanPasses = scanner_.Passes();
+    s.upgrading = upgrade_.Upgrading();
+    s.kbmcPercent = upgrade_.KbmcPercent();
+    s.keyPercent = upgrade_.KeyPercent();
+    s.kbmcErr = upgrade_.KbmcError();
+    s.keyErr = upgrade_.KeyError();
     s.running = m_bRunning != 0;
     return s;
 }
@@ -80,6 +82,18 @@ void CCCDev::SetNewVersionFlags(bool kbmc, bool keys) {
     });
 }
 
+int CCCDev::GetKeyVerRange(uint8_t& total, uint8_t& minHi, uint8_t& minLo, uint8_t& maxHi,
+                           uint8_t& maxLo) {
+    std::lock_guard lock(m_TableLock);
+    const int result = StoreKeyVerRange(table_) ? 0 : -1;
+    total = static_cast<uint8_t>(table_.counts.total);
+    minHi = table_.keyVerRange[0];
+    minLo = table_.keyVerRange[1];
+    maxHi = table_.keyVerRange[2];
+    maxLo = table_.keyVerRange[3];
+    return result;
+}
+
 KeySlot CCCDev::GetKeySlot(int slot) const {
     if (!IsKeySlot(static_cast<unsigned>(slot))) {
         return {};
@@ -88,39 +102,17 @@ KeySlot CCCDev::GetKeySlot(int slot) const {
 }
 
 int CCCDev::Reset() {
-    {
-        std::lock_guard lock(ringLock_);
-        for (auto& slot : m_TxRing) {
-            slot.fill(0);
-        }
-        // What was dropped here will never be written: nobody waits for it.
-        txWritten_ = txQueued_;
-        m_nTxHead = 0;
-        m_nTxTail = 0;
-    }
+    ring_.Clear();
     m_bLogOn = 0;
     {
         std::lock_guard lock(m_TableLock);
         table_ = KeyTable{};
-        m_Marco = {};
-        m_nMarcoKey = 0;
-        m_bMarcoPending = 0;
     }
     m_nIdleMs = 10;
-    m_bUpgrading = 0;
-    for (auto* flag : {&m_bRspReady, &m_bRspAck, &m_bRspState, &m_bRspScan, &m_bChainEnd,
-                       &m_bRspMarco, &m_bRsp}) {
-        flag->store(0);
-    }
-    m_nKbmcProgress = 0;
-    m_nKeyProgress = 0;
-    m_nKbmcPercent = 0;
-    m_nKeyPercent = 0;
-    m_nKbmcErr = 0;
-    m_nKeyErr = 0;
-    m_nBlockAddr = 0;
+    upgrade_.Reset();
+    mail_.Clear();
     m_bRunning = 0;
-    m_nScanState = kScanIdle;
+    scanner_.SetIdle();
     return 0;
 }
 
@@ -130,34 +122,15 @@ int CCCDev::SendCmd(std::span<const uint8_t> bytes) {
     if (bytes.empty() || bytes.size() > kPayloadSize) {
         return 0;
     }
-    {
-        std::lock_guard lock(ringLock_);
-        if ((m_nTxTail + 1) % kTxRingSlots == m_nTxHead) {
-            DEV_LOG_V("Tx Command Buffer is full, discard");
-            return 0;
-        }
-        auto& slot = m_TxRing[m_nTxTail];
-        slot[0] = static_cast<uint8_t>(bytes.size());
-        std::copy(bytes.begin(), bytes.end(), slot.begin() + 1);
-        m_nTxTail = static_cast<uint8_t>((m_nTxTail + 1) % kTxRingSlots);
-        ++txQueued_;
+    if (!ring_.Push(bytes)) {
+        DEV_LOG_V("Tx Command Buffer is full, discard");
+        return 0;
     }
     if (tx_.Running()) {
         DEV_LOG_V("Wakeup Tx thead");
         WakeTx();
     }
     return 1;
-}
-
-int CCCDev::TakeCmd(std::array<uint8_t, kReportSize>& out) {
-    std::lock_guard lock(ringLock_);
-    if (m_nTxHead == m_nTxTail || m_TxRing[m_nTxHead][0] == 0) {
-        return kTxRingEmpty;
-    }
-    const int index = m_nTxHead;
-    out = m_TxRing[index];
-    m_nTxHead = static_cast<uint8_t>((m_nTxHead + 1) % kTxRingSlots);
-    return index;
 }
 
 // ---------------------------------------------------------------- waiting
@@ -205,7 +178,7 @@ bool CCCDev::WaitUntil(const std::function<bool()>& pred, std::chrono::microseco
     return true;
 }
 
-CCCDev::OpLock CCCDev::LockOps() {
+OpLock CCCDev::LockOps() {
     const bool owner = channel_.IsOwnerThread();
     // Holders keep the lock for a few seconds at most (a mode change, a long macro).
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -237,11 +210,6 @@ void CCCDev::ReleaseOps() {
         opBusy_ = false;
     }
     opCv_.notify_all();
-}
-
-bool CCCDev::WaitFlag(const std::atomic<int>& flag, int count, int intervalMs) {
-    return WaitUntil([&flag] { return flag.load() != 0; },
-                     std::chrono::milliseconds(static_cast<long long>(count) * intervalMs));
 }
 
 bool CCCDev::Pause(int ms, const std::atomic<bool>* stop) {
@@ -329,6 +297,10 @@ bool CCCDev::TransportGone() const {
     return m_pUsb == nullptr || !m_pUsb->IsDevFound() || m_pUsb->IsGone();
 }
 
+const DeviceTableRow& CCCDev::KindRow() const {
+    return KindRowFor(m_pUsb->m_nVid, m_pUsb->m_nPid, m_pUsb->m_nVer);
+}
+
 void CCCDev::TxThread(Worker& self) {
     DEV_LOG_V("Config Write thread start ...");
     std::array<uint8_t, kReportSize> slot{};
@@ -341,48 +313,63 @@ void CCCDev::TxThread(Worker& self) {
         if (TakeCmd(slot) < TxRingSize()) {
             // A failed write loses that command; nothing retries it.
             m_pUsb->WriteReport(slot.data() + 1, slot[0]);
-            ++txWritten_;
+            ring_.MarkWritten();
             continue;
         }
         // Re-checks the ring under the wait lock, so a command queued just now is not
         // left waiting for the next wake-up.
         std::unique_lock lock(waitLock_);
-        txCv_.wait_for(lock, std::chrono::milliseconds(100), [&] {
-            std::lock_guard ring(ringLock_);
-            return self.stop.load() || m_nTxHead != m_nTxTail;
-        });
+        txCv_.wait_for(lock, std::chrono::milliseconds(100),
+                       [&] { return self.stop.load() || !ring_.Empty(); });
     }
 }
 
 bool CCCDev::WaitTxWritten(std::chrono::milliseconds limit) {
-    uint64_t target = 0;
-    {
-        std::lock_guard lock(ringLock_);
-        target = txQueued_;
-    }
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (txWritten_.load() < target) {
-        if (!tx_.Running() || TransportGone() || std::chrono::steady_clock::now() >= until) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return !TransportGone();
+    return ring_.WaitWritten(limit, [this] { return tx_.Running() && !TransportGone(); }) &&
+           !TransportGone();
 }
 
 // Lets the sending thread write what is queued before it is stopped; a keyboard that is
 // gone or a loaded machine gets a bounded wait.
 void CCCDev::DrainTx() {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-    while (tx_.Running() && !TransportGone() && std::chrono::steady_clock::now() < until) {
-        {
-            std::lock_guard lock(ringLock_);
-            if (m_nTxHead == m_nTxTail) {
-                return;
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ring_.WaitEmpty(std::chrono::milliseconds(500),
+                    [this] { return tx_.Running() && !TransportGone(); });
+}
+
+int CCCDev::StartKbmcUpgrade(FirmwareImagePtr image) {
+    if (!upgrade_.PrepareKbmc(image)) {
+        return -1;
     }
+    return StartUpgrade(kbmcUpgrade_, &CCCDev::KbmcUpgradeThread, std::move(image));
+}
+
+int CCCDev::StartKeyUpgrade(FirmwareImagePtr image) {
+    if (!upgrade_.PrepareKey(image)) {
+        return -1;
+    }
+    return StartUpgrade(keyUpgrade_, &CCCDev::KeyUpgradeThread, std::move(image));
+}
+
+int CCCDev::StartUpgrade(Worker& worker, void (CCCDev::*body)(Worker&), FirmwareImagePtr image) {
+    // A thread that has marked the upgrade ended is on its way out; join it so that its
+    // worker can start again.
+    for (Worker* w : {&kbmcUpgrade_, &keyUpgrade_}) {
+        if (w->thread.joinable()) {
+            WaitUntil([w] { return w->done.load(); }, std::chrono::seconds(5));
+            if (!w->done) {
+                return -1;
+            }
+            Stop(*w);
+        }
+    }
+    upgrade_.Claim(std::move(image));
+    try {
+        Start(worker, body);
+    } catch (const std::system_error&) {
+        upgrade_.Abandon();
+        return -1;
+    }
+    return 1;
 }
 
 int CCCDev::Close() {
@@ -409,7 +396,7 @@ int CCCDev::Close() {
         Pause(50);
         const int kind = ReadTable([](const KeyTable& t) { return t.kind; });
         if (const DeviceTableRow* row = RowOfKind(kind); row && row->needsEnableReport) {
-            EnableKbmc(0);
+            scanner_.EnableKbmc(0);
             Pause(50);
         }
         DrainTx();

@@ -1,7 +1,8 @@
 // CCCDev: the session of one keyboard slot. It holds what the tool knows about the
-// keyboard (controller, 90-slot key table, macro buffer), owns the command ring through
+// keyboard (controller and 90-slot key table), owns the command ring through
 // which every report to the keyboard passes, and runs the sending, receive and scan
-// threads. It reports to the windows through numbered notifications.
+// threads. It reports to the windows through numbered notifications. Scanning, key
+// programming and the upgrades are classes of their own over its SessionPort.
 #pragma once
 
 #include <array>
@@ -18,9 +19,14 @@
 #include <utility>
 
 #include "device/clock.h"
+#include "device/command_ring.h"
+#include "device/firmware_upgrader.h"
+#include "device/key_programmer.h"
 #include "device/notify_channel.h"
 #include "device/notify_payload.h"
 #include "device/report_steps.h"
+#include "device/scanner.h"
+#include "device/session_port.h"
 #include "device/session_result.h"
 #include "device/snapshot.h"
 #include "macro/marco.h"
@@ -32,22 +38,8 @@ namespace tavrik {
 class CCUSB;
 class JobRunner;
 
-inline constexpr int kTxRingSlots = 128;
-inline constexpr int kTxRingEmpty = 130;
-
-// Scan states.
-inline constexpr int kScanRequested = 0;
-inline constexpr int kScanOnePassDone = 1;
-inline constexpr int kScanIdle = 2;
-
-// The reply wait of a scan query; the longer one of the second try at slots that did not
-// answer in time, so a slow keyboard is still counted right; and how many slots in a row
-// may stay silent on that try before the rest is not asked again.
-inline constexpr int kScanReplyWaitMs = 50;
-inline constexpr int kScanSlowReplyMs = 400;
-inline constexpr int kScanSilentSlotsToGiveUp = 6;
-
-class CCCDev {
+// The conversations (Scanner, ...) talk to the keyboard through the session's SessionPort.
+class CCCDev : private SessionPort {
 public:
     CCCDev(int devIdx, NotifyTarget* target);
     ~CCCDev();
@@ -55,12 +47,12 @@ public:
     CCCDev& operator=(const CCCDev&) = delete;
 
     // ---- Links and identity ----
-    int DevIdx() const { return m_nDevIdx; }
+    int DevIdx() const override { return m_nDevIdx; }
     // Set by the attach code before any thread starts.
     void SetTransport(CCUSB* usb) { m_pUsb = usb; }
     CCUSB* Transport() const { return m_pUsb; }
     void SetVerbose(bool on) { m_bLogOn = on ? 1 : 0; }
-    SessionClock& Clock() { return clock_; }
+    SessionClock& Clock() override { return clock_; }
     NotifyChannel& Channel() { return channel_; }
     // Long operations as jobs on the session's own worker (device/session_jobs.h).
     JobRunner& Jobs() { return *jobs_; }
@@ -81,42 +73,36 @@ public:
         EditTable([on](KeyTable& t) { t.hostView = on; });
     }
 
-    // ---- User operations (caller's thread; results in session_result.h) ----
-    // Each takes the session's operation lock, so no scan pass or other operation uses a
-    // reply mailbox meanwhile.
-    //
-    // Gives `slot` the key code `keyCode` on `layer`: the flag byte follows the new value
-    // and the key's configuration goes to the keyboard, a macro on another layer kept.
-    // Refused, with the key table unchanged, by the rules of KeyAssignRefusal, for a slot
-    // without a usable module, or a macro that could not be read back first.
-    int AssignKey(int slot, int layer, uint8_t keyCode, bool replaceMacro = false);
-    // Rewrites all four layers and the flag byte (restore). Same rules as AssignKey.
-    int WriteKeyLayers(int slot, std::array<uint8_t, 4> hid, uint8_t flag);
-    // Makes `layer` of the key play the macro of `record` and stores the macro.
-    int WriteMacro(int slot, int layer, const MarcoRecord& record);
-    struct MarcoReadResult {
-        int error = kSessionOk;
-        MarcoRecord record{};  // flag 1 and the entries when error is 0
-    };
-    MarcoReadResult ReadMacro(int slot);
-    // 0, kErrKeyUnassigned for a key without assignment (it keeps its waiting colour),
-    // or a refusal as above.
-    int SetKeyColor(int slot, uint32_t colour);
-    // Every assigned key; the last refusal, or 0.
-    int SetAllKeyColor(uint32_t colour);
-    void BlinkKey(int slot, uint32_t colour);
-    void StopBlinkKey(int slot, uint32_t colour);
-    int SetHostActive(int on);
+    // ---- User operations (device/key_programmer.h) ----
+    int AssignKey(int slot, int layer, uint8_t keyCode, bool replaceMacro = false) {
+        return program_.AssignKey(slot, layer, keyCode, replaceMacro);
+    }
+    int WriteKeyLayers(int slot, std::array<uint8_t, 4> hid, uint8_t flag) {
+        return program_.WriteKeyLayers(slot, hid, flag);
+    }
+    int WriteMacro(int slot, int layer, const MarcoRecord& record) {
+        return program_.WriteMacro(slot, layer, record);
+    }
+    using MarcoReadResult = tavrik::MarcoReadResult;
+    MarcoReadResult ReadMacro(int slot) { return program_.ReadMacro(slot); }
+    int SetKeyColor(int slot, uint32_t colour) { return program_.SetKeyColor(slot, colour); }
+    int SetAllKeyColor(uint32_t colour) { return program_.SetAllKeyColor(colour); }
+    void BlinkKey(int slot, uint32_t colour) { program_.BlinkKey(slot, colour); }
+    void StopBlinkKey(int slot, uint32_t colour) { program_.StopBlinkKey(slot, colour); }
+    int SetHostActive(int on) {
+        SendCmd(CmdHostActive(on != 0));
+        return 0;
+    }
     int GetUsbRate() const {
         return ReadTable([](const KeyTable& t) { return t.usbRate; });
     }
-    int SetUsbRate(int rate);
-    int SetOverload(int on, int count);
-    int SetNkro(int on);
-    int RelayLayerSwitch(uint32_t event);
-    bool HasMarcoLayer(int slot) const;
+    int SetUsbRate(int rate) { return program_.SetUsbRate(rate); }
+    int SetOverload(int on, int count) { return program_.SetOverload(on, count); }
+    int SetNkro(int on) { return program_.SetNkro(on); }
+    int RelayLayerSwitch(uint32_t event) { return program_.RelayLayerSwitch(event); }
+    bool HasMarcoLayer(int slot) const { return program_.HasMarcoLayer(slot); }
 
-    // ---- Firmware upgrade ----
+    // ---- Firmware upgrade (device/firmware_upgrader.h) ----
     // Starts the controller or the key-module upgrade on a thread of its own, sending
     // `image` (checked beforehand): 1 started, -1 not started (no image, an upgrade runs
     // already, or no thread). One upgrade at a time per session.
@@ -124,11 +110,11 @@ public:
     int StartKeyUpgrade(FirmwareImagePtr image);
     // Polled by the window: percent (reported as the keyboard's progress word gives it)
     // and error code, 0 while none occurred.
-    int GetKbmcUpgradePercent() const;
-    int GetKbmcUpgradeError() const;
-    int GetKeyUpgradePercent() const;
-    int GetKeyUpgradeError() const;
-    int IsUpgrading() const;
+    int GetKbmcUpgradePercent() const { return upgrade_.KbmcPercent(); }
+    int GetKbmcUpgradeError() const { return upgrade_.KbmcError(); }
+    int GetKeyUpgradePercent() const { return upgrade_.KeyPercent(); }
+    int GetKeyUpgradeError() const { return upgrade_.KeyError(); }
+    int IsUpgrading() const { return upgrade_.Upgrading() ? 1 : 0; }
 
     // ---- Lifecycle ----
     int StartRx();
@@ -139,23 +125,21 @@ public:
 
     // ---- Command ring ----
     int SendCmd(std::span<const uint8_t> bytes);
-    int SendCmd(const Command& command) { return SendCmd(command.Payload()); }
+    int SendCmd(const Command& command) override { return SendCmd(command.Payload()); }
     // Waits until the sending thread has written every command queued before the call
     // (not only taken it off the ring). False when the keyboard went, the sending thread
     // is not running, or `limit` passed first.
     bool WaitTxWritten(std::chrono::milliseconds limit);
-    int TakeCmd(std::array<uint8_t, kReportSize>& out);
+    int TakeCmd(std::array<uint8_t, kReportSize>& out) { return ring_.Take(out); }
     static constexpr int TxRingSize() { return kTxRingSlots; }
 
-    // ---- Scanning ----
-    int RequestScan();
-    // Stops scanning and returns once a running pass has ended (or after a limit of a
-    // few seconds). The owner thread delivers notifications meanwhile.
-    void PauseScan();
-    int IsScanBusy() const { return m_nScanState.load() != kScanIdle ? 1 : 0; }
-    void RefreshSummary();
-    int GetKbmcStageVer();
-    int ReadUsbRate();
+    // ---- Scanning (device/scanner.h) ----
+    int RequestScan() override { return scanner_.RequestScan(); }
+    void PauseScan() { scanner_.PauseScan(); }
+    int IsScanBusy() const { return scanner_.Busy() ? 1 : 0; }
+    void RefreshSummary() { scanner_.RefreshSummary(); }
+    int GetKbmcStageVer() { return scanner_.GetKbmcStageVer(); }
+    int ReadUsbRate() { return scanner_.ReadUsbRate(); }
     int GetKeyVerRange(uint8_t& total, uint8_t& minHi, uint8_t& minLo, uint8_t& maxHi,
                        uint8_t& maxLo);
 
@@ -163,14 +147,18 @@ public:
     void Dispatch(std::span<const uint8_t> payload);
 
     // Sends a notification; a closing session drops it.
-    void Notify(uint32_t code, uint32_t wParam, uint32_t lParam);
+    void Notify(uint32_t code, uint32_t wParam, uint32_t lParam) override;
 
     // The keyboard is not there (any more): no reply can come.
-    bool TransportGone() const;
+    bool TransportGone() const override;
 
     // A fixed pause through the session clock. Returns early, false, when `stop` rises or
     // the session closes under a job.
-    bool Pause(int ms, const std::atomic<bool>* stop = nullptr);
+    bool Pause(int ms, const std::atomic<bool>* stop = nullptr) override;
+
+    // What the conversations use of the session; tests reach the mailboxes and the key
+    // table through it.
+    SessionPort& Port() { return *this; }
 
 private:
     friend struct SessionTestAccess;
@@ -186,25 +174,6 @@ private:
         bool Running() const { return started.load(); }
         std::atomic<std::thread::id> id{};
         bool IsCurrent() const { return id.load() == std::this_thread::get_id(); }
-    };
-    // Holds the operation lock (see LockOps) until it goes out of scope.
-    class OpLock {
-    public:
-        OpLock() = default;
-        explicit OpLock(CCCDev* dev) : dev_(dev) {}
-        OpLock(OpLock&& other) noexcept : dev_(std::exchange(other.dev_, nullptr)) {}
-        OpLock(const OpLock&) = delete;
-        OpLock& operator=(const OpLock&) = delete;
-        OpLock& operator=(OpLock&&) = delete;
-        ~OpLock() {
-            if (dev_ != nullptr) {
-                dev_->ReleaseOps();
-            }
-        }
-        bool owns_lock() const { return dev_ != nullptr; }
-
-    private:
-        CCCDev* dev_ = nullptr;
     };
 
     // ---- Links and identity ----
@@ -229,99 +198,44 @@ private:
         return f(table_);
     }
 
-    // ---- Macro buffer: guarded by m_TableLock ----
-    MarcoEntries m_Marco{};
-    int m_nMarcoKey = 0;
-    int m_bMarcoPending = 0;
-
-    // ---- Reply mailboxes ----
-    std::atomic<int> m_bRsp{0};
-    std::atomic<int> m_bRspScan{0};
-    // Which of a slot's scan replies arrived since it was last asked (kScanReply* bits).
-    // Key info, colour and version replies all raise m_bRspScan, so a late reply of one
-    // slot would otherwise pass for the next slot's answer.
-    std::array<std::atomic<uint8_t>, kKeySlots> m_ScanReplies{};
-    std::atomic<int> m_bChainEnd{0};
-    std::atomic<int> m_bRspReady{0};
-    std::atomic<int> m_bRspAck{0};
-    std::atomic<int> m_bRspState{0};
-    std::atomic<int> m_bRspMarco{0};
-    std::array<uint8_t, 8> m_MarcoRsp{};  // written before m_bRspMarco rises
-    std::atomic<int> m_bRspEnable{0};
-    std::atomic<int> m_bEnableOk{0};
-
-    // ---- Upgrade state ----
-    std::atomic<int> m_bUpgrading{0};
-    std::atomic<int> m_nKbmcProgress{0};
-    std::atomic<uint16_t> m_nKeyProgress{0};
-    std::atomic<int> m_nKbmcPercent{0};
-    std::atomic<int16_t> m_nKeyPercent{0};
-    std::atomic<int> m_nKbmcErr{0};
-    std::atomic<int> m_nKeyErr{0};
-    std::atomic<uint16_t> m_nBlockAddr{0};
+    // ---- Reply mailboxes, raised by the receive thread ----
+    ReplyMail mail_;
 
     // ---- Threads and control ----
     std::atomic<int> m_bRunning{0};
-    std::atomic<int> m_nScanState{kScanIdle};
     std::atomic<int> m_nIdleMs{10};
-    std::atomic<bool> m_bScanPass{false};  // a scan pass runs
-    std::atomic<int> m_nScanPasses{0};     // passes completed, for tests and benchmarks
 
     // ---- Lifecycle steps of Close and the constructor ----
     int Reset();
     int StopRx();
     int StopTx();
-    // Sends the enable or disable report and waits for its answer.
-    int EnableKbmc(int on);
 
-    // ---- Steps the operations are made of (callers hold the operation lock) ----
-    // Writes the slot's four layers and flag byte as the key table holds them. A macro
-    // on the key is read back first and written again after, so it survives. Returns 0,
-    // or the ReadMarco error when the macro could not be read whole: then nothing is
-    // written, since the rewrite would cost the key its macro.
-    int WriteKeyConfig(int slot, uint8_t hid);
-    void SetMarcoContent(const MarcoRecord& record);
-    // Stores the buffer as the macro of m_nMarcoKey on layer m_nCurLayer.
-    int SaveMarco();
-    int SaveMarcoTo(int slot, int layer);
-    int GetMarcoContent(MarcoRecord& record);
-    int WriteMarco(int slot);
-    int MarcoMax() const {
-        return ReadTable([](const KeyTable& t) { return t.marcoMax; });
-    }
-    int ReadMarco(int slot);
-    int SetKeyColorLocked(int slot, uint32_t colour);
-    int GetKbmcStageVerLocked();
-    int ReadUsbRateLocked();
-    int EnableKbmcLocked(int on);
-    // Refusal of a user operation on `slot` before anything is sent, or 0.
-    int CheckUsableSlot(int slot) const;
-    // Runs `op` under the operation lock when the slot holds a usable module; else the
-    // refusal.
-    int OnUsableSlot(int slot, const std::function<int()>& op);
-    int ConfirmShortMacLocked(int slot);
-    // Puts `hid`, the key codes it gives and `flag` into the slot and writes the key;
-    // on refusal the slot gets its old values back.
-    int RewriteKey(int slot, const std::array<uint8_t, 4>& hid, const std::array<uint8_t, 4>& vk,
-                   uint8_t flag, uint8_t chosenHid);
+    // ---- The port's rest (device/session_port.h) ----
+    bool Verbose() const override { return m_bLogOn.load() != 0; }
+    ReplyMail& Mail() override { return mail_; }
+    bool ScanBusy() const override { return scanner_.Busy(); }
+    const DeviceTableRow& KindRow() const override;
+    bool Running() const override { return m_bRunning.load() != 0; }
+    int IdleMs() const override { return m_nIdleMs.load(); }
+    void SetIdleMs(int ms) override { m_nIdleMs = ms; }
+    void VisitTable(const std::function<void(const KeyTable&)>& f) const override { ReadTable(f); }
+    void ChangeTable(const std::function<void(KeyTable&)>& f) override { EditTable(f); }
 
     // ---- Waiting ----
-    // Waits until `flag` is 1, at most count x intervalMs, returning as soon as it rises.
-    bool WaitFlag(const std::atomic<int>& flag, int count, int intervalMs);
     // An idle worker's sleep: real time, never shortened by the clock, so a worker on a
     // fast test clock does not spin.
     void IdleWait(int ms, const std::atomic<bool>& stop);
     // Wakes every wait of the session (a mailbox rose, a stop was asked).
-    void Poke();
-    bool WaitUntil(const std::function<bool()>& pred, std::chrono::microseconds limit);
+    void Poke() override;
+    bool WaitUntil(const std::function<bool()>& pred, std::chrono::microseconds limit) override;
     // Wakes the waiters of WaitUntil only (a reply mailbox was raised).
     void PokeWaiters();
     // Wakes the sending thread only (a command was queued).
     void WakeTx();
     // The operation lock: a scan step or a user operation that uses a mailbox. Empty
     // (not owned) when it could not be had within the limit.
-    OpLock LockOps();
-    void ReleaseOps();
+    OpLock LockOps() override;
+    void ReleaseOps() override;
 
     void Start(Worker& worker, void (CCCDev::*body)(Worker&));
     void Stop(Worker& worker);
@@ -331,36 +245,11 @@ private:
     // Raises the mailboxes, sends the notifications and asks for the scan a report's step
     // gave; the table lock is not held.
     void ApplyEffects(const ReportEffects& effects);
-    void ScanThread(Worker& self);
-    // Firmware upgrade (session_upgrade.cpp).
+    void ScanThread(Worker& self) { scanner_.Run(self.stop); }
+    // Starts an upgrade thread once the last one has ended.
     int StartUpgrade(Worker& worker, void (CCCDev::*body)(Worker&), FirmwareImagePtr image);
-    void KbmcUpgradeThread(Worker& self);
-    void KeyUpgradeThread(Worker& self);
-    bool UpgradeWait(const std::atomic<int>& flag, int count, int intervalMs, const Worker& self);
-    enum class PollEnd { Done, TooLong, Ended };
-    // Asks an upgrade's state with `query` once a second until `step` (given the progress
-    // word) says it is done: Ended when the thread must stop (no answer: `noAnswer` was
-    // called), TooLong when the queries ran out.
-    PollEnd PollUpgradeState(const Worker& self, const Command& query,
-                             const std::function<int()>& progress,
-                             const std::function<bool(int)>& step,
-                             const std::function<void()>& noAnswer);
-    struct PassTally;
-    bool ScanPass(Worker& self);
-    void EndCutPass(const PassTally& tally);
-    // Asks one slot's key info, then its colour and version as the answer calls for;
-    // `waitMs` for each reply.
-    void ScanSlot(int slot, PassTally& tally, int waitMs);
-    // Sends `command` and waits up to `waitMs` for the reply `bit` of `slot`.
-    bool AskScanReply(const Command& command, int slot, uint8_t bit, int waitMs);
-    // The kind and view flags; true when the window must hear of a kind change.
-    bool ApplyKindAndViewFlags(uint16_t version);
-    void SendSummary(int state, const KeyCounts& counts);
-    int AdvanceScanState();
-    int KeepMarcoBeforeRewrite(int slot);
-    // Reads the key's macro into the buffer, trying again after a failed read.
-    int ReadMarcoWithRetry(int slot);
-    void SendKeyConfig(int slot);
+    void KbmcUpgradeThread(Worker& self) { upgrade_.RunKbmc(self.stop); }
+    void KeyUpgradeThread(Worker& self) { upgrade_.RunKey(self.stop); }
 
     SessionClock clock_;
     NotifyChannel channel_;
@@ -371,12 +260,7 @@ private:
     std::condition_variable opCv_;
     bool opBusy_ = false;
 
-    std::mutex ringLock_;
-    std::array<std::array<uint8_t, kReportSize>, kTxRingSlots> m_TxRing{};
-    uint64_t txQueued_ = 0;               // commands queued so far (under ringLock_)
-    std::atomic<uint64_t> txWritten_{0};  // commands the sending thread has written
-    uint8_t m_nTxHead = 0;
-    uint8_t m_nTxTail = 0;
+    CommandRing ring_;
 
     std::mutex waitLock_;
     std::condition_variable waitCv_;
@@ -389,9 +273,9 @@ private:
     Worker scan_;
     Worker kbmcUpgrade_;
     Worker keyUpgrade_;
-    // The image of the upgrade thread last started; set before the thread starts and
-    // only read by it.
-    FirmwareImagePtr upgradeImage_;
+    Scanner scanner_{*this};
+    KeyProgrammer program_{*this};
+    FirmwareUpgrader upgrade_{*this};
     std::unique_ptr<JobRunner> jobs_;
 };
 

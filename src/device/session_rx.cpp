@@ -41,17 +41,17 @@ void CCCDev::RxThread(Worker& self) {
 
 void CCCDev::Dispatch(std::span<const uint8_t> payload) {
     const Report report = DecodeReport(payload);
-    const ReportContext ctx{m_nDevIdx, m_bLogOn.load() != 0, m_bUpgrading.load() != 0,
-                            m_nKbmcProgress.load()};
+    const ReportContext ctx{m_nDevIdx, m_bLogOn.load() != 0, upgrade_.Upgrading(),
+                            mail_.m_nKbmcProgress.load()};
     ReportEffects fx;
     {
         std::lock_guard lock(m_TableLock);
         ReportStep step = StepReport(report, table_, ctx);
         table_ = step.table;
         fx = std::move(step.effects);
-        if (fx.marcoReply) {
-            m_MarcoRsp = *fx.marcoReply;
-        }
+    }
+    if (fx.marcoReply) {
+        mail_.SetMarcoReply(*fx.marcoReply);
     }
     ApplyEffects(fx);
 }
@@ -60,27 +60,28 @@ void CCCDev::ApplyEffects(const ReportEffects& fx) {
     for (const std::string& line : fx.log) {
         DEV_LOG("%s", line.c_str());
     }
+    ReplyMail& m = mail_;
     if (fx.chainEnd) {
-        m_bChainEnd = 1;
+        m.m_bChainEnd = 1;
     }
     if (fx.scanSlot >= 0) {
-        m_ScanReplies[static_cast<size_t>(fx.scanSlot)].fetch_or(fx.scanReply);
+        m.m_ScanReplies[static_cast<size_t>(fx.scanSlot)].fetch_or(fx.scanReply);
     }
     if (fx.keyProgress) {
-        m_nKeyProgress = *fx.keyProgress;
+        m.m_nKeyProgress = *fx.keyProgress;
     }
     if (fx.kbmcProgress) {
-        m_nKbmcProgress = *fx.kbmcProgress;
+        m.m_nKbmcProgress = *fx.kbmcProgress;
     }
     if (fx.enableOk) {
-        m_bEnableOk = 1;
+        m.m_bEnableOk = 1;
     }
     if (fx.mailboxes != 0) {
         const std::pair<uint32_t, std::atomic<int>*> boxes[] = {
-            {kMailboxRsp, &m_bRsp},          {kMailboxScan, &m_bRspScan},
-            {kMailboxReady, &m_bRspReady},   {kMailboxAck, &m_bRspAck},
-            {kMailboxState, &m_bRspState},   {kMailboxMarco, &m_bRspMarco},
-            {kMailboxEnable, &m_bRspEnable},
+            {kMailboxRsp, &m.m_bRsp},          {kMailboxScan, &m.m_bRspScan},
+            {kMailboxReady, &m.m_bRspReady},   {kMailboxAck, &m.m_bRspAck},
+            {kMailboxState, &m.m_bRspState},   {kMailboxMarco, &m.m_bRspMarco},
+            {kMailboxEnable, &m.m_bRspEnable},
         };
         for (const auto& [bit, flag] : boxes) {
             if ((fx.mailboxes & bit) != 0) {

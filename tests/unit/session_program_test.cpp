@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "device/key_assign.h"
+#include "device/key_programmer.h"
+#include "device/marco_transfer.h"
 #include "device/session.h"
 #include "keys/keycodes.h"
 #include "log_capture.h"
@@ -155,18 +157,21 @@ TEST_F(SessionProgramTest, OperationsOnAnEmptySlotSendNothing) {
     EXPECT_EQ(dev.WriteKeyLayers(3, {4, 4, 4, 4}, 0), kErrNoModule);
     EXPECT_EQ(dev.SetKeyColor(3, 0xFFFFFF), kErrNoModule);
     EXPECT_EQ(dev.ReadMacro(3).error, kErrNoModule);
-    EXPECT_EQ(SessionTestAccess::WriteKeyConfig(dev, 3, 0x04), 0);
+    {
+        const OpLock op = dev.Port().LockOps();
+        EXPECT_EQ(KeyProgrammer(dev.Port()).WriteKeyConfig(3, 0x04), 0);
+    }
     EXPECT_TRUE(Taken().empty());
 }
 
 TEST_F(SessionProgramTest, WriteMarcoStopsAfterTheEndEntryOrTheLimit) {
+    MarcoTransfer transfer(dev.Port());
     MarcoRecord r{};
     r.flag = 1;
     r.entries[0] = {1, 4, 10};
     r.entries[1] = {2, 4, 10};
     r.entries[2] = {1, 5, 10};
-    SessionTestAccess::SetMarcoContent(dev, r);
-    SessionTestAccess::WriteMarco(dev, 2);
+    transfer.Write(2, r.entries);
     Sent s = Taken();
     ASSERT_EQ(s.size(), 4u);
     EXPECT_EQ(s[3][2], 8);
@@ -174,15 +179,8 @@ TEST_F(SessionProgramTest, WriteMarcoStopsAfterTheEndEntryOrTheLimit) {
     for (auto& e : r.entries) {
         e = {1, 4, 10};
     }
-    SessionTestAccess::SetMarcoContent(dev, r);
-    SessionTestAccess::WriteMarco(dev, 2);
+    transfer.Write(2, r.entries);
     EXPECT_EQ(Taken().size(), 65u);
-}
-
-TEST_F(SessionProgramTest, SaveMarcoNeedsPendingContent) {
-    SessionTestAccess::SetMarcoKey(dev, 4);
-    EXPECT_EQ(SessionTestAccess::SaveMarco(dev), -1);
-    EXPECT_TRUE(Taken().empty());
 }
 
 TEST_F(SessionProgramTest, ColourTravelsAsNibblesAndIsLoggedShifted) {

@@ -1,5 +1,5 @@
-// Reaches into a session for what tests must set up or look at directly: the macro steps
-// behind the user operations, reply mailboxes and states a test puts in place.
+// Reaches into a session for what tests must set up or look at directly: reply mailboxes,
+// the key table and states a test puts in place.
 #pragma once
 
 #include <array>
@@ -10,61 +10,38 @@
 namespace tavrik {
 
 struct SessionTestAccess {
-    // The steps of the macro editor and the key assignment.
-    static void SetMarcoKey(CCCDev& d, int slot) {
-        std::lock_guard lock(d.m_TableLock);
-        d.m_nMarcoKey = slot;
-    }
-    static void SetMarcoContent(CCCDev& d, const MarcoRecord& r) { d.SetMarcoContent(r); }
-    static int SaveMarco(CCCDev& d) {
-        const auto op = d.LockOps();
-        return d.SaveMarco();
-    }
-    static int GetMarcoContent(CCCDev& d, MarcoRecord& r) {
-        const auto op = d.LockOps();
-        return d.GetMarcoContent(r);
-    }
-    static int WriteMarco(CCCDev& d, int slot) {
-        const auto op = d.LockOps();
-        return d.WriteMarco(slot);
-    }
-    static int WriteKeyConfig(CCCDev& d, int slot, uint8_t hid) {
-        const auto op = d.LockOps();
-        return d.WriteKeyConfig(slot, hid);
-    }
-
     // A fixed pause of the session, as its operations take them.
-    static bool Pause(CCCDev& d, int ms) { return d.Pause(ms); }
+    static bool Pause(CCCDev& d, int ms) { return d.Port().Pause(ms); }
 
-    // Mailboxes and states.
-    static int Mailbox(const CCCDev& d, const std::atomic<int> CCCDev::*m) { return (d.*m).load(); }
-    static int Rsp(const CCCDev& d) { return d.m_bRsp; }
-    static int RspScan(const CCCDev& d) { return d.m_bRspScan; }
-    static int ChainEnd(const CCCDev& d) { return d.m_bChainEnd; }
-    static int EnableOk(const CCCDev& d) { return d.m_bEnableOk; }
-    static std::array<uint8_t, 8> CipherKey(const CCCDev& d) {
-        return d.ReadTable([](const KeyTable& t) { return t.cipherKey; });
+    // Mailboxes and the key table, through the session's port.
+    static int Rsp(CCCDev& d) { return d.Port().Mail().m_bRsp; }
+    static int RspScan(CCCDev& d) { return d.Port().Mail().m_bRspScan; }
+    static int ChainEnd(CCCDev& d) { return d.Port().Mail().m_bChainEnd; }
+    static int EnableOk(CCCDev& d) { return d.Port().Mail().m_bEnableOk; }
+    static std::array<uint8_t, 8> CipherKey(CCCDev& d) {
+        return d.Port().ReadTable([](const KeyTable& t) { return t.cipherKey; });
     }
-    static void SetScanState(CCCDev& d, int state) { d.m_nScanState = state; }
-    static void SetUpgrading(CCCDev& d, bool on) { d.m_bUpgrading = on ? 1 : 0; }
-    static void SetIdleMs(CCCDev& d, int ms) { d.m_nIdleMs = ms; }
-    static int IdleMs(const CCCDev& d) { return d.m_nIdleMs; }
     static void SetKind(CCCDev& d, int kind) {
-        d.EditTable([kind](KeyTable& t) { t.kind = kind; });
+        d.Port().EditTable([kind](KeyTable& t) { t.kind = kind; });
     }
     static void SetVersion(CCCDev& d, char stage, uint8_t hi, uint8_t lo) {
-        d.EditTable([=](KeyTable& t) {
+        d.Port().EditTable([=](KeyTable& t) {
             t.kbmcStage = stage;
             t.kbmcVerHi = hi;
             t.kbmcVerLo = lo;
         });
     }
     static void SetKeyTotal(CCCDev& d, int total) {
-        d.EditTable([total](KeyTable& t) { t.counts.total = total; });
+        d.Port().EditTable([total](KeyTable& t) { t.counts.total = total; });
     }
-    static void SetBlockAddr(CCCDev& d, uint16_t addr) { d.m_nBlockAddr = addr; }
-    static uint16_t BlockAddr(const CCCDev& d) { return d.m_nBlockAddr; }
-    static int RspAck(const CCCDev& d) { return d.m_bRspAck; }
+    static int IdleMs(CCCDev& d) { return d.Port().IdleMs(); }
+    static int RspAck(CCCDev& d) { return d.Port().Mail().m_bRspAck; }
+
+    // States the port does not set.
+    static void SetScanState(CCCDev& d, int state) { d.scanner_.m_nScanState = state; }
+    static void SetUpgrading(CCCDev& d, bool on) { d.upgrade_.m_bUpgrading = on ? 1 : 0; }
+    static void SetBlockAddr(CCCDev& d, uint16_t addr) { d.upgrade_.m_nBlockAddr = addr; }
+    static uint16_t BlockAddr(const CCCDev& d) { return d.upgrade_.m_nBlockAddr; }
 };
 
 }  // namespace tavrik
