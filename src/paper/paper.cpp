@@ -61,7 +61,8 @@ void DrawLine(QPainter& p, const QString& text, double left, double width, doubl
 
 void DrawKey(QPainter& p, const SheetKey& k, int layer) {
     const QRectF r = KeyRect(k);
-    const QString slot = QString::number(k.slot);
+    // Numbered from 1, as the window names its keys.
+    const QString slot = QString::number(k.slot + 1);
     if (k.kind == SlotKind::Empty) {
         QPen pen(QColor(0x9A, 0x9A, 0x9A), 1.2, Qt::DashLine);
         p.setPen(pen);

@@ -1,6 +1,7 @@
 // The entry tavrikctl finds with dlopen: its other commands must not pay for loading Qt.
 #include <QGuiApplication>
 
+#include <cstdio>
 #include <memory>
 
 #include "paper/paper.h"
@@ -12,6 +13,12 @@ extern "C" bool tavrik_paper_render(const tavrik::layout::LayoutSheet* sheet,
     if (QGuiApplication::instance() == nullptr) {
         // Never a display: a script may print a whole set from a console or a service.
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Qt's own notes (a missing runtime folder) are no business of a script's stderr.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& m) {
+            if (type == QtCriticalMsg || type == QtFatalMsg) {
+                fprintf(stderr, "tavrikctl: %s\n", qPrintable(m));
+            }
+        });
         static int argc = 1;
         static char name[] = "tavrikctl";
         static char* argv[] = {name, nullptr};

@@ -2,6 +2,7 @@
 // write, what the preview says, and that they stay with the keyboard they were opened for.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli_test_util.h"
+#include "ui/app/app_style.h"
 #include "ui/tools/layout_dlg.h"
 #include "ui/tools/profile_dlg.h"
 #include "ui/widgets/ui_prompts.h"
@@ -61,6 +63,19 @@ struct ToolsRig : WindowRig {
     }
 };
 
+// With TAVRIK_SHOT_DIR set, the dialog as the user sees it (the program's style) is saved
+// there under `name`, for the guide and for a look before a change is called done.
+void Shot(QWidget& dialog, const char* name) {
+    const char* dir = std::getenv("TAVRIK_SHOT_DIR");
+    if (dir == nullptr) {
+        return;
+    }
+    ApplyAppStyle(*qApp);
+    dialog.show();
+    Until([] { return false; }, std::chrono::milliseconds(200));
+    dialog.grab().save(QString("%1/%2.png").arg(dir, name));
+}
+
 template <class D>
 bool UntilIdle(D& dialog) {
     return Until([&] { return !dialog.Busy(); }, std::chrono::seconds(60));
@@ -98,6 +113,7 @@ TEST(ProfileDialog, SavedProfileIsPreviewedThenBringsEveryKeyBack) {
     ASSERT_TRUE(UntilIdle(dialog));
     EXPECT_EQ(dialog.PreviewText(), "Restoring \"Home\" would change: 2 keys, 1 colour")
         << dialog.StatusText().toStdString();
+    Shot(dialog, "profile-preview");
     ASSERT_TRUE(dialog.RestoreButton().isEnabled());
     QTest::mouseClick(&dialog.RestoreButton(), Qt::LeftButton);
     ASSERT_TRUE(UntilIdle(dialog));
@@ -143,6 +159,7 @@ TEST(ProfileDialog, PreviewNamesMissingAndUnsavedModulesAndWritesNothingToThem) 
     EXPECT_TRUE(text.contains("1 attached module has no saved state and stays as it is: 0x"))
         << text.toStdString();
     EXPECT_TRUE(text.contains("(slot 40)")) << text.toStdString();
+    Shot(dialog, "profile-mismatch");
     EXPECT_FALSE(dialog.RestoreButton().isEnabled()) << "nothing to write";
 }
 
@@ -174,6 +191,7 @@ TEST(LayoutDialog, WritesTheChosenLayersAndSaysWhenItCannot) {
     dialog.FileEdit().setText(QString::fromStdString(out.string()));
     dialog.LayerBox(1).setChecked(false);
     dialog.LayerBox(3).setChecked(false);
+    Shot(dialog, "layout-dialog");
     QTest::mouseClick(&dialog.SaveButton(), Qt::LeftButton);
     ASSERT_TRUE(UntilIdle(dialog));
     ASSERT_EQ(dialog.StatusText(),

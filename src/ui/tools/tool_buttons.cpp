@@ -52,12 +52,13 @@ void AddToolButtons(QWidget* window, std::function<KeyboardHub*()> hub) {
                                    [window, hub] { OpenLayoutDialog(window, hub()); });
     layout->setObjectName("layoutButton");
     layout->setToolTip(ButtonText("tipToolLayout"));
-    layout->setGeometry(Ltrb(334, 510, 554, 540));
+    // Between the logo and the gear: the bottom row holds the help lines.
+    layout->setGeometry(Ltrb(622, 36, 742, 66));
     auto* profiles = new CToolButton(window, ButtonText("toolProfiles"),
                                      [window, hub] { OpenProfileDialog(window, hub()); });
     profiles->setObjectName("profilesButton");
     profiles->setToolTip(ButtonText("tipToolProfiles"));
-    profiles->setGeometry(Ltrb(564, 510, 784, 540));
+    profiles->setGeometry(Ltrb(750, 36, 850, 66));
 }
 
 }  // namespace tavrik::ui
