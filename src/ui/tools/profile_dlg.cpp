@@ -252,7 +252,9 @@ void CProfileDlg::Preview() {
             SetStatus(Filled("profileFailed", Q(r.error.empty() ? status->message : r.error)));
         } else {
             QStringList lines;
-            lines << Filled("profileChanges", name, Q(backup::PlanSummary(r.plan)));
+            lines << (r.plan.changes.empty()
+                          ? Filled("profileSame", name)
+                          : Filled("profileChanges", name, Q(backup::PlanSummary(r.plan))));
             for (const std::string& more :
                  {backup::MissingModulesText(r.plan), backup::UnsavedModulesText(r.plan)}) {
                 if (!more.empty()) {
