@@ -5,6 +5,8 @@ set(TAVRIK_PKG ${CMAKE_SOURCE_DIR}/packaging)
 
 if(TAVRIK_UI)
   install(TARGETS tavrik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # tavrikctl looks for it in <prefix>/lib/tavrik (cmd_layout.cpp).
+  install(TARGETS tavrik_paper_module LIBRARY DESTINATION lib/tavrik)
   install(DIRECTORY ${TAVRIK_PICTURES_DIR} DESTINATION ${CMAKE_INSTALL_DATADIR}/tavrik/res)
   install(FILES ${TAVRIK_PKG}/${TAVRIK_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${TAVRIK_PKG}/tavrik.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

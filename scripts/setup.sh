@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
-  qt6-base-dev libhidapi-dev libudev-dev libgoogle-glog-dev libsimpleini-dev
+  qt6-base-dev qt6-svg-dev libhidapi-dev libudev-dev libgoogle-glog-dev libsimpleini-dev
   libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
   xvfb xauth x11-apps x11-utils xdotool netpbm fonts-wqy-microhei ccache
   desktop-file-utils appstream groff-base dpkg-dev fakeroot file

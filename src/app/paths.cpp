@@ -55,6 +55,10 @@ std::filesystem::path DataFolder() {
     return std::filesystem::temp_directory_path() / "Tavrik";
 }
 
+std::filesystem::path ProfileFolder() {
+    return DataFolder() / kProfileFolderName;
+}
+
 std::filesystem::path ExePath() {
     return ExecutablePath();
 }

@@ -16,6 +16,10 @@ inline constexpr const char* kLogFileName = "TavrikDebug.log";
 // The simulated keyboards of `--simulate` without a FILE.
 inline constexpr const char* kSimFileName = "simulated-keyboards.json";
 
+// Saved keyboard profiles (backup files under a name), in the data folder.
+inline constexpr const char* kProfileFolderName = "profiles";
+std::filesystem::path ProfileFolder();
+
 // The running executable's full path; empty if the system cannot tell.
 std::filesystem::path ExePath();
 

@@ -282,6 +282,18 @@ uint32_t SubmitBackupJob(CCCDev& dev, std::string product, std::string serial,
         });
 }
 
+uint32_t SubmitReadStateJob(CCCDev& dev, std::string product, std::string serial,
+                            std::shared_ptr<BackupJobOutcome> out) {
+    return dev.Jobs().Submit(
+        "read keyboard", [product = std::move(product), serial = std::move(serial),
+                          out = std::move(out)](JobContext& ctx) {
+            BackupTarget kb = JobTarget(ctx, product, serial);
+            const bool read = ReadKeyboardState(kb, MacroReads::Marked, out->state, out->error);
+            out->end = read ? BackupEnd::Done : BackupEnd::KeyboardUnread;
+            return read ? JobResult::Ok() : JobResult::Error(-1, out->error);
+        });
+}
+
 uint32_t SubmitRestoreJob(CCCDev& dev, std::string product, std::string serial, KeyboardState want,
                           bool dryRun, std::shared_ptr<RestoreOutcome> out) {
     return dev.Jobs().Submit(
@@ -293,6 +305,29 @@ uint32_t SubmitRestoreJob(CCCDev& dev, std::string product, std::string serial, 
             if (out->end != RestoreEnd::Done || !Succeeded(out->plan)) {
                 return JobResult::Error(
                     -1, out->error.empty() ? "not everything could be placed" : out->error);
+            }
+            return JobResult::Ok();
+        });
+}
+
+uint32_t SubmitRestoreFileJob(CCCDev& dev, std::string product, std::string serial,
+                              std::filesystem::path file, bool dryRun,
+                              std::shared_ptr<FileRestoreOutcome> out) {
+    return dev.Jobs().Submit(
+        dryRun ? "restore plan" : "restore",
+        [product = std::move(product), serial = std::move(serial), file = std::move(file), dryRun,
+         out = std::move(out)](JobContext& ctx) {
+            std::string error;
+            if (ReadBackupFile(file, out->want, error) != BackupFileStatus::Ok) {
+                out->fileError = error;
+                return JobResult::Error(-1, error);
+            }
+            BackupTarget kb = JobTarget(ctx, product, serial);
+            out->restore = RestoreKeyboard(kb, out->want, dryRun);
+            const RestoreOutcome& r = out->restore;
+            if (r.end != RestoreEnd::Done || !Succeeded(r.plan)) {
+                return JobResult::Error(
+                    -1, r.error.empty() ? "not everything could be placed" : r.error);
             }
             return JobResult::Ok();
         });

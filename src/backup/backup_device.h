@@ -73,7 +73,23 @@ struct BackupJobOutcome {
 };
 uint32_t SubmitBackupJob(CCCDev& dev, std::string product, std::string serial,
                          std::filesystem::path file, std::shared_ptr<BackupJobOutcome> out);
+// Scans and reads the keyboard (macros that cannot be read are marked) without writing
+// anything: what a printed layout shows. The result is 0 when `out->end` is Done.
+uint32_t SubmitReadStateJob(CCCDev& dev, std::string product, std::string serial,
+                            std::shared_ptr<BackupJobOutcome> out);
 uint32_t SubmitRestoreJob(CCCDev& dev, std::string product, std::string serial, KeyboardState want,
                           bool dryRun, std::shared_ptr<RestoreOutcome> out);
+
+// A restore from a backup file, read on the job's thread (a window does not wait for the
+// file). `fileError` is set, and nothing else done, when the file cannot be read or is not
+// a backup; `want` is what it holds, for a restore after a dry run.
+struct FileRestoreOutcome {
+    std::string fileError;
+    KeyboardState want;
+    RestoreOutcome restore;
+};
+uint32_t SubmitRestoreFileJob(CCCDev& dev, std::string product, std::string serial,
+                              std::filesystem::path file, bool dryRun,
+                              std::shared_ptr<FileRestoreOutcome> out);
 
 }  // namespace tavrik::backup

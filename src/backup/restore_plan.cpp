@@ -80,8 +80,8 @@ void PlanModules(const KeyboardState& want, const KeyboardState& now, int marcoM
         const auto it = byUid.find(w.uid);
         if (it == byUid.end()) {
             plan.notPlaced.push_back(
-                {w.uid, w.slot,
-                 "not attached (slot " + std::to_string(w.slot) + " in the backup)"});
+                {w.uid, w.slot, "not attached (slot " + std::to_string(w.slot) + " in the backup)",
+                 true});
             continue;
         }
         const ModuleState& n = *it->second;

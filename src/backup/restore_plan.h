@@ -31,6 +31,7 @@ struct Placement {
     uint32_t uid = 0;
     int slot = 0;
     std::string reason;
+    bool missing = false;  // not attached at all
 };
 
 struct Plan {

@@ -23,6 +23,8 @@ const std::vector<CommandDef>& Table() {
         AddDeviceCommands(t);
         AddProgramCommands(t);
         AddBackupCommands(t);
+        AddProfileCommands(t);
+        AddLayoutCommands(t);
         AddUpgradeCommands(t);
         AddUpdateCommands(t);
         AddSimCommands(t);

@@ -9,6 +9,8 @@
 
 #include "backup/backup_device.h"
 #include "backup/backup_file.h"
+#include "backup/profiles.h"
+#include "cli/backup_run.h"
 #include "cli/format.h"
 #include "cli/job_wait.h"
 #include "cli/keyboards.h"
@@ -37,8 +39,9 @@ std::string Dump(const json& j) {
     return j.dump(1, ' ', false, json::error_handler_t::replace);
 }
 
-int RunBackup(const Args& args, Context& ctx) {
-    const auto& pos = args.Positional();
+}  // namespace
+
+int BackupToFile(const Args& args, Context& ctx, const std::string& file) {
     int status = kExitOk;
     auto selected = OpenSelectedKeyboard(ctx, status, false);
     if (!selected) {
@@ -50,7 +53,7 @@ int RunBackup(const Args& args, Context& ctx) {
     const JobStatus job =
         WaitForJob(ctx, selected->Dev(),
                    SubmitBackupJob(selected->Dev(), keyboards.Transport(i).m_szProduct,
-                                   keyboards.Transport(i).m_szSerial, pos[0], outcome),
+                                   keyboards.Transport(i).m_szSerial, file, outcome),
                    JobProgress::Steps, kJobLimit);
     if (!Ran(job)) {
         ctx.err << "tavrikctl: " << JobFailure(job) << "; no backup was written\n";
@@ -73,20 +76,22 @@ int RunBackup(const Args& args, Context& ctx) {
     const int boot = count([](const ModuleState& m) { return m.stage == 'B'; });
     const int macros = count([](const ModuleState& m) { return m.macro.has_value(); });
     if (args.Has("json")) {
-        ctx.out << Dump({{"file", pos[0]},
+        ctx.out << Dump({{"file", file},
                          {"device", selected->index},
                          {"modules", state.modules.size()},
                          {"bootloader", boot},
                          {"macros", macros}})
                 << "\n";
     } else {
-        ctx.out << "Keyboard " << selected->index << " backed up to " << pos[0] << ": "
+        ctx.out << "Keyboard " << selected->index << " backed up to " << file << ": "
                 << CountText(static_cast<long>(state.modules.size()), "module", "modules") << " ("
                 << boot << " in bootloader, kept without settings), "
                 << CountText(macros, "macro", "macros") << "\n";
     }
     return kExitOk;
 }
+
+namespace {
 
 json PlanJson(const std::string& file, int device, bool dryRun, const Plan& plan) {
     json changes = json::array();
@@ -159,7 +164,7 @@ void PrintReport(Context& ctx, const std::string& file, int device, bool dryRun,
         ctx.out << "Nothing to change.\n";
     } else if (dryRun) {
         ctx.out << CountText(static_cast<long>(plan.changes.size()), "change", "changes")
-                << " would be written.\n";
+                << " would be written (" << PlanSummary(plan) << ").\n";
     } else {
         ctx.out << DoneCount(plan) << " of "
                 << CountText(static_cast<long>(plan.changes.size()), "change", "changes")
@@ -167,9 +172,9 @@ void PrintReport(Context& ctx, const std::string& file, int device, bool dryRun,
     }
 }
 
-int RunRestore(const Args& args, Context& ctx) {
-    const auto& pos = args.Positional();
-    const std::string& file = pos[0];
+}  // namespace
+
+int RestoreFromFile(const Args& args, Context& ctx, const std::string& file) {
     KeyboardState want;
     std::string error;
     switch (ReadBackupFile(file, want, error)) {
@@ -233,7 +238,18 @@ int RunRestore(const Args& args, Context& ctx) {
     return kExitOk;
 }
 
+namespace {
+
+int RunBackup(const Args& args, Context& ctx) {
+    return BackupToFile(args, ctx, args.Positional()[0]);
+}
+
+int RunRestore(const Args& args, Context& ctx) {
+    return RestoreFromFile(args, ctx, args.Positional()[0]);
+}
+
 }  // namespace
+
 void AddBackupCommands(std::vector<CommandDef>& table) {
     table.push_back(
         {"backup",

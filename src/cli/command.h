@@ -73,6 +73,8 @@ void AddDeviceCommands(std::vector<CommandDef>& table);
 void AddSimCommands(std::vector<CommandDef>& table);
 void AddProgramCommands(std::vector<CommandDef>& table);
 void AddBackupCommands(std::vector<CommandDef>& table);
+void AddProfileCommands(std::vector<CommandDef>& table);
+void AddLayoutCommands(std::vector<CommandDef>& table);
 void AddUpgradeCommands(std::vector<CommandDef>& table);
 void AddUpdateCommands(std::vector<CommandDef>& table);
 

@@ -37,6 +37,7 @@ expect=(
 if ((with_ui)); then
     expect+=(
         bin/tavrik
+        lib/tavrik/tavrik-paper.so
         share/tavrik/res/uipics/tavrik.png
         share/applications/org.tavrik.Tavrik.desktop
         share/metainfo/org.tavrik.Tavrik.metainfo.xml

@@ -32,6 +32,7 @@
 #include "ui/mainwnd/my_button.h"
 #include "ui/mainwnd/update_bridge.h"
 #include "ui/pictures/picture_cache.h"
+#include "ui/tools/tool_buttons.h"
 #include "ui/widgets/control_codes.h"
 #include "ui/widgets/icon_buttons.h"
 #include "ui/widgets/info_button.h"
@@ -188,6 +189,7 @@ void CTavrikDlg::CreateControls() {
     setup_ = new CSetupButton(this);
     setup_->setGeometry(Ltrb(862, 30, 902, 70));
     connect(setup_, &CSetupButton::openSettings, this, [this] { OpenSettings(); });
+    AddToolButtons(this, [this] { return hub_.get(); });
     auto* refresh = new CRefreshButton(this);
     refresh->setGeometry(Ltrb(914, 30, 964, 70));
     auto* close = new CCloseButton(this);
