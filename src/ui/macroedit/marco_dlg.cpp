@@ -155,6 +155,7 @@ CMarcoDlg::CMarcoDlg(KeyboardGuard keyboard, int slot, int layer, QWidget* paren
     jobPoll_.setInterval(kJobPollMs);
     connect(&jobPoll_, &QTimer::timeout, this, &CMarcoDlg::PollJob);
     connect(steps_, &QListWidget::itemSelectionChanged, this, [this] { Refresh(); });
+    CreateUndoControls();
     MarkSaved();
     // Key messages of every control of the dialog pass here first while recording.
     qApp->installEventFilter(this);
@@ -333,6 +334,7 @@ void CMarcoDlg::Refresh() {
     Button(UM_SAVE_RECORD_MARCO)->setEnabled(jobId_ == 0 && any);
     Button(UM_SAVE_RECORD_MARCO_TO_FILE)->setEnabled(any);
     Button(UM_CLEAR_RECORD_MARCO)->setEnabled(jobId_ == 0 && any);
+    RefreshUndo();
     update();
 }
 
@@ -395,6 +397,10 @@ int CMarcoDlg::OnNotify(uint32_t code, uint32_t, int32_t lParam) {
             break;
         case UM_CHANGE_MARCO_DELAY:
             ChangeDelay();
+            return 1;
+        case UM_UNDO:
+        case UM_REDO:
+            UndoSteps(code == UM_REDO);
             return 1;
         case UM_CHECK_BUTTON:
             if (lParam != kDelaySwitchNumber) {

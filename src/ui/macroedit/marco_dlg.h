@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "macro/marco_editor.h"
+#include "macro/marco_step_history.h"
 #include "ui/common/keyboard_guard.h"
 #include "ui/widgets/notify_sink.h"
 
@@ -37,6 +38,7 @@ class CLogoButton;
 class CInfoButton;
 class CMyCheckButton;
 class ClickSdMsgButton;
+class CUndoButton;
 
 inline constexpr int kMarcoDlgWidth = 1060;
 inline constexpr int kMarcoDlgHeight = 560;
@@ -82,6 +84,10 @@ public:
     // A write or read job of this dialog has not finished yet.
     bool JobPending() const { return jobId_ != 0; }
     uint32_t PendingJob() const { return jobId_; }
+    // Ctrl+Z / Ctrl+Shift+Z and the two buttons: the step list before the last edit, or
+    // after the last undone one (marco_undo.cpp).
+    void UndoSteps(bool redo);
+    CUndoButton* UndoButton(bool redo) const { return redo ? redoButton_ : undoButton_; }
 
     // Replaces exec() in RunModal; the hook gets the prepared dialog. Empty: exec() again.
     using ExecHook = std::function<int(CMarcoDlg& dialog)>;
@@ -125,6 +131,12 @@ private:
     // it went.
     CCCDev* Target();
     void MarkSaved();
+    void CreateUndoControls();
+    // Notes the list after an action and greys the undo buttons that cannot act.
+    void RefreshUndo();
+    MarcoStepHistory history_;
+    CUndoButton* undoButton_ = nullptr;
+    CUndoButton* redoButton_ = nullptr;
 
     KeyboardGuard keyboard_;
     // The session the running job was submitted to (sessions live as long as the hub).
