@@ -276,6 +276,13 @@ std::string_view MarcoEditor::SelectMode(int index) {
     return {};
 }
 
+void MarcoEditor::Restore(const Content& content) {
+    recording_ = false;
+    open_ = false;
+    steps_ = content.steps;
+    SetMode(content.mode);
+}
+
 void MarcoEditor::SetMode(MarcoMode mode) {
     mode_ = mode;
     stepLimit_ = MarcoStepLimit(baseLimit_, mode_);

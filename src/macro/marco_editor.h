@@ -100,6 +100,17 @@ public:
     // rule it breaks is returned (empty when taken). An empty macro is taken as empty.
     std::string_view Load(const MarcoRecord& record);
 
+    // ---- Undo ----
+    // The list and the mode, which undo takes back together (a mode sets the step limit).
+    struct Content {
+        MarcoSteps steps;
+        MarcoMode mode = MarcoMode::SingleShot;
+        friend bool operator==(const Content&, const Content&) = default;
+    };
+    Content Contents() const { return {steps_, mode_}; }
+    // Puts back contents taken earlier; a recording stops without adding to them.
+    void Restore(const Content& content);
+
 private:
     int InsertIndex(int line) const;
     std::string_view Insert(int line, MarcoEntry e);

@@ -112,6 +112,7 @@ CMarcoDlg::CMarcoDlg(KeyboardGuard keyboard, int slot, int layer, QWidget* paren
     connect(&JobStateRelay::Instance(), &JobStateRelay::keyboardGone, this, follow,
             Qt::QueuedConnection);
     connect(steps_, &QListWidget::itemSelectionChanged, this, [this] { Refresh(); });
+    CreateUndoControls();
     MarkSaved();
     // Key messages of every control of the dialog pass here first while recording.
     qApp->installEventFilter(this);
@@ -259,6 +260,7 @@ void CMarcoDlg::Refresh() {
     Button(UM_SAVE_RECORD_MARCO)->setEnabled(jobId_ == 0 && any);
     Button(UM_SAVE_RECORD_MARCO_TO_FILE)->setEnabled(any);
     Button(UM_CLEAR_RECORD_MARCO)->setEnabled(jobId_ == 0 && any);
+    RefreshUndo();
     update();
 }
 
@@ -321,6 +323,10 @@ int CMarcoDlg::OnNotify(uint32_t code, uint32_t, int32_t lParam) {
             break;
         case UM_CHANGE_MARCO_DELAY:
             ChangeDelay();
+            return 1;
+        case UM_UNDO:
+        case UM_REDO:
+            UndoSteps(code == UM_REDO);
             return 1;
         case UM_CHECK_BUTTON:
             if (lParam != kDelaySwitchNumber) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "macro/marco_editor.h"
+#include "macro/marco_step_history.h"
 #include "ui/widgets/keyboard_dialog.h"
 
 class QComboBox;
@@ -30,6 +31,7 @@ namespace tavrik::ui {
 class CInfoButton;
 class CMyCheckButton;
 class ClickSdMsgButton;
+class CUndoButton;
 
 inline constexpr int kMarcoDlgWidth = kKeyboardDialogWidth;
 inline constexpr int kMarcoDlgHeight = kKeyboardDialogHeight;
@@ -65,6 +67,10 @@ public:
     // A write or read job of this dialog has not finished yet.
     bool JobPending() const { return jobId_ != 0; }
     uint32_t PendingJob() const { return jobId_; }
+    // Ctrl+Z / Ctrl+Shift+Z and the two buttons: the step list before the last edit, or
+    // after the last undone one (marco_undo.cpp).
+    void UndoSteps(bool redo);
+    CUndoButton* UndoButton(bool redo) const { return redo ? redoButton_ : undoButton_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -105,6 +111,12 @@ private:
     // it went.
     CCCDev* Target();
     void MarkSaved();
+    void CreateUndoControls();
+    // Notes the list after an action and greys the undo buttons that cannot act.
+    void RefreshUndo();
+    MarcoStepHistory history_;
+    CUndoButton* undoButton_ = nullptr;
+    CUndoButton* redoButton_ = nullptr;
 
     // The session the running job was submitted to (sessions live as long as the hub).
     CCCDev* jobDev_ = nullptr;

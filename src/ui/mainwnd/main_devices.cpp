@@ -79,6 +79,7 @@ void CTavrikDlg::OnDeviceRemoval(const std::string& path) {
         return;
     }
     JobStateRelay::Instance().PublishKeyboardGone(slot);
+    ForgetHistory(slot);
     // Its jobs ended with it (a closed session's job notifications are dropped); one
     // followed with its own end text says so. A keyboard taking the slot starts afresh.
     if (auto ended = std::move(shownJob_[static_cast<size_t>(slot)].ended)) {

@@ -46,6 +46,11 @@ int CTavrikDlg::OnNotify(uint32_t code, uint32_t wParam, int32_t lParam) {
         return 0;
     }
     const auto l = static_cast<uint32_t>(lParam);
+    // Whatever happened may have changed what can be undone.
+    struct UndoButtonsAfter {
+        CTavrikDlg* w;
+        ~UndoButtonsAfter() { w->RefreshUndoButtons(); }
+    } undoButtonsAfter{this};
     switch (code) {
         case UM_HIDE_TO_TRAY:
             return OnHideToTray();
@@ -85,9 +90,18 @@ int CTavrikDlg::OnNotify(uint32_t code, uint32_t wParam, int32_t lParam) {
             return OnPageSwitch();
         case UM_KBD_KIND_CHANGE:
             return 1;
-        case UM_JOB_STATE:
+        case UM_JOB_STATE: {
             JobStateRelay::Instance().Publish(wParam, l);
-            return OnJobState(wParam, l);
+            const int r = OnJobState(wParam, l);
+            if (IsFinished(JobStateOf(l))) {
+                EndKeyWrite(static_cast<int>(wParam & 0xFF), JobIdOf(wParam));
+            }
+            return r;
+        }
+        case UM_UNDO:
+        case UM_REDO:
+            UndoKeyChange(code == UM_REDO);
+            return 1;
         default:
             return 0;
     }
@@ -123,14 +137,19 @@ int CTavrikDlg::OnChangeColor(uint32_t slot, uint32_t colour) {
     DlgDebugLog("Change Idx " + std::to_string(slot) + " color in OnChangeOneKeyLightColor");
     CMyButton& key = view_->Key(static_cast<int>(slot));
     const int s = static_cast<int>(slot);
+    const uint32_t was = dev->Snapshot().slots[slot].colour;
+    const uint64_t ticket = BeginKeyEdit(*dev, {KeyEdit::Kind::Colour, s, 0, was, colour});
     if (dev->HasMarcoLayer(s)) {
         // The key's macro is read back and written again: a job; the button keeps the
         // colour the key has until it ends.
-        key.SetColor(dev->Snapshot().slots[slot].colour);
-        FollowJob(dev->DevIdx(), SubmitKeyColorJob(*dev, s, colour), PromptText("keyWriteJob"), s);
+        key.SetColor(was);
+        const uint32_t job = SubmitKeyColorJob(*dev, s, colour);
+        FollowJob(dev->DevIdx(), job, PromptText("keyWriteJob"), s);
+        TrackKeyWrite(dev->DevIdx(), job, ticket, false);
         return 0;
     }
     const int result = dev->SetKeyColor(s, colour);
+    FinishKeyEdit(*dev, ticket, result == kSessionOk);
     if (result != kSessionOk) {
         // The key keeps the colour it really has.
         key.SetColor(dev->Snapshot().slots[slot].colour);
@@ -193,11 +212,17 @@ int CTavrikDlg::OnChangeKeyCode(uint32_t slot, uint32_t keyCode) {
         // The macro on the other layer is read back and written again: a job; the button
         // shows the key's code until it ends.
         key.SetVk(shown);
-        FollowJob(dev->DevIdx(), SubmitAssignKeyJob(*dev, s, layer, code, true),
-                  PromptText("keyWriteJob"), s);
+        const uint64_t ticket =
+            BeginKeyEdit(*dev, {KeyEdit::Kind::Code, s, layer, uint32_t(shown), code});
+        const uint32_t job = SubmitAssignKeyJob(*dev, s, layer, code, true);
+        FollowJob(dev->DevIdx(), job, PromptText("keyWriteJob"), s);
+        TrackKeyWrite(dev->DevIdx(), job, ticket, false);
         return 0;
     }
+    const uint64_t ticket =
+        BeginKeyEdit(*dev, {KeyEdit::Kind::Code, s, layer, uint32_t(shown), code});
     const int result = dev->AssignKey(s, layer, code, true);
+    FinishKeyEdit(*dev, ticket, result == kSessionOk);
     if (result != kSessionOk) {
         // Nothing was written: the button shows what the key really holds.
         key.SetVk(dev->Snapshot().slots[slot].vk[static_cast<size_t>(layer)]);
@@ -230,6 +255,7 @@ int CTavrikDlg::OnOneClickProgram() {
 }
 
 int CTavrikDlg::OnVkChange(uint32_t wParam, uint32_t lParam) {
+    ObserveHistory(UnpackSlotDev(wParam).dev);
     if (!IsSelected(wParam)) {
         return 1;
     }
@@ -252,6 +278,7 @@ int CTavrikDlg::OnVkChange(uint32_t wParam, uint32_t lParam) {
 }
 
 int CTavrikDlg::OnSummaryChange(uint32_t wParam, uint32_t lParam) {
+    ObserveHistory(UnpackSummaryState(wParam).dev);
     if (!IsSelected(wParam)) {
         return 1;
     }
@@ -468,20 +495,23 @@ void CTavrikDlg::ShowJobEnd(int dev, const JobStatus& status) {
     if (view_->KeysShown()) {
         view_->RefreshShownKeys(snap);
     }
-    QString text;
-    if (status.state == JobState::Done) {
-        text = job.caption + ": " + PromptText("jobDone");
-    } else if (status.result == kJobKeyboardGone) {
-        text = KeyboardGuard(*hub_, hub_->Ref(dev)).GoneText();
-    } else {
-        const QString reason =
-            status.result > kJobCancelled
-                ? QString::fromStdString(SessionResultText(status.result, g_strLanguage))
-                : QString::fromStdString(status.message);
-        text = job.caption + ": " + PromptText("jobFailed") + " " + reason;
-    }
-    SetStatus(text);
+    SetStatus(JobEndText(hub_->Ref(dev), job.caption, status));
     countsTimer_->start();
+}
+
+QString CTavrikDlg::JobEndText(const KeyboardRef& keyboard, const QString& caption,
+                               const JobStatus& status) const {
+    if (status.state == JobState::Done) {
+        return caption + ": " + PromptText("jobDone");
+    }
+    if (status.result == kJobKeyboardGone) {
+        return KeyboardGuard(*hub_, keyboard).GoneText();
+    }
+    const QString reason =
+        status.result > kJobCancelled
+            ? QString::fromStdString(SessionResultText(status.result, g_strLanguage))
+            : QString::fromStdString(status.message);
+    return caption + ": " + PromptText("jobFailed") + " " + reason;
 }
 
 void CTavrikDlg::ShowCounts() {

@@ -196,6 +196,7 @@ void CTavrikDlg::CreateControls() {
     close->setGeometry(Ltrb(974, 30, 1014, 70));
     // With close-to-tray off the close button ends the program.
     close->SetCloseDirectly(!settings_->CloseToTray());
+    CreateUndoControls();
     status_ = new CInfoButton(this, PromptText("scanning"));
     status_->setGeometry(Ltrb(50, 86, 850, 112));
     status_->setAccessibleName("Status");

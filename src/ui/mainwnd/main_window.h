@@ -15,8 +15,10 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/settings.h"
+#include "device/edit_history.h"
 #include "device/notify.h"
 #include "ui/mainwnd/my_button_host.h"
 #include "ui/settings/setup_host.h"
@@ -45,6 +47,7 @@ namespace tavrik::ui {
 class CInfoButton;
 class CSetupButton;
 class CSetupDlg;
+class CUndoButton;
 class UpdateBridge;
 class KeyboardView;
 
@@ -150,6 +153,14 @@ public:
     void StopUpdates();
     // ---- end of the settings and update block ----
 
+    // ---- Undo and redo of key changes (main_undo.cpp) ----
+    // Ctrl+Z / Ctrl+Shift+Z and the two buttons: the selected keyboard's last key change
+    // taken back or again, as a job the status line follows.
+    void UndoKeyChange(bool redo);
+    EditHistory& HistoryOf(int dev);
+    CUndoButton& UndoButton(bool redo) { return *(redo ? redo_ : undo_); }
+    // ---- end of the undo block ----
+
 Q_SIGNALS:
     // After every handled engine notification (tests wait on it).
     void engineNotified(uint32_t code);
@@ -206,6 +217,9 @@ private:
     void FollowJob(int dev, uint32_t id, const QString& caption, int keySlot = -1,
                    std::function<QString(const JobStatus&)> ended = {});
     void ShowJobEnd(int dev, const JobStatus& status);
+    // "<caption>: done", "<caption>: failed: <reason>", or that `keyboard` went.
+    QString JobEndText(const KeyboardRef& keyboard, const QString& caption,
+                       const JobStatus& status) const;
     bool StatusHeld() const;
     // The counts of the selected keyboard's key table in the status line.
     void ShowCounts();
@@ -215,6 +229,31 @@ private:
     bool IsSelected(uint32_t wParam) const;
     void SetStatus(const QString& text);
     void SetStatusKey(const char* key);
+
+    // ---- Undo and redo (main_undo.cpp) ----
+    void CreateUndoControls();
+    // A key change of the window starts / ended (`written`: its write reported success;
+    // the key table tells the rest).
+    uint64_t BeginKeyEdit(CCCDev& dev, const KeyEdit& edit);
+    void FinishKeyEdit(CCCDev& dev, uint64_t ticket, bool written, bool undoOrRedo = false);
+    // The write of `ticket` runs as job `job` of keyboard `dev`.
+    void TrackKeyWrite(int dev, uint32_t job, uint64_t ticket, bool undoOrRedo);
+    // Job `job` of `dev` ended: the history learns what its write did.
+    void EndKeyWrite(int dev, uint32_t job);
+    // What keyboard `dev` reports now, held against what its history expects.
+    void ObserveHistory(int dev);
+    void ForgetHistory(int dev);
+    void RefreshUndoButtons();
+    struct KeyWriteJob {
+        int dev = 0;
+        uint32_t job = 0;
+        uint64_t ticket = 0;
+        bool undoOrRedo = false;
+    };
+    EditHistories histories_;
+    std::vector<KeyWriteJob> keyWrites_;
+    CUndoButton* undo_ = nullptr;
+    CUndoButton* redo_ = nullptr;
 
     // ---- Settings window and online update (main_settings.cpp, main_update.cpp) ----
     SetupState CollectSetupState();

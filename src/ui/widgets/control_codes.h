@@ -41,6 +41,9 @@ inline constexpr uint32_t UM_CHANGE_MAX_KEY_COUNT = kWmUser + 0x2C;
 inline constexpr uint32_t UM_PAGE_SWITCH = kWmUser + 0x2D;
 inline constexpr uint32_t UM_SAVE_RECORD_MARCO_TO_FILE = kWmUser + 0x2F;
 inline constexpr uint32_t UM_READ_RECORD_MARCO_FROM_FILE = kWmUser + 0x30;
+// Undo and redo of the last key change (main window) or step list edit (macro editor).
+inline constexpr uint32_t UM_UNDO = kWmUser + 0x31;
+inline constexpr uint32_t UM_REDO = kWmUser + 0x32;
 
 // The tray icon's identifier in UM_TRAY_NOTIFY's wParam.
 inline constexpr uint32_t kTrayIconId = 128;

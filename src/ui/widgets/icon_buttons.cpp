@@ -22,7 +22,10 @@ void CIconButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     PaintUnder(painter);
-    DrawPicture(painter, rect().adjusted(4, 4, -4, -4), picture_);
+    // A button without a picture draws its icon itself (PaintOver).
+    if (!picture_.isEmpty()) {
+        DrawPicture(painter, rect().adjusted(4, 4, -4, -4), picture_);
+    }
     DrawFrame(painter, rect(), ColorOf(Hovered() ? kMagenta : kPanelGrey), 4);
     PaintOver(painter);
 }
