@@ -124,10 +124,16 @@ TEST(UiUndo, AChangeMadeElsewhereEndsTheHistory) {
     CTavrikDlg& w = u.W();
     ASSERT_EQ(w.OnNotify(UM_CHANGE_ONE_KEY_VK, static_cast<uint32_t>(u.slot), kF1), 0);
     ASSERT_EQ(u.History().UndoCount(), 1U);
-    // Another front end gives the key another code: undoing would write over it.
+    // The window's own write has reached the keyboard before the other one is made.
+    ASSERT_TRUE(u.Settled());
+    ASSERT_TRUE(Until([&] { return u.Held().first == HidOfKeyCode(kF1); }));
+    // Another front end gives the key another code: undoing would write over it. The
+    // write is queued, not acknowledged: wait until the keyboard holds it.
     ASSERT_EQ(u.Dev().AssignKey(u.slot, 0, kF2, true), 0);
+    ASSERT_TRUE(Until([&] { return u.Held().first == HidOfKeyCode(kF2); }));
     Shortcut(w, false);
     EXPECT_EQ(w.StatusText(), "Nothing to undo on this keyboard.");
+    ASSERT_TRUE(u.Settled());
     EXPECT_EQ(u.Held().first, HidOfKeyCode(kF2));
 }
 
