@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <vector>
 
 #include <QTest>
 
@@ -58,6 +59,30 @@ TEST(UiMainWindow, StartsWithTwoKeyboardsShowsTheFirstAndItsKeys) {
         }
         return true;
     }));
+}
+
+// Controls added over time (tool buttons, undo arrows, keyboard tabs) each need a place of
+// their own: one drawn over another cannot be read or clicked.
+TEST(UiMainWindow, NoTwoControlsOfTheWindowOverlap) {
+    WindowRig rig(4, 12);
+    CTavrikDlg& w = rig.W();
+    ASSERT_TRUE(rig.UntilKeysShown());
+    std::vector<QWidget*> shown;
+    for (QWidget* child : w.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (child->isVisible() && child != &w.View() && !child->geometry().isEmpty()) {
+            shown.push_back(child);
+        }
+    }
+    ASSERT_GE(shown.size(), 10u);
+    for (size_t i = 0; i < shown.size(); ++i) {
+        for (size_t j = i + 1; j < shown.size(); ++j) {
+            EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()))
+                << shown[i]->metaObject()->className() << " '"
+                << shown[i]->objectName().toStdString() << "' and "
+                << shown[j]->metaObject()->className() << " '"
+                << shown[j]->objectName().toStdString() << "'";
+        }
+    }
 }
 
 TEST(UiMainWindow, NoKeyboardWaitsWithTheConnectPicture) {

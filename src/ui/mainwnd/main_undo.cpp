@@ -15,7 +15,7 @@
 namespace tavrik::ui {
 
 void CTavrikDlg::CreateUndoControls() {
-    const UndoControls made = MakeUndoControls(this, Ltrb(758, 30, 798, 70), Ltrb(810, 30, 850, 70),
+    const UndoControls made = MakeUndoControls(this, Ltrb(780, 32, 816, 68), Ltrb(820, 32, 856, 68),
                                                [this](bool redo) { UndoKeyChange(redo); });
     undo_ = made.undo;
     redo_ = made.redo;

@@ -48,17 +48,18 @@ void OpenProfileDialog(QWidget* window, KeyboardHub* hub) {
 }
 
 void AddToolButtons(QWidget* window, std::function<KeyboardHub*()> hub) {
-    auto* layout = new CToolButton(window, ButtonText("toolLayout"),
+    auto* layout = new CToolButton(window, ButtonText("toolPrint"),
                                    [window, hub] { OpenLayoutDialog(window, hub()); });
     layout->setObjectName("layoutButton");
     layout->setToolTip(ButtonText("tipToolLayout"));
-    // Between the logo and the gear: the bottom row holds the help lines.
-    layout->setGeometry(Ltrb(622, 36, 742, 66));
+    // Between the logo and the undo arrows before the gear: the bottom row holds the help
+    // lines. Short captions, so that all four fit there.
+    layout->setGeometry(Ltrb(618, 36, 684, 66));
     auto* profiles = new CToolButton(window, ButtonText("toolProfiles"),
                                      [window, hub] { OpenProfileDialog(window, hub()); });
     profiles->setObjectName("profilesButton");
     profiles->setToolTip(ButtonText("tipToolProfiles"));
-    profiles->setGeometry(Ltrb(750, 36, 850, 66));
+    profiles->setGeometry(Ltrb(690, 36, 774, 66));
 }
 
 }  // namespace tavrik::ui

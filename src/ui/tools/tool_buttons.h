@@ -1,4 +1,4 @@
-// The main window's "Print Layout" and "Profiles" buttons: each opens its dialog (made on
+// The main window's "Print" and "Profiles" buttons: each opens its dialog (made on
 // first use) for the keyboard selected at the click, which it then keeps.
 #pragma once
 
