@@ -69,13 +69,21 @@ TEST(UiMainWindow, NoTwoControlsOfTheWindowOverlap) {
     ASSERT_TRUE(rig.UntilKeysShown());
     std::vector<QWidget*> shown;
     for (QWidget* child : w.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (child->isVisible() && child != &w.View() && !child->geometry().isEmpty()) {
+        if (child->isVisible() && !child->geometry().isEmpty()) {
             shown.push_back(child);
         }
     }
     ASSERT_GE(shown.size(), 10u);
+    // A key's button sits on its colour cell by design.
+    auto keyOnItsCell = [](QWidget* a, QWidget* b) {
+        return (a->inherits("tavrik::ui::CMyButton") && b->inherits("tavrik::ui::CInfoButton")) ||
+               (b->inherits("tavrik::ui::CMyButton") && a->inherits("tavrik::ui::CInfoButton"));
+    };
     for (size_t i = 0; i < shown.size(); ++i) {
         for (size_t j = i + 1; j < shown.size(); ++j) {
+            if (keyOnItsCell(shown[i], shown[j])) {
+                continue;
+            }
             EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()))
                 << shown[i]->metaObject()->className() << " '"
                 << shown[i]->objectName().toStdString() << "' and "
