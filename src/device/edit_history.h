@@ -80,9 +80,11 @@ private:
         uint64_t edits = 0;
         uint64_t ends = 0;
     };
+    // No member initialisers: clang cannot yet see them where the optional below asks
+    // whether the array can be made; emplace() zeroes it all the same.
     struct Expected {
-        std::array<uint8_t, 4> vk{};
-        uint32_t colour = 0;
+        std::array<uint8_t, 4> vk;
+        uint32_t colour;
     };
 
     bool InFlight(KeyEdit::Kind kind, int slot, int layer) const;
