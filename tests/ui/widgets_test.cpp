@@ -3,6 +3,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QColorDialog>
+#include <QPushButton>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -29,6 +30,21 @@ namespace {
 using test::Call;
 using test::PromptAnswers;
 using test::Recorder;
+
+// Runs the application's loop; should it not end within 20 s, a modal window left open is
+// closed and the loop ends with 7, which the test refuses.
+int ExecWithModalWatchdog() {
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            modal->close();
+        }
+        QCoreApplication::exit(7);
+    });
+    watchdog.start(20000);
+    return QCoreApplication::exec();
+}
 
 TEST(UiWidgets, TextButtonSendsItsCodeToTheNearestWindowOnRelease) {
     Recorder window;
@@ -242,19 +258,51 @@ TEST(UiWidgets, ColourChooserShowsTheLedsColourBeforeItIsConfirmed) {
         chosen = UiPrompts::ChooseColor(nullptr, QColor(0x12, 0x34, 0x56));
         QCoreApplication::exit(0);
     });
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    QObject::connect(&watchdog, &QTimer::timeout, [] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            modal->close();
-        }
-        QCoreApplication::exit(7);
-    });
-    watchdog.start(20000);
-    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_EQ(ExecWithModalWatchdog(), 0);
     EXPECT_TRUE(looked);
     ASSERT_TRUE(chosen);
     EXPECT_EQ(*chosen, QColor(0xF0, 0x80, 0x00));
+}
+
+// Enter confirms and Escape cancels from within the palette, where the focus is when the
+// chooser opens ("Pick Screen Color"): Enter must not start picking off the screen, which
+// grabs the mouse, nor be swallowed; Escape must not hide the palette alone.
+TEST(UiWidgets, EnterAndEscapeInTheColourChoosersPaletteEndTheChooser) {
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        std::optional<QColor> chosen;
+        bool pressed = false;
+        QTimer::singleShot(0, [&] {
+            QTimer::singleShot(0, [&] {
+                QWidget* modal = QApplication::activeModalWidget();
+                auto* chooser = qobject_cast<CColorChooser*>(modal);
+                if (chooser == nullptr) {
+                    ADD_FAILURE() << "the colour chooser is not the modal window";
+                    return;
+                }
+                QPushButton* first = chooser->Palette().findChild<QPushButton*>();
+                ASSERT_NE(first, nullptr);
+                QTest::keyClick(first, key);
+                pressed = true;
+                EXPECT_FALSE(chooser->Palette().isHidden()) << "the palette hid itself";
+                // Left open, the press did not confirm: close it so that the test ends.
+                QTimer::singleShot(0, [modal] {
+                    if (QApplication::activeModalWidget() == modal) {
+                        modal->close();
+                    }
+                });
+            });
+            chosen = UiPrompts::ChooseColor(nullptr, QColor(0x12, 0x34, 0x56));
+            QCoreApplication::exit(0);
+        });
+        EXPECT_EQ(ExecWithModalWatchdog(), 0);
+        EXPECT_TRUE(pressed);
+        if (key == Qt::Key_Escape) {
+            EXPECT_FALSE(chosen) << "Escape confirmed the chooser";
+            continue;
+        }
+        ASSERT_TRUE(chosen) << "Enter did not confirm the chooser";
+        EXPECT_EQ(*chosen, QColor(0x10, 0x30, 0x50));
+    }
 }
 
 TEST(UiWidgets, UpgradeButtonSendsItsCommandNumber) {

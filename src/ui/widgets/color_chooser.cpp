@@ -3,7 +3,9 @@
 #include <QColorDialog>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "ui/widgets/notify_sink.h"
@@ -24,7 +26,15 @@ CColorChooser::CColorChooser(QWidget* parent, const QColor& initial) : QDialog(p
     swatch_->setAccessibleName("LED color");
     text_ = new QLabel(this);
     text_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Enter confirms and Escape cancels wherever the focus is. The palette is a dialog of
+    // its own: it would swallow Enter, or hide itself on Escape, and its "Pick Screen
+    // Color" has the focus when the chooser opens.
+    for (QPushButton* own : palette_->findChildren<QPushButton*>()) {
+        own->setAutoDefault(false);
+    }
+    palette_->installEventFilter(this);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -39,6 +49,21 @@ CColorChooser::CColorChooser(QWidget* parent, const QColor& initial) : QDialog(p
             [this](const QColor& c) { ShowLed(c); });
     palette_->show();
     ShowLed(initial);
+}
+
+bool CColorChooser::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == palette_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->matches(QKeySequence::Cancel)) {
+            reject();
+            return true;
+        }
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            accept();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 QColor CColorChooser::Picked() const {

@@ -23,6 +23,9 @@ public:
     QString LedText() const;
     QColorDialog& Palette() const { return *palette_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void ShowLed(const QColor& picked);
 
