@@ -10,6 +10,17 @@
 
 namespace {
 
+// "tavrik-timing WHAT NS" on stderr with TAVRIK_TIMING set, as tavrik writes its steps.
+void ReportTiming(const char* what) {
+    if (std::getenv("TAVRIK_TIMING") == nullptr) {
+        return;
+    }
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    std::fprintf(
+        stderr, "tavrik-timing %s %lld\n", what,
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+}
+
 class BareWindow : public QWidget {
 public:
     BareWindow() : QWidget(nullptr, Qt::FramelessWindowHint | Qt::Window) {
@@ -21,13 +32,7 @@ protected:
     void paintEvent(QPaintEvent*) override {
         if (!painted_) {
             painted_ = true;
-            if (std::getenv("TAVRIK_TIMING") != nullptr) {
-                const auto now = std::chrono::system_clock::now().time_since_epoch();
-                std::fprintf(
-                    stderr, "tavrik-timing first-frame %lld\n",
-                    static_cast<long long>(
-                        std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
-            }
+            ReportTiming("first-frame");
         }
         QPainter painter(this);
         painter.fillRect(rect(), QColor(40, 40, 40));
@@ -42,7 +47,9 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    ReportTiming("main");
     QApplication app(argc, argv);
+    ReportTiming("qapp");
     BareWindow window;
     window.show();
     return QApplication::exec();

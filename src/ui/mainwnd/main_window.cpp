@@ -160,7 +160,6 @@ bool CTavrikDlg::Init(MainWindowSetup setup) {
         });
     }
     ReportTiming("hub");
-    setWindowIcon(ProgramIcon());
     CreateControls();
     ReportTiming("controls");
     if (setup.attachAfterFirstFrame && !(settings_->GetMinAfterStart() != 0 && autoBoot_)) {
@@ -238,6 +237,7 @@ void CTavrikDlg::PlaceWindow() {
         // Never shown, so no task-bar entry comes and goes. Without a tray the window
         // lives minimised, the only place it can be reached from.
         if (!trayAdded_) {
+            setWindowIcon(ProgramIcon());
             showMinimized();
         }
         StartMinimizeThread();
@@ -371,6 +371,9 @@ void CTavrikDlg::paintEvent(QPaintEvent*) {
     if (!painted_) {
         painted_ = true;
         ReportTiming("first-frame");
+        // Finding and decoding the icon took about a tenth of the start: it follows the
+        // first frame, like the keyboards.
+        QTimer::singleShot(0, this, [this] { setWindowIcon(ProgramIcon()); });
         if (attachPending_) {
             attachPending_ = false;
             QTimer::singleShot(0, this, [this] {
