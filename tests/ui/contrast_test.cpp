@@ -67,8 +67,8 @@ double DrawnContrast(QWidget& button, qreal dpr, QPoint plateAt = {8, 8}) {
 TEST(UiContrast, TheSelectedTabAndLayerAreTheEasiestToRead) {
     QWidget window;
     window.resize(400, 100);
-    for (const QString caption : {QString("KB 1"), QString("Layer 2"), QString::fromUtf8("键盘 1"),
-                                  QString::fromUtf8("层 2")}) {
+    for (const QString& caption : {QString("KB 1"), QString("Layer 2"), QString::fromUtf8("键盘 1"),
+                                   QString::fromUtf8("层 2")}) {
         for (const qreal dpr : {1.0, 2.0}) {
             CKeyBoardButton tab(&window, caption, UM_KEYBOARD_SELECT, 0);
             tab.setGeometry(0, 0, 70, 32);
