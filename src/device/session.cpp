@@ -82,18 +82,6 @@ void CCCDev::SetNewVersionFlags(bool kbmc, bool keys) {
     });
 }
 
-int CCCDev::GetKeyVerRange(uint8_t& total, uint8_t& minHi, uint8_t& minLo, uint8_t& maxHi,
-                           uint8_t& maxLo) {
-    std::lock_guard lock(m_TableLock);
-    const int result = StoreKeyVerRange(table_) ? 0 : -1;
-    total = static_cast<uint8_t>(table_.counts.total);
-    minHi = table_.keyVerRange[0];
-    minLo = table_.keyVerRange[1];
-    maxHi = table_.keyVerRange[2];
-    maxLo = table_.keyVerRange[3];
-    return result;
-}
-
 KeySlot CCCDev::GetKeySlot(int slot) const {
     if (!IsKeySlot(static_cast<unsigned>(slot))) {
         return {};
@@ -310,7 +298,7 @@ void CCCDev::TxThread(Worker& self) {
                       std::chrono::milliseconds(100));
             continue;
         }
-        if (TakeCmd(slot) < TxRingSize()) {
+        if (ring_.Take(slot) < kTxRingSlots) {
             // A failed write loses that command; nothing retries it.
             m_pUsb->WriteReport(slot.data() + 1, slot[0]);
             ring_.MarkWritten();

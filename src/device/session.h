@@ -124,14 +124,10 @@ public:
     int Close();
 
     // ---- Command ring ----
-    int SendCmd(std::span<const uint8_t> bytes);
-    int SendCmd(const Command& command) override { return SendCmd(command.Payload()); }
     // Waits until the sending thread has written every command queued before the call
     // (not only taken it off the ring). False when the keyboard went, the sending thread
     // is not running, or `limit` passed first.
     bool WaitTxWritten(std::chrono::milliseconds limit);
-    int TakeCmd(std::array<uint8_t, kReportSize>& out) { return ring_.Take(out); }
-    static constexpr int TxRingSize() { return kTxRingSlots; }
 
     // ---- Scanning (device/scanner.h) ----
     int RequestScan() override { return scanner_.RequestScan(); }
@@ -140,11 +136,6 @@ public:
     void RefreshSummary() { scanner_.RefreshSummary(); }
     int GetKbmcStageVer() { return scanner_.GetKbmcStageVer(); }
     int ReadUsbRate() { return scanner_.ReadUsbRate(); }
-    int GetKeyVerRange(uint8_t& total, uint8_t& minHi, uint8_t& minLo, uint8_t& maxHi,
-                       uint8_t& maxLo);
-
-    // The receive thread's decoder, exposed so tests and the fuzzer can feed reports.
-    void Dispatch(std::span<const uint8_t> payload);
 
     // Sends a notification; a closing session drops it.
     void Notify(uint32_t code, uint32_t wParam, uint32_t lParam) override;
@@ -204,6 +195,13 @@ private:
     // ---- Threads and control ----
     std::atomic<int> m_bRunning{0};
     std::atomic<int> m_nIdleMs{10};
+
+    // ---- Command ring: commands go in through the port ----
+    int SendCmd(std::span<const uint8_t> bytes);
+    int SendCmd(const Command& command) override { return SendCmd(command.Payload()); }
+
+    // The receive thread's decoder.
+    void Dispatch(std::span<const uint8_t> payload);
 
     // ---- Lifecycle steps of Close and the constructor ----
     int Reset();

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "device/session.h"
+#include "session_test_access.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t at = 0;
     while (at < size) {
         const size_t len = std::min<size_t>(data[at], size - at - 1);
-        dev->Dispatch({data + at + 1, len});
+        tavrik::SessionTestAccess::Dispatch(*dev, {data + at + 1, len});
         at += 1 + len;
     }
     // Scan requests from the reports may only ever leave a valid scan state.

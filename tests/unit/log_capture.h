@@ -5,6 +5,7 @@
 #include <glog/logging.h>
 
 #include <cstddef>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -64,6 +65,20 @@ public:
 
     bool Contains(std::string_view needle, std::string_view file = {}) const {
         return Count(needle, file) > 0;
+    }
+
+    // Number of lines that contain every one of `keys`: the values a line names (a file,
+    // a key, a count) rather than the words around them.
+    size_t CountWithAll(std::initializer_list<std::string_view> keys) const {
+        std::lock_guard lock(mutex_);
+        size_t n = 0;
+        for (const auto& l : lines_) {
+            bool all = true;
+            for (const auto key : keys)
+                all = all && l.text.find(key) != std::string::npos;
+            n += all ? 1 : 0;
+        }
+        return n;
     }
 
     // A line whose text equals `text` exactly.

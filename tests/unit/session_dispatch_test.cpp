@@ -27,7 +27,7 @@ protected:
     CCCDev dev{1, &rec};
     void Feed(std::initializer_list<uint8_t> bytes) {
         const auto p = Payload(bytes);
-        dev.Dispatch(p);
+        SessionTestAccess::Dispatch(dev, p);
     }
     void SetUp() override { dev.Clock().SetPauseScale(0.01); }
 };
@@ -122,7 +122,7 @@ TEST_F(DispatchTest, VersionReplyFollowsTheVersionWord) {
     for (int i = 9; i < 16; ++i) {
         p[i] = static_cast<uint8_t>(i);
     }
-    dev.Dispatch(p);
+    SessionTestAccess::Dispatch(dev, p);
     const SessionSnapshot s = dev.Snapshot();
     EXPECT_EQ(s.kbmcStage, 'A');
     EXPECT_TRUE(s.overload);
@@ -138,7 +138,7 @@ TEST_F(DispatchTest, VersionReplyFollowsTheVersionWord) {
     p[3] = 0;
     p[4] = 1;
     p[8] = 0x99;
-    dev.Dispatch(p);
+    SessionTestAccess::Dispatch(dev, p);
     EXPECT_EQ(dev.Snapshot().kbmcVerLo, 306 & 0xFF);
     const auto key = SessionTestAccess::CipherKey(dev);
     EXPECT_EQ(key[0], 0x99);
@@ -189,8 +189,8 @@ TEST_F(DispatchTest, OutOfRangeSlotsAndUnknownCodesTouchNothing) {
     EXPECT_EQ(log.Count("Recv undefined commands", "CCDev"), 2u);
     EXPECT_TRUE(log.Contains("Dev 1: Recv undefined commands"));
     const std::array<uint8_t, 1> tiny{0x31};
-    dev.Dispatch(tiny);  // too short to be a version reply
-    dev.Dispatch({});
+    SessionTestAccess::Dispatch(dev, tiny);  // too short to be a version reply
+    SessionTestAccess::Dispatch(dev, {});
     EXPECT_EQ(SessionTestAccess::Rsp(dev), 0);
 }
 

@@ -46,7 +46,7 @@ protected:
     void Serve() {
         std::array<uint8_t, kReportSize> slot{};
         while (!stop) {
-            if (dev.TakeCmd(slot) >= CCCDev::TxRingSize()) {
+            if (SessionTestAccess::TakeCmd(dev, slot) >= kTxRingSlots) {
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
                 continue;
             }
@@ -68,7 +68,7 @@ protected:
                     e.kv,
                     static_cast<uint8_t>(e.delay >> 8),
                     static_cast<uint8_t>(e.delay & 0xFF)};
-                dev.Dispatch(r);
+                SessionTestAccess::Dispatch(dev, r);
             }
         }
     }
@@ -101,7 +101,7 @@ protected:
     void MacroKey(int slot) {
         std::array<uint8_t, 64> info{
             0x05, static_cast<uint8_t>(slot), 1, 2, 3, 4, 9, 0x04, 0x05, 0x03, 0x06, 0x01};
-        dev.Dispatch(info);
+        SessionTestAccess::Dispatch(dev, info);
         stored = {{0, {1, 4, 10}}, {1, {2, 4, 10}}, {2, {1, 5, 20}}, {3, {0, 0, 0}}};
     }
 };
@@ -185,7 +185,7 @@ TEST_F(SessionProgramTest, WriteMarcoStopsAfterTheEndEntryOrTheLimit) {
 
 TEST_F(SessionProgramTest, ColourTravelsAsNibblesAndIsLoggedShifted) {
     std::array<uint8_t, 64> info{0x05, 3, 1, 0, 0, 0, 4, 0x04, 0, 0, 0, 1};
-    dev.Dispatch(info);
+    SessionTestAccess::Dispatch(dev, info);
     test::LogCapture log;
     dev.SetVerbose(true);
     ASSERT_EQ(dev.SetKeyColor(3, 0xFF8010), 0);  // blue FF, green 80, red 10
@@ -197,19 +197,19 @@ TEST_F(SessionProgramTest, ColourTravelsAsNibblesAndIsLoggedShifted) {
 
     // A key without assignment keeps its waiting colour.
     std::array<uint8_t, 64> waiting{0x05, 5, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0};
-    dev.Dispatch(waiting);
+    SessionTestAccess::Dispatch(dev, waiting);
     EXPECT_EQ(dev.SetKeyColor(5, 0xFFFFFF), kErrKeyUnassigned);
     EXPECT_EQ(Taken().size(), 1u);
 }
 
 TEST_F(SessionProgramTest, ModesOnOldAndNewControllers) {
     std::array<uint8_t, 64> ver{0x31, 0, 'A', 1, 10, 1, 44, 0, 44};  // word 266
-    dev.Dispatch(ver);
+    SessionTestAccess::Dispatch(dev, ver);
     EXPECT_EQ(dev.SetNkro(1), 0);
     EXPECT_TRUE(Taken().empty());
 
     ver[4] = 50;  // word 306: 44 standard modules, 60 in overload mode
-    dev.Dispatch(ver);
+    SessionTestAccess::Dispatch(dev, ver);
     EXPECT_EQ(dev.SetOverload(1, 0), 1);
     EXPECT_EQ(dev.SetNkro(1), 1);
     const Sent s = Taken();
@@ -235,7 +235,7 @@ TEST_F(SessionProgramTest, BlinkAndStopBlinkByTheKeyState) {
     const auto info = [&](int slot, uint8_t mac, uint8_t hid0) {
         std::array<uint8_t, 64> r{0x05, static_cast<uint8_t>(slot),     1,   2,
                                   3,    static_cast<uint8_t>(slot + 1), mac, hid0};
-        dev.Dispatch(r);
+        SessionTestAccess::Dispatch(dev, r);
     };
     info(1, 0x11, 0x04);                 // assigned
     info(2, 0x12, 0x00);                 // waiting for its value
@@ -281,7 +281,7 @@ TEST(KeyAssign, FlagByteFollowsTheValue) {
 
 TEST_F(SessionProgramTest, AssignmentsTheKeyboardCannotTakeAreRefusedWithTheTableUntouched) {
     std::array<uint8_t, 64> info{0x05, 3, 1, 0, 0, 0, 4, 0x04, 0, 0, 0, 0};
-    dev.Dispatch(info);
+    SessionTestAccess::Dispatch(dev, info);
     EXPECT_EQ(dev.AssignKey(3, 1, 0x10), kErrNoHidValue);  // generic Shift
     EXPECT_EQ(dev.AssignKey(3, 1, VK_MARCO), kErrStateKeyCode);
     EXPECT_EQ(dev.AssignKey(3, 1, VK_WAIT_SET), kErrStateKeyCode);
@@ -300,10 +300,10 @@ TEST_F(SessionProgramTest, AssignmentsTheKeyboardCannotTakeAreRefusedWithTheTabl
 
     // A module in its bootloader, or a controller in its own, takes no assignment.
     std::array<uint8_t, 64> boot{0x05, 6, 1, 0, 0, 0, 0x80 | 7, 0x04, 0, 0, 0, 0};
-    dev.Dispatch(boot);
+    SessionTestAccess::Dispatch(dev, boot);
     EXPECT_EQ(dev.AssignKey(6, 0, 'A'), kErrModuleBootloader);
     std::array<uint8_t, 64> ver{0x31, 0, 'B'};
-    dev.Dispatch(ver);
+    SessionTestAccess::Dispatch(dev, ver);
     EXPECT_EQ(dev.AssignKey(3, 0, 'A'), kErrControllerBootloader);
 }
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 #include "device/session.h"
 
@@ -36,6 +37,27 @@ struct SessionTestAccess {
     }
     static int IdleMs(CCCDev& d) { return d.Port().IdleMs(); }
     static int RspAck(CCCDev& d) { return d.Port().Mail().m_bRspAck; }
+
+    // The modules' version range (0), or -1 when no module reported one.
+    static int GetKeyVerRange(CCCDev& d, uint8_t& total, uint8_t& minHi, uint8_t& minLo,
+                              uint8_t& maxHi, uint8_t& maxLo) {
+        return d.Port().EditTable([&](KeyTable& t) {
+            const int result = StoreKeyVerRange(t) ? 0 : -1;
+            total = static_cast<uint8_t>(t.counts.total);
+            minHi = t.keyVerRange[0];
+            minLo = t.keyVerRange[1];
+            maxHi = t.keyVerRange[2];
+            maxLo = t.keyVerRange[3];
+            return result;
+        });
+    }
+
+    // The command ring and the receive thread's decoder, without the threads.
+    static int SendCmd(CCCDev& d, std::span<const uint8_t> bytes) { return d.SendCmd(bytes); }
+    static int TakeCmd(CCCDev& d, std::array<uint8_t, kReportSize>& out) {
+        return d.ring_.Take(out);
+    }
+    static void Dispatch(CCCDev& d, std::span<const uint8_t> payload) { d.Dispatch(payload); }
 
     // States the port does not set.
     static void SetScanState(CCCDev& d, int state) { d.scanner_.m_nScanState = state; }

@@ -532,9 +532,7 @@ TEST_F(UpdateCheck, UnusableVersionInformationKeepsTheEarlierFile) {
         EXPECT_TRUE(Others({"second_latest_version.ini"}).empty());
     }
     EXPECT_EQ(state.toolUpdateAvailable, 0);
-    EXPECT_TRUE(
-        log.HasLine("Latest version info file is not usable: LatestFwVersion is missing "
-                    "from [upgrade_config]"));
+    EXPECT_TRUE(log.Contains("LatestFwVersion"));  // the problem is named
     EXPECT_FALSE(log.Contains("Cannot download latest version info file"));
 }
 
