@@ -25,6 +25,7 @@
 namespace tavrik::ui {
 namespace {
 
+using test::PressNativeKey;
 using test::PromptAnswers;
 
 // The language of the texts and pictures, restored after each test.
@@ -180,13 +181,6 @@ TEST(UiKeyPicker, NegativePositionMeansTheBottomRightOfTheWorkArea) {
 
 // A key pressed and let go on the computer's keyboard, as X11 and Wayland report it: the
 // kernel's input code + 8.
-void Press(QWidget* to, quint32 inputCode, Qt::Key key = Qt::Key_unknown) {
-    QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier, inputCode + 8, 0, 0);
-    QApplication::sendEvent(to, &down);
-    QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier, inputCode + 8, 0, 0);
-    QApplication::sendEvent(to, &up);
-}
-
 // The key codes of the hot spots marked now.
 std::vector<int> Marked(const CCVKBDlg& dlg) {
     std::vector<int> codes;
@@ -216,14 +210,14 @@ TEST(UiKeyPickerPress, APressedKeyIsShownAndASecondEnterTakesIt) {
     dlg.m_layer = 1;
     dlg.m_vk = 0x41;
     dlg.show();
-    Press(&dlg, kInputF6, Qt::Key_F6);
-    Press(&dlg, kInputF5, Qt::Key_F5);
+    PressNativeKey(&dlg, kInputF6, Qt::Key_F6);
+    PressNativeKey(&dlg, kInputF5, Qt::Key_F5);
     EXPECT_TRUE(dlg.isVisible());
     EXPECT_FALSE(dlg.m_bVkChange);
     EXPECT_EQ(dlg.Display()->ShownText(), "F5");
     EXPECT_EQ(Marked(dlg), std::vector<int>{0x74});
     EXPECT_EQ(dlg.Prompt()->text(), "F5 is chosen: press Enter or click it to assign it.");
-    Press(&dlg, kInputEnter, Qt::Key_Return);
+    PressNativeKey(&dlg, kInputEnter, Qt::Key_Return);
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_TRUE(dlg.m_bVkChange);
     EXPECT_EQ(dlg.m_vk, 0x74);
@@ -235,7 +229,7 @@ TEST(UiKeyPickerPress, AClickTakesAPressedKeyAndEscapeStillCloses) {
         CCVKBDlg dlg;
         dlg.m_vk = 0x41;
         dlg.show();
-        Press(&dlg, kInputF5, Qt::Key_F5);
+        PressNativeKey(&dlg, kInputF5, Qt::Key_F5);
         QTest::mouseClick(HotSpotOf(dlg, 0x74), Qt::LeftButton);
         EXPECT_FALSE(dlg.isVisible());
         EXPECT_EQ(dlg.m_vk, 0x74);
@@ -243,8 +237,8 @@ TEST(UiKeyPickerPress, AClickTakesAPressedKeyAndEscapeStillCloses) {
     CCVKBDlg dlg;
     dlg.m_vk = 0x41;
     dlg.show();
-    Press(&dlg, kInputF5, Qt::Key_F5);
-    Press(&dlg, kInputEsc, Qt::Key_Escape);
+    PressNativeKey(&dlg, kInputF5, Qt::Key_F5);
+    PressNativeKey(&dlg, kInputEsc, Qt::Key_Escape);
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_FALSE(dlg.m_bVkChange);
     EXPECT_EQ(dlg.m_vk, 0x41);
@@ -265,7 +259,7 @@ TEST(UiKeyPickerPress, SidesAndTheKeypadStayApart) {
         CCVKBDlg dlg;
         dlg.m_vk = 0x41;
         dlg.show();
-        Press(&dlg, input);
+        PressNativeKey(&dlg, input);
         EXPECT_EQ(dlg.ShownKeyCode(), code) << "input code " << input;
         EXPECT_EQ(Marked(dlg), std::vector<int>{code}) << "input code " << input;
         EXPECT_TRUE(dlg.isVisible());
@@ -280,13 +274,13 @@ TEST(UiKeyPickerPress, AKeyWithoutACodeIsSaid) {
         CCVKBDlg dlg;
         dlg.m_vk = 0x41;
         dlg.show();
-        Press(&dlg, kInputF5, Qt::Key_F5);
-        Press(&dlg, input);
+        PressNativeKey(&dlg, kInputF5, Qt::Key_F5);
+        PressNativeKey(&dlg, input);
         EXPECT_EQ(dlg.Prompt()->text().toStdString(), GetPromptText("vkNoCode", "en"));
         EXPECT_EQ(dlg.ShownKeyCode(), 0x41);
         EXPECT_TRUE(Marked(dlg).empty());
         EXPECT_EQ(dlg.FoundEntry(), -1);
-        Press(&dlg, kInputEnter, Qt::Key_Return);
+        PressNativeKey(&dlg, kInputEnter, Qt::Key_Return);
         EXPECT_TRUE(dlg.isVisible());
         EXPECT_EQ(dlg.ShownKeyCode(), 0x0D);
     }

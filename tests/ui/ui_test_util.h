@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QEnterEvent>
 #include <QImage>
+#include <QKeyEvent>
 #include <QWidget>
 #include <deque>
 #include <optional>
@@ -39,6 +40,15 @@ inline void Hover(QWidget* w) {
 inline void Leave(QWidget* w) {
     QEvent event(QEvent::Leave);
     QApplication::sendEvent(w, &event);
+}
+
+// A key pressed and released as the X server sends it: Linux input code + 8 as the
+// native scan code, which is what the picker and the macro editor read.
+inline void PressNativeKey(QWidget* to, quint32 inputCode, Qt::Key key = Qt::Key_unknown) {
+    QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier, inputCode + 8, 0, 0);
+    QApplication::sendEvent(to, &down);
+    QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier, inputCode + 8, 0, 0);
+    QApplication::sendEvent(to, &up);
 }
 
 inline QColor PixelAt(QWidget* w, int x, int y) {

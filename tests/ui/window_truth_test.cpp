@@ -364,12 +364,8 @@ TEST(UiKeyPickerPress, F5PressedWithThePickerOpenIsAssigned) {
     CCVKBDlg::SetExecHook([&](CCVKBDlg& picker) {
         ++runs;
         picker.show();
-        for (const auto& [input, key] : {std::pair{63u, Qt::Key_F5}, {28u, Qt::Key_Return}}) {
-            for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
-                QKeyEvent event(type, key, Qt::NoModifier, input + 8, 0, 0);
-                QApplication::sendEvent(&picker, &event);
-            }
-        }
+        test::PressNativeKey(&picker, 63, Qt::Key_F5);
+        test::PressNativeKey(&picker, 28, Qt::Key_Return);
         EXPECT_FALSE(picker.isVisible());
         return 0;
     });
