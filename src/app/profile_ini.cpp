@@ -2,8 +2,11 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <iterator>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -235,6 +238,65 @@ std::string EditText(std::string_view text, std::string_view section, std::strin
     return out.insert(after.next, keyLine + std::string(nl));
 }
 
+// The parsed files read before: the text tables are read for every text fetched (a few
+// dozen as the window starts), the settings file for every option.
+class ReadCache {
+public:
+    std::shared_ptr<const EntryMap> Entries(const std::filesystem::path& file) {
+        if (const std::optional<FileStamp> now = StampOfFile(file)) {
+            std::lock_guard lock(mutex_);
+            const auto it = files_.find(file);
+            if (it != files_.end() && it->second.stamp == *now) {
+                return it->second.entries;
+            }
+        }
+        BoundedRead read = ReadBoundedFile(file, kProfileFileMax);
+        if (!read.Ok()) {
+            return nullptr;
+        }
+        std::optional<EntryMap> parsed = AllEntries(read.bytes);
+        if (!parsed) {
+            return nullptr;
+        }
+        auto entries = std::make_shared<const EntryMap>(std::move(*parsed));
+        if (Settled(read.stamp)) {
+            std::lock_guard lock(mutex_);
+            if (files_.size() >= kFilesMax) {
+                files_.clear();
+            }
+            files_[file] = {read.stamp, entries};
+        }
+        return entries;
+    }
+
+private:
+    static constexpr size_t kFilesMax = 16;
+
+    // A file changed a moment ago may change again within the same tick of the clock that
+    // stamps it, with the same size: such a file is read anew each time until it rests.
+    static bool Settled(const FileStamp& stamp) {
+        const int64_t nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::system_clock::now().time_since_epoch())
+                                  .count();
+        return nowNs - stamp.modifiedNs > 2'000'000'000;
+    }
+
+    struct Entry {
+        FileStamp stamp;
+        std::shared_ptr<const EntryMap> entries;
+    };
+    std::mutex mutex_;
+    std::map<std::filesystem::path, Entry> files_;
+};
+
+// A value as the profile functions give it: without one pair of enclosing quotes, cut.
+std::string FinishValue(std::string_view v) {
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+        v = v.substr(1, v.size() - 2);
+    }
+    return CutProfileText(v);
+}
+
 std::optional<std::string> ReadLimited(const std::filesystem::path& file) {
     BoundedRead read = ReadBoundedFile(file, kProfileFileMax);
     if (!read.Ok()) {
@@ -278,17 +340,19 @@ std::string ProfileStringFromText(std::string_view text, std::string_view sectio
     if (!raw) {
         return CutProfileText(fallback);
     }
-    std::string_view v = *raw;
-    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
-        v = v.substr(1, v.size() - 2);
-    }
-    return CutProfileText(v);
+    return FinishValue(*raw);
 }
 
 std::string ReadProfileString(const std::filesystem::path& file, std::string_view section,
                               std::string_view key, std::string_view fallback) {
-    const std::optional<std::string> text = ReadLimited(file);
-    return text ? ProfileStringFromText(*text, section, key, fallback) : CutProfileText(fallback);
+    // Never destroyed: a thread may still read a text while the program ends.
+    static ReadCache& cache = *new ReadCache;
+    const std::shared_ptr<const EntryMap> entries = cache.Entries(file);
+    if (!entries) {
+        return CutProfileText(fallback);
+    }
+    const auto it = entries->find({AsciiLower(section), AsciiLower(key)});
+    return it == entries->end() ? CutProfileText(fallback) : FinishValue(it->second);
 }
 
 std::optional<std::string> SetProfileStringInText(std::string_view text, std::string_view section,

@@ -32,7 +32,9 @@ std::optional<std::string> ProfileRawValue(std::string_view text, std::string_vi
 std::string ProfileStringFromText(std::string_view text, std::string_view section,
                                   std::string_view key, std::string_view fallback);
 
-// The same from a file; a missing, unreadable or oversized file gives `fallback`.
+// The same from a file; a missing, unreadable or oversized file gives `fallback`. A file
+// that has rested a while is parsed once and kept until it changes (its size, times or
+// inode), so reading option after option costs one look at the file each.
 std::string ReadProfileString(const std::filesystem::path& file, std::string_view section,
                               std::string_view key, std::string_view fallback);
 

@@ -1,8 +1,9 @@
 // The user-interface texts: res/lang/<language>/strings.ini under the resource root, one
-// section per user. Every fetch reads the file anew, so an edited text shows at its next
-// use. A text missing (or empty) in the language's table, or a language without a table,
-// gives the English text, and the first miss of each text is logged naming the table and
-// key; a text missing in English too gives the empty text.
+// section per user. A table is parsed once and kept while its file stays the same, so an
+// edited text still shows at its next use. A text missing (or empty) in the language's
+// table, or a language without a table, gives the English text, and the first miss of each
+// text is logged naming the table and key; a text missing in English too gives the empty
+// text.
 #pragma once
 
 #include <filesystem>

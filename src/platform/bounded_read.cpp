@@ -29,7 +29,21 @@ BoundedRead Fail(const std::filesystem::path& path, ReadFailure failure, const s
     return r;
 }
 
+FileStamp StampOf(const struct stat& st) {
+    const auto ns = [](const timespec& t) { return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; };
+    return {uint64_t(st.st_dev), uint64_t(st.st_ino), uint64_t(st.st_size), ns(st.st_mtim),
+            ns(st.st_ctim)};
+}
+
 }  // namespace
+
+std::optional<FileStamp> StampOfFile(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return StampOf(st);
+}
 
 std::string SizeText(size_t bytes) {
     if (bytes >= (1u << 20) && bytes % (1u << 20) == 0) {
@@ -70,6 +84,7 @@ BoundedRead ReadBoundedFile(const std::filesystem::path& path, size_t limit, Bey
     // The size seen may change while reading (a file still being written): the limit is
     // kept by what is read, not by what fstat said.
     BoundedRead r;
+    r.stamp = StampOf(st);
     const size_t want = beyond == BeyondLimit::Refuse ? limit + 1 : limit;
     r.bytes.resize(std::min(want, size_t(st.st_size) + 1));
     size_t got = 0;

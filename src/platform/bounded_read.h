@@ -9,7 +9,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace tavrik {
@@ -29,6 +31,20 @@ enum class BeyondLimit {
     Ignore,  // its first `limit` bytes
 };
 
+// What tells one version of a file from another without reading it. Every write moves the
+// change time, and a replaced file is another inode.
+struct FileStamp {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    int64_t modifiedNs = 0;  // since the epoch
+    int64_t changedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the file `path` names now; none when it cannot be looked at.
+std::optional<FileStamp> StampOfFile(const std::filesystem::path& path);
+
 struct BoundedRead {
     ReadFailure failure = ReadFailure::None;
     std::string bytes;
@@ -36,6 +52,7 @@ struct BoundedRead {
     // `error` names the file as well: "'/x/y' is not a regular file".
     std::string why;
     std::string error;
+    FileStamp stamp;  // of the file read, taken before its bytes
     bool Ok() const { return failure == ReadFailure::None; }
 };
 

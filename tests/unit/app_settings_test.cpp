@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -313,6 +316,47 @@ TEST(AppIni, RefusesWritesThatWouldNotReadBack) {
     EXPECT_FALSE(WriteProfileString(big, "Config1", "A", "1"));
     EXPECT_EQ(std::filesystem::file_size(big), kProfileFileMax + 10);
     EXPECT_EQ(ReadProfileString(big, "Config1", "A", "nf"), "nf");
+}
+
+// Files at rest are parsed once and kept; every change must still be seen at the next read.
+TEST(AppIni, AFileKeptFromAnEarlierReadIsReadAgainWhenItChanges) {
+    AppTestEnv env;
+    const auto file = env.Root() / "kept.ini";
+    const auto now = std::filesystem::file_time_type::clock::now();
+    const auto rest = [&](int hoursAgo) {
+        std::filesystem::last_write_time(file, now - std::chrono::hours(hoursAgo));
+    };
+    const auto read = [&] { return ReadProfileString(file, "S", "k", "nf"); };
+    WriteAll(file, "[s]\nK=one\n");
+    rest(3);
+    EXPECT_EQ(read(), "one");
+    EXPECT_EQ(read(), "one");
+    // In place, the same size, an older time.
+    {
+        std::ofstream out(file, std::ios::in | std::ios::out | std::ios::binary);
+        out << "[s]\nK=two\n";
+    }
+    rest(4);
+    EXPECT_EQ(read(), "two");
+    // Another size, the same time.
+    WriteAll(file, "[s]\nK=three\n");
+    rest(4);
+    EXPECT_EQ(read(), "three");
+    // Another file put in its place with the same size and time.
+    const auto other = env.Root() / "other.ini";
+    WriteAll(other, "[s]\nK=four!\n");
+    std::filesystem::last_write_time(other, now - std::chrono::hours(4));
+    std::filesystem::rename(other, file);
+    EXPECT_EQ(read(), "four!");
+    // Changed again within the same moment it was written: never kept until it rests.
+    WriteAll(file, "[s]\nK=five\n");
+    EXPECT_EQ(read(), "five");
+    WriteAll(file, "[s]\nK=six!\n");
+    EXPECT_EQ(read(), "six!");
+    std::filesystem::remove(file);
+    EXPECT_EQ(read(), "nf");
+    std::filesystem::create_directory(file);
+    EXPECT_EQ(read(), "nf");
 }
 
 }  // namespace

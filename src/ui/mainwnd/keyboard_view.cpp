@@ -18,9 +18,8 @@
 namespace tavrik::ui {
 namespace {
 
-// The words of the key tooltips, looked up once per refresh: each lookup reads the text
-// table from disk, and doing it for every key of a page held the UI thread for tens of
-// milliseconds at every step of a job.
+// The words of the key tooltips, looked up once per refresh, not for every key of a page:
+// each lookup looks at the text table's file.
 struct KeyTipTexts {
     std::string key = GetButtonText("tipKey", g_strLanguage);
     QString module = ButtonText("tipModule");
