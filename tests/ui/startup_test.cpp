@@ -130,6 +130,19 @@ TEST(UiStartup, TheWindowHasTheProgramsIcon) {
     EXPECT_FALSE(icon.pixmap(48, 48).isNull());
 }
 
+// Started from the desktop, the window's first frame comes before the keyboards and the
+// tray icon, which follow it.
+TEST(UiStartup, TheKeyboardsAndTheTrayFollowTheFirstFrame) {
+    WindowRig rig(1, 10, "[Config1]\nAutoStart=N\nMinAfterStart=N\n", false, {},
+                  [](MainWindowSetup& setup) {
+                      setup.attachAfterFirstFrame = true;
+                      setup.assumeTray = true;
+                  });
+    EXPECT_FALSE(rig.W().HasTray());
+    ASSERT_TRUE(rig.UntilKeysShown());
+    EXPECT_TRUE(rig.W().HasTray());
+}
+
 // Started by the autostart entry with minimise-after-start, the window is never shown, so
 // no task-bar entry comes and goes: with a tray it stays hidden; without one it only ever
 // shows minimised, where it can be reached. Soon after, it counts as hidden to the tray.

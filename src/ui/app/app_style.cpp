@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QPalette>
 #include <QStyleFactory>
+#include <QToolTip>
 
 #include "ui/widgets/pic_button.h"
 
@@ -40,8 +41,7 @@ void ApplyAppStyle(QApplication& app) {
     p.setColor(QPalette::Disabled, QPalette::ButtonText, dim);
     QApplication::setPalette(p);
     app.setFont(LabelFont());
-    app.setStyleSheet(
-        "QToolTip { color: #ffffff; background: #1e1e22; border: 1px solid #ffffff; }");
+    QToolTip::setPalette(p);
 }
 
 }  // namespace tavrik::ui

@@ -7,6 +7,7 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
+#include <future>
 
 #include "app/app_id.h"
 #include "app/keyboard_backend.h"
@@ -118,23 +119,27 @@ int RunTavrik(int argc, char** argv) {
     }
 
     ReportTiming("shell");
-    std::unique_ptr<HidBackend> backend;
+    // The keyboards' backend is made beside the application object, which mostly waits for
+    // the display. It cannot hang: the simulator file's lock wait and its read are limited.
+    std::string simPath;
     if (args.simulate) {
-        const std::string path = simFile.empty() ? DefaultSimFile().string() : simFile;
-        std::string error;
-        backend = SimulatedBackend(path, simFile.empty(), &error);
-        if (!backend) {
-            std::fprintf(stderr, "tavrik: cannot load the simulator file '%s': %s\n", path.c_str(),
-                         error.c_str());
-            shell.Exit();
-            return 1;
-        }
-    } else {
-        backend = RealBackend();
+        simPath = simFile.empty() ? DefaultSimFile().string() : simFile;
     }
-
-    ReportTiming("backend");
+    std::string simError;
+    auto loading = std::async(std::launch::async, [&] {
+        return args.simulate ? std::unique_ptr<HidBackend>(
+                                   SimulatedBackend(simPath, simFile.empty(), &simError))
+                             : RealBackend();
+    });
     QApplication app(argc, argv);
+    std::unique_ptr<HidBackend> backend = loading.get();
+    if (!backend) {
+        std::fprintf(stderr, "tavrik: cannot load the simulator file '%s': %s\n", simPath.c_str(),
+                     simError.c_str());
+        shell.Exit();
+        return 1;
+    }
+    ReportTiming("backend");
     QApplication::setApplicationName(QString::fromStdString(ApplicationName()));
     QApplication::setDesktopFileName(kAppId);
     ApplyAppStyle(app);

@@ -162,24 +162,32 @@ bool CTavrikDlg::Init(MainWindowSetup setup) {
     ReportTiming("hub");
     CreateControls();
     ReportTiming("controls");
-    if (setup.attachAfterFirstFrame && !(settings_->GetMinAfterStart() != 0 && autoBoot_)) {
-        attachPending_ = true;
-    } else {
-        AttachAtStart();
-        ReportTiming("attached");
-        StartDeviceMonitor();
+    onlineUpdate_ = setup.onlineUpdate;
+    startPending_ =
+        setup.attachAfterFirstFrame && !(settings_->GetMinAfterStart() != 0 && autoBoot_);
+    if (!startPending_) {
+        FinishStart();
     }
+    PlaceWindow();
+    ReportTiming("placed");
+    return true;
+}
+
+// What the first frame need not wait for: opening the keyboards holds the UI thread about
+// 100 ms, the tray asks the desktop, and the first update check starts the download helper,
+// a process of its own, which on two cores held the first frame back.
+void CTavrikDlg::FinishStart() {
+    AttachAtStart();
+    ReportTiming("attached");
+    StartDeviceMonitor();
     if (settings_->CloseToTray()) {
         DlgDebugLog("Add ICON to sys tray\n");
         AddTrayIcon();
         DlgDebugLog("Add ICON to sys tray Done\n");
     }
-    PlaceWindow();
-    ReportTiming("placed");
-    if (setup.onlineUpdate) {
+    if (onlineUpdate_) {
         StartUpdates(LoadUpdateConfig(settings_->DataFolderPath()), UpdateTimings{});
     }
-    return true;
 }
 
 void CTavrikDlg::CreateControls() {
@@ -371,16 +379,15 @@ void CTavrikDlg::paintEvent(QPaintEvent*) {
     if (!painted_) {
         painted_ = true;
         ReportTiming("first-frame");
+        // The controls paint after the window, and the frame goes to the display before
+        // the event loop turns again: then the whole frame is drawn.
+        QTimer::singleShot(0, this, [] { ReportTiming("frame-done"); });
         // Finding and decoding the icon took about a tenth of the start: it follows the
         // first frame, like the keyboards.
         QTimer::singleShot(0, this, [this] { setWindowIcon(ProgramIcon()); });
-        if (attachPending_) {
-            attachPending_ = false;
-            QTimer::singleShot(0, this, [this] {
-                AttachAtStart();
-                ReportTiming("attached");
-                StartDeviceMonitor();
-            });
+        if (startPending_) {
+            startPending_ = false;
+            QTimer::singleShot(0, this, [this] { FinishStart(); });
         }
     }
     QPainter painter(this);

@@ -68,9 +68,9 @@ struct MainWindowSetup {
     std::string commandLine;           // for the log
     std::filesystem::path dataFolder;  // settings file; empty: the user's data folder
     bool askLanguage = true;           // the first run's language question (tests: off)
-    // The keyboards are attached right after the window's first frame instead of before
-    // it is shown: opening a session holds the UI thread about 100 ms, which the user
-    // would otherwise wait for a window. Tests attach at once.
+    // The keyboards are attached, the tray icon made and the update threads started right
+    // after the window's first frame instead of before it is shown, which the user would
+    // otherwise wait for. Tests do all at once.
     bool attachAfterFirstFrame = false;
     // The online update's threads start with the window (tests start them themselves).
     bool onlineUpdate = true;
@@ -176,6 +176,7 @@ protected:
 private:
     // Start-up.
     void CreateControls();
+    void FinishStart();
     void AttachAtStart();
     void StartDeviceMonitor();
     void AddTrayIcon();
@@ -291,7 +292,8 @@ private:
     bool exiting_ = false;
     bool positionStored_ = false;
     bool painted_ = false;
-    bool attachPending_ = false;
+    bool startPending_ = false;  // FinishStart follows the first frame
+    bool onlineUpdate_ = true;
     bool dragging_ = false;
     QPoint dragOffset_;
     bool deniedReported_ = false;

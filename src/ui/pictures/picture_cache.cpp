@@ -44,7 +44,10 @@ QPixmap Load(const QString& path) {
     if (!info.isFile() || info.size() > kPictureFileMax) {
         return {};
     }
-    QImageReader reader(path);
+    // The format named by the suffix: guessing it from the contents loads every image
+    // plugin (and its libraries) at the first picture, which held the first frame back.
+    QImageReader reader(path, info.suffix().toLower().toLatin1());
+    reader.setAutoDetectImageFormat(false);
     reader.setAllocationLimit(64);
     QImage image = reader.read();
     if (image.isNull()) {
