@@ -62,13 +62,7 @@ QRect KeyButtonRect(int slot) {
     return QRect(92 + 102 * (onPage % 9), 110 + 70 * (onPage / 9), 100, 70);
 }
 
-KeyboardView::KeyboardView(QWidget* window, bool oneClick) {
-    for (int s = 0; s < static_cast<int>(kKeySlots); ++s) {
-        auto* key = new CMyButton(window, s);
-        key->setGeometry(KeyButtonRect(s));
-        key->hide();
-        keys_[static_cast<size_t>(s)] = key;
-    }
+KeyboardView::KeyboardView(QWidget* window, bool oneClick) : window_(window) {
     for (int i = 0; i < 4; ++i) {
         auto* tab = new CKeyBoardButton(
             window, ButtonText("KeyBoardCommonName") + QString(" %1").arg(i + 1),
@@ -178,6 +172,27 @@ void KeyboardView::UpdatePageControls(const SessionSnapshot& snap) {
     ShowPageButtons(hidePages_, DevPage(snap.devIdx));
 }
 
+CMyButton& KeyboardView::Key(int slot) {
+    if (keys_[0] == nullptr) {
+        MakeKeys();
+    }
+    return *keys_[static_cast<size_t>(slot)];
+}
+
+void KeyboardView::MakeKeys() {
+    for (int s = 0; s < static_cast<int>(kKeySlots); ++s) {
+        auto* key = new CMyButton(window_, s);
+        key->setGeometry(KeyButtonRect(s));
+        key->hide();
+        keys_[static_cast<size_t>(s)] = key;
+    }
+    // Stacked where they were made before, under the view's other controls: the status
+    // line above them overlaps their top edge.
+    for (CMyButton* key : keys_) {
+        key->stackUnder(tabs_[0]);
+    }
+}
+
 void KeyboardView::RefreshShownKeys(const SessionSnapshot& snap) {
     const int layer = snap.curLayer & 3;
     const KeyTipTexts texts;
@@ -232,6 +247,9 @@ void KeyboardView::ShowKeysView(const SessionSnapshot& snap) {
 void KeyboardView::HideKeysView() {
     keysShown_ = false;
     for (auto* key : keys_) {
+        if (key == nullptr) {
+            break;  // none made yet
+        }
         key->SetVk(0);
         key->SetColor(kPanelGrey);
         key->hide();

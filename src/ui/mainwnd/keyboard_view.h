@@ -68,7 +68,9 @@ public:
     void RefreshShownKeys(const SessionSnapshot& snap);
 
     bool KeysShown() const { return keysShown_; }
-    CMyButton& Key(int slot) { return *keys_[static_cast<size_t>(slot)]; }
+    // The key buttons are made at the first use, not before the window's first frame,
+    // which shows none of them.
+    CMyButton& Key(int slot);
     CKeyBoardButton& KeyboardTab(int i) { return *tabs_[static_cast<size_t>(i)]; }
     CKeyBoardButton& LayerButton(int layer) { return *layers_[static_cast<size_t>(layer)]; }
     ClickSdMsgButton& PrevPageButton() { return *prevPage_; }
@@ -81,7 +83,9 @@ public:
 
 private:
     void ShowPageButtons(bool hidePages, int page);
+    void MakeKeys();
 
+    QWidget* window_ = nullptr;
     std::array<CMyButton*, kKeySlots> keys_{};
     std::array<CKeyBoardButton*, 4> tabs_{};
     std::array<CKeyBoardButton*, 4> layers_{};
