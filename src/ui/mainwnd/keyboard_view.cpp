@@ -186,8 +186,8 @@ void KeyboardView::MakeKeys() {
         key->hide();
         keys_[static_cast<size_t>(s)] = key;
     }
-    // Stacked where they were made before, under the view's other controls: the status
-    // line above them overlaps their top edge.
+    // Stacked where they were when the view made them first: over the status line, whose
+    // bottom edge they overlap, and under the view's other controls.
     for (CMyButton* key : keys_) {
         key->stackUnder(tabs_[0]);
     }
