@@ -74,8 +74,9 @@ public:
         size_t n = 0;
         for (const auto& l : lines_) {
             bool all = true;
-            for (const auto key : keys)
+            for (const auto key : keys) {
                 all = all && l.text.find(key) != std::string::npos;
+            }
             n += all ? 1 : 0;
         }
         return n;
