@@ -5,7 +5,7 @@ set(TAVRIK_PKG ${CMAKE_SOURCE_DIR}/packaging)
 
 if(TAVRIK_UI)
   install(TARGETS tavrik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  # tavrikctl looks for it in <prefix>/lib/tavrik (cmd_layout.cpp).
+  # The programs look for it in <prefix>/lib/tavrik (layout/paper_renderer.cpp).
   install(TARGETS tavrik_paper_module LIBRARY DESTINATION lib/tavrik)
   install(DIRECTORY ${TAVRIK_PICTURES_DIR} DESTINATION ${CMAKE_INSTALL_DATADIR}/tavrik/res)
   install(FILES ${TAVRIK_PKG}/${TAVRIK_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -39,10 +39,11 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-# The libraries (Qt 6 widgets, hidapi, libudev, glog; curl for tavrik-fetch) from what the executables
-# link; udev itself runs the rule.
+# The libraries (Qt 6 widgets and SVG, glog; curl for tavrik-fetch) from what the executables
+# and the drawing module link; hidapi and libudev are loaded by name at their first use
+# (hid/native_libs.cpp), so they are named here. udev itself runs the rule.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "udev")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "udev, libhidapi-hidraw0, libudev1")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "hicolor-icon-theme, bash-completion")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${TAVRIK_PKG}/debian/postinst ${TAVRIK_PKG}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

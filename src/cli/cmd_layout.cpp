@@ -1,8 +1,6 @@
 // layout: the selected keyboard's keys on paper, a page or panel per layer. Qt draws it,
-// in a module loaded only here (tavrik-paper.so), so every other command starts without
-// loading Qt.
-#include <dlfcn.h>
-
+// in a module loaded only for this (layout/paper_renderer.h), so every other command starts
+// without loading Qt.
 #include <chrono>
 #include <ctime>
 #include <memory>
@@ -12,6 +10,7 @@
 #include "cli/job_wait.h"
 #include "cli/keyboards.h"
 #include "layout/layout_sheet.h"
+#include "layout/paper_renderer.h"
 
 namespace tavrik::cli {
 
@@ -20,39 +19,7 @@ namespace {
 using layout::PaperFormat;
 using layout::PaperOptions;
 
-constexpr const char* kModuleName = "tavrik-paper.so";
 constexpr auto kReadLimit = std::chrono::minutes(10);
-
-using RenderFn = bool (*)(const layout::LayoutSheet*, const PaperOptions*, std::string*,
-                          std::string*);
-
-// Beside the program in a build tree, under <prefix>/lib/tavrik once installed.
-RenderFn LoadRenderer(std::string& error) {
-    const std::filesystem::path bin = ExePath().parent_path();
-    std::string tried;
-    for (const auto& path :
-         {bin / kModuleName, bin.parent_path() / "lib" / "tavrik" / kModuleName}) {
-        // Kept loaded to the end of the process: Qt cannot be unloaded cleanly.
-        void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-        if (handle == nullptr) {
-            std::error_code ec;
-            if (std::filesystem::exists(path, ec)) {
-                const char* why = dlerror();
-                error = "cannot load " + path.string() + ": " + (why ? why : "unknown error");
-                return nullptr;
-            }
-            tried += (tried.empty() ? "" : ", ") + path.string();
-            continue;
-        }
-        if (auto fn = reinterpret_cast<RenderFn>(dlsym(handle, "tavrik_paper_render"))) {
-            return fn;
-        }
-        error = path.string() + " is not the layout renderer";
-        return nullptr;
-    }
-    error = "the layout renderer is not installed (looked for " + tried + ")";
-    return nullptr;
-}
 
 std::string Today() {
     const std::time_t now = std::time(nullptr);
@@ -98,7 +65,7 @@ int RunLayout(const Args& args, Context& ctx) {
         options.scale = scale == "2" ? 2 : 1;
     }
     // Before the keyboard is read: a missing renderer would waste the scan.
-    const RenderFn render = LoadRenderer(error);
+    const layout::PaperRenderFn render = layout::LoadPaperRenderer(ExePath().parent_path(), error);
     if (render == nullptr) {
         ctx.err << "tavrikctl layout: " << error << "\n";
         return kExitFailed;

@@ -1,106 +1,107 @@
 // Real hot-plug: udev's hidraw events, kept to the vendor interfaces of table keyboards.
 #include <fcntl.h>
-#include <libudev.h>
 
 #include <set>
 
 #include "hid/device_monitor.h"
 #include "hid/hid_backend.h"
+#include "hid/native_libs.h"
 
 namespace tavrik {
 namespace {
 
-std::string Attr(udev_device* device, const char* name) {
-    const char* value = device ? udev_device_get_sysattr_value(device, name) : nullptr;
+std::string Attr(const UdevLib& lib, udev_device* device, const char* name) {
+    const char* value = device ? lib.deviceAttr(device, name) : nullptr;
     return value ? value : "";
 }
 
 // The vendor, product and interface number sit on the node's USB parents.
-bool IsKeyboardNode(udev_device* node) {
-    udev_device* iface =
-        udev_device_get_parent_with_subsystem_devtype(node, "usb", "usb_interface");
-    udev_device* usb = udev_device_get_parent_with_subsystem_devtype(node, "usb", "usb_device");
+bool IsKeyboardNode(const UdevLib& lib, udev_device* node) {
+    udev_device* iface = lib.deviceParent(node, "usb", "usb_interface");
+    udev_device* usb = lib.deviceParent(node, "usb", "usb_device");
     if (!iface || !usb) {
         return false;
     }
-    const auto ids = ParseUsbParentAttrs(
-        {Attr(usb, "idVendor"), Attr(usb, "idProduct"), Attr(iface, "bInterfaceNumber")});
+    const auto ids = ParseUsbParentAttrs({Attr(lib, usb, "idVendor"), Attr(lib, usb, "idProduct"),
+                                          Attr(lib, iface, "bInterfaceNumber")});
     return ids && IsTableKeyboardInterface(*ids);
 }
 
 class UdevMonitor final : public DeviceMonitor {
 public:
+    explicit UdevMonitor(const UdevLib& lib) : lib_(lib) {}
+
     ~UdevMonitor() override {
         if (monitor_) {
-            udev_monitor_unref(monitor_);
+            lib_.monitorUnref(monitor_);
         }
         if (udev_) {
-            udev_unref(udev_);
+            lib_.unref(udev_);
         }
     }
 
     bool Start(std::string* error) {
-        udev_ = udev_new();
-        monitor_ = udev_ ? udev_monitor_new_from_netlink(udev_, "udev") : nullptr;
-        if (!monitor_ ||
-            udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr) < 0 ||
-            udev_monitor_enable_receiving(monitor_) < 0) {
+        udev_ = lib_.newContext();
+        monitor_ = udev_ ? lib_.monitorNew(udev_, "udev") : nullptr;
+        if (!monitor_ || lib_.monitorFilter(monitor_, "hidraw", nullptr) < 0 ||
+            lib_.monitorEnable(monitor_) < 0) {
             if (error) {
                 *error = "cannot listen to udev for keyboards plugged in or out";
             }
             return false;
         }
-        const int fd = udev_monitor_get_fd(monitor_);
+        const int fd = lib_.monitorFd(monitor_);
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
         RememberPresent();
         return true;
     }
 
-    int Fd() const override { return udev_monitor_get_fd(monitor_); }
+    int Fd() const override { return lib_.monitorFd(monitor_); }
 
     std::vector<DeviceEvent> Process() override {
         std::vector<DeviceEvent> events;
-        while (udev_device* d = udev_monitor_receive_device(monitor_)) {
-            const char* action = udev_device_get_action(d);
-            const char* node = udev_device_get_devnode(d);
+        while (udev_device* d = lib_.monitorReceive(monitor_)) {
+            const char* action = lib_.deviceAction(d);
+            const char* node = lib_.deviceNode(d);
             if (action && node) {
                 const std::string path = node;
                 const std::string_view what = action;
                 // At removal the parents are gone already: go by the nodes seen arriving.
-                if (what == "add" && IsKeyboardNode(d)) {
+                if (what == "add" && IsKeyboardNode(lib_, d)) {
                     keyboards_.insert(path);
                     events.push_back({DeviceChange::Arrived, path});
                 } else if (what == "remove" && keyboards_.erase(path) > 0) {
                     events.push_back({DeviceChange::Removed, path});
                 }
             }
-            udev_device_unref(d);
+            lib_.deviceUnref(d);
         }
         return events;
     }
 
 private:
     void RememberPresent() {
-        udev_enumerate* e = udev_enumerate_new(udev_);
+        udev_enumerate* e = lib_.enumerateNew(udev_);
         if (!e) {
             return;
         }
-        udev_enumerate_add_match_subsystem(e, "hidraw");
-        udev_enumerate_scan_devices(e);
-        udev_list_entry* entry = nullptr;
-        udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e)) {
-            udev_device* d = udev_device_new_from_syspath(udev_, udev_list_entry_get_name(entry));
+        lib_.enumerateMatch(e, "hidraw");
+        lib_.enumerateScan(e);
+        for (udev_list_entry* entry = lib_.enumerateFirst(e); entry != nullptr;
+             entry = lib_.entryNext(entry)) {
+            udev_device* d = lib_.deviceFromSyspath(udev_, lib_.entryName(entry));
             if (!d) {
                 continue;
             }
-            if (const char* node = udev_device_get_devnode(d); node && IsKeyboardNode(d)) {
+            if (const char* node = lib_.deviceNode(d); node && IsKeyboardNode(lib_, d)) {
                 keyboards_.insert(node);
             }
-            udev_device_unref(d);
+            lib_.deviceUnref(d);
         }
-        udev_enumerate_unref(e);
+        lib_.enumerateUnref(e);
     }
 
+    const UdevLib& lib_;
     udev* udev_ = nullptr;
     udev_monitor* monitor_ = nullptr;
     std::set<std::string> keyboards_;
@@ -109,7 +110,11 @@ private:
 }  // namespace
 
 std::unique_ptr<DeviceMonitor> MakeUdevMonitor(std::string* error) {
-    auto monitor = std::make_unique<UdevMonitor>();
+    const UdevLib* lib = LoadUdev(error);
+    if (lib == nullptr) {
+        return nullptr;
+    }
+    auto monitor = std::make_unique<UdevMonitor>(*lib);
     if (!monitor->Start(error)) {
         return nullptr;
     }

@@ -1,6 +1,5 @@
 #include "hid/hidapi_backend.h"
 
-#include <hidapi/hidapi.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,13 +7,29 @@
 #include <mutex>
 #include <set>
 
+#include "hid/native_libs.h"
+#include "log/log.h"
+
 namespace tavrik {
 
 namespace {
 
-bool InitOnce() {
-    static const bool ok = hid_init() == 0;
-    return ok;
+// hidapi, initialised once; nullptr (said once in the log) when it cannot be loaded or set up.
+const HidapiLib* InitOnce() {
+    static const HidapiLib* const lib = []() -> const HidapiLib* {
+        std::string error;
+        const HidapiLib* loaded = LoadHidapi(&error);
+        if (loaded == nullptr) {
+            LogLine("CCUSB", __LINE__, error);
+            return nullptr;
+        }
+        if (loaded->init() != 0) {
+            LogLine("CCUSB", __LINE__, "hidapi could not be initialised");
+            return nullptr;
+        }
+        return loaded;
+    }();
+    return lib;
 }
 
 void AppendUtf8(std::string& out, uint32_t cp) {
@@ -39,11 +54,13 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 }
 
 struct DeviceCloser {
-    void operator()(hid_device* d) const { hid_close(d); }
+    const HidapiLib* lib = nullptr;
+    void operator()(hid_device* d) const { lib->close(d); }
 };
 
 struct EnumerationFree {
-    void operator()(hid_device_info* d) const { hid_free_enumeration(d); }
+    const HidapiLib* lib = nullptr;
+    void operator()(hid_device_info* d) const { lib->freeEnumeration(d); }
 };
 
 class HidapiHandle final : public HidHandle {
@@ -57,13 +74,13 @@ public:
             return 0;
         }
         // hidraw gives unnumbered reports without an ID byte: the bytes are the payload.
-        const int n = hid_read_timeout(dev_.get(), payload, size, std::max(timeoutMs, 0));
+        const int n = Lib().readTimeout(dev_.get(), payload, size, std::max(timeoutMs, 0));
         return n < 0 ? -1 : n;
     }
 
     int Write(const uint8_t* report, size_t size) override {
         std::lock_guard lock(mutex_);
-        const int n = hid_write(dev_.get(), report, size);
+        const int n = Lib().write(dev_.get(), report, size);
         const int err = errno;
         if (n < 0) {
             lastWriteError_ = Classify(err);
@@ -79,7 +96,7 @@ public:
     std::string ProductString() override {
         std::lock_guard lock(mutex_);
         wchar_t buf[256] = {};
-        if (hid_get_product_string(dev_.get(), buf, std::size(buf)) != 0) {
+        if (Lib().productString(dev_.get(), buf, std::size(buf)) != 0) {
             return {};
         }
         buf[std::size(buf) - 1] = L'\0';
@@ -89,7 +106,7 @@ public:
     std::string SerialString() override {
         std::lock_guard lock(mutex_);
         wchar_t buf[256] = {};
-        if (hid_get_serial_number_string(dev_.get(), buf, std::size(buf)) != 0) {
+        if (Lib().serialString(dev_.get(), buf, std::size(buf)) != 0) {
             return {};
         }
         buf[std::size(buf) - 1] = L'\0';
@@ -114,6 +131,8 @@ private:
         }
     }
 
+    const HidapiLib& Lib() const { return *dev_.get_deleter().lib; }
+
     DevicePtr dev_;
     std::string path_;
     mutable std::mutex mutex_;  // every call but Read is serialised
@@ -133,14 +152,15 @@ std::string WideToUtf8(const wchar_t* text) {
     return out;
 }
 
-HidapiBackend::HidapiBackend() : ok_(InitOnce()) {}
+HidapiBackend::HidapiBackend() : lib_(InitOnce()) {}
 
 std::vector<HidDeviceInfo> HidapiBackend::Enumerate() {
     std::vector<HidDeviceInfo> out;
-    if (!ok_) {
+    if (lib_ == nullptr) {
         return out;
     }
-    std::unique_ptr<hid_device_info, EnumerationFree> list(hid_enumerate(0, 0));
+    std::unique_ptr<hid_device_info, EnumerationFree> list(lib_->enumerate(0, 0),
+                                                           EnumerationFree{lib_});
     std::set<std::string> seen;
     for (const hid_device_info* d = list.get(); d != nullptr; d = d->next) {
         if (d->path == nullptr || !seen.insert(d->path).second) {
@@ -162,8 +182,8 @@ std::vector<HidDeviceInfo> HidapiBackend::Enumerate() {
 std::unique_ptr<HidHandle> HidapiBackend::Open(const std::string& path, HidOpenError* error) {
     HidOpenError result = HidOpenError::Other;
     std::unique_ptr<HidHandle> handle;
-    if (ok_ && !path.empty()) {
-        if (HidapiHandle::DevicePtr dev(hid_open_path(path.c_str())); dev) {
+    if (lib_ != nullptr && !path.empty()) {
+        if (HidapiHandle::DevicePtr dev(lib_->openPath(path.c_str()), DeviceCloser{lib_}); dev) {
             handle = std::make_unique<HidapiHandle>(std::move(dev), path);
             result = HidOpenError::None;
         } else if (access(path.c_str(), F_OK) != 0) {

@@ -9,11 +9,14 @@
 
 namespace tavrik {
 
+struct HidapiLib;
+
 class HidapiBackend final : public HidBackend {
 public:
     HidapiBackend();
-    // False when hidapi could not be initialised; then nothing is enumerated or opened.
-    bool Ok() const { return ok_; }
+    // False when hidapi could not be loaded or initialised; then nothing is enumerated or
+    // opened.
+    bool Ok() const { return lib_ != nullptr; }
 
     // One entry per device node (hidraw lists a node once per top-level usage).
     std::vector<HidDeviceInfo> Enumerate() override;
@@ -22,7 +25,7 @@ public:
     std::unique_ptr<HidHandle> Open(const std::string& path, HidOpenError* error) override;
 
 private:
-    bool ok_ = false;
+    const HidapiLib* lib_ = nullptr;
 };
 
 // hidapi hands out wide strings (UTF-32 on Linux). Invalid code points become U+FFFD.

@@ -1,6 +1,6 @@
 // Draws a layout sheet (layout/layout_sheet.h) as PDF, SVG or PNG with Qt's own writers.
-// Needs a QGuiApplication (fonts); the command line loads this as a module of its own so
-// that its other commands start without Qt (paper_module.cpp).
+// Needs a QGuiApplication (fonts); the programs load this as a module of its own at the
+// first drawing, so that they start without it (paper_module.cpp).
 #pragma once
 
 #include <string>

@@ -1,4 +1,5 @@
-// The entry tavrikctl finds with dlopen: its other commands must not pay for loading Qt.
+// The entry the programs find with dlopen: tavrikctl's other commands must not pay for
+// loading Qt, nor the window's start for Qt's SVG writer.
 #include <QGuiApplication>
 
 #include <cstdio>

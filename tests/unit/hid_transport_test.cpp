@@ -21,6 +21,7 @@
 #include "hid/device_table.h"
 #include "hid/hidapi_backend.h"
 #include "hid/known_devices.h"
+#include "hid/native_libs.h"
 #include "log_capture.h"
 
 namespace tavrik {
@@ -536,6 +537,15 @@ TEST_F(CcusbTest, ConcurrentReadAndWrite) {
 }
 
 // ---- hidapi ----
+
+// They are loaded by name at their first use: a misspelt function would leave the real
+// keyboards unseen, with the tests above skipped as if hidapi were missing here.
+TEST(NativeLibs, HidapiAndUdevLoadWithEveryFunction) {
+    std::string error;
+    EXPECT_NE(LoadHidapi(&error), nullptr) << error;
+    EXPECT_NE(LoadUdev(&error), nullptr) << error;
+    EXPECT_EQ(LoadHidapi(), LoadHidapi()) << "loaded once";
+}
 
 TEST(HidapiBackendTest, EnumeratesAndRefusesMissingNodes) {
     HidapiBackend backend;

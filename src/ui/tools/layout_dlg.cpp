@@ -16,9 +16,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/paths.h"
 #include "app/texts.h"
 #include "device/session.h"
-#include "paper/paper.h"
+#include "layout/paper_renderer.h"
 #include "ui/tools/job_follower.h"
 #include "ui/widgets/ui_texts.h"
 
@@ -243,7 +244,8 @@ void CLayoutDlg::Draw(const backup::KeyboardState& state) {
     drawing_ = std::async(std::launch::async, [sheet = std::move(sheet), options = Options(),
                                                path = target_.toStdString()] {
         std::string bytes, error;
-        if (!paper::RenderSheet(sheet, options, bytes, error) ||
+        // Qt's SVG writer is loaded here, at the first drawing, not with the window.
+        if (!layout::RenderOnPaper(ExePath().parent_path(), sheet, options, bytes, error) ||
             !layout::WriteSheetFile(path, bytes, error)) {
             return error.empty() ? std::string("unknown error") : error;
         }

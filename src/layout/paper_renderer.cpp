@@ -1,0 +1,45 @@
+#include "layout/paper_renderer.h"
+
+#include <dlfcn.h>
+
+namespace tavrik::layout {
+
+namespace {
+
+constexpr const char* kModuleName = "tavrik-paper.so";
+
+}  // namespace
+
+PaperRenderFn LoadPaperRenderer(const std::filesystem::path& programFolder, std::string& error) {
+    std::string tried;
+    for (const auto& path : {programFolder / kModuleName,
+                             programFolder.parent_path() / "lib" / "tavrik" / kModuleName}) {
+        // Kept loaded to the end of the process: Qt cannot be unloaded cleanly.
+        void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        if (handle == nullptr) {
+            std::error_code ec;
+            if (std::filesystem::exists(path, ec)) {
+                const char* why = dlerror();
+                error = "cannot load " + path.string() + ": " + (why ? why : "unknown error");
+                return nullptr;
+            }
+            tried += (tried.empty() ? "" : ", ") + path.string();
+            continue;
+        }
+        if (auto fn = reinterpret_cast<PaperRenderFn>(dlsym(handle, "tavrik_paper_render"))) {
+            return fn;
+        }
+        error = path.string() + " is not the layout renderer";
+        return nullptr;
+    }
+    error = "the layout renderer is not installed (looked for " + tried + ")";
+    return nullptr;
+}
+
+bool RenderOnPaper(const std::filesystem::path& programFolder, const LayoutSheet& sheet,
+                   const PaperOptions& options, std::string& bytes, std::string& error) {
+    const PaperRenderFn render = LoadPaperRenderer(programFolder, error);
+    return render != nullptr && render(&sheet, &options, &bytes, &error);
+}
+
+}  // namespace tavrik::layout
