@@ -10,8 +10,12 @@
 
 namespace tavrik {
 
-std::unique_ptr<HidBackend> RealBackend() {
-    return std::make_unique<HidapiBackend>();
+std::unique_ptr<HidBackend> RealBackend(std::string* error) {
+    auto backend = std::make_unique<HidapiBackend>();
+    if (!backend->Ok() && error != nullptr) {
+        *error = backend->Error();
+    }
+    return backend;
 }
 
 std::unique_ptr<sim::SimBackend> SimulatedBackend(const std::filesystem::path& file, bool create,

@@ -15,7 +15,9 @@ class SimBackend;
 enum class SimFileError;
 }  // namespace sim
 
-std::unique_ptr<HidBackend> RealBackend();
+// The real keyboards. With `error`, why none can be seen when hidapi is missing or cannot
+// be set up; the backend then finds nothing.
+std::unique_ptr<HidBackend> RealBackend(std::string* error = nullptr);
 // Simulated keyboards kept in `file`. When `create` and the file does not exist, it is
 // made first with one keyboard to try things on. Null, with `error` and `failure`, on
 // failure.

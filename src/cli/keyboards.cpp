@@ -33,7 +33,14 @@ std::unique_ptr<Keyboards> Keyboards::Open(Context& ctx, int& status) {
             return nullptr;
         }
     } else {
-        backend = RealBackend();
+        std::string error;
+        backend = RealBackend(&error);
+        if (!error.empty()) {
+            // Not "no keyboard found": none could have been.
+            ctx.err << "tavrikctl: " << error << "\n";
+            status = kExitFailed;
+            return nullptr;
+        }
     }
     std::unique_ptr<Keyboards> kb(new Keyboards(ctx));
     HubOptions options;

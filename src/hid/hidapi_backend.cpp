@@ -14,22 +14,27 @@ namespace tavrik {
 
 namespace {
 
-// hidapi, initialised once; nullptr (said once in the log) when it cannot be loaded or set up.
-const HidapiLib* InitOnce() {
-    static const HidapiLib* const lib = []() -> const HidapiLib* {
-        std::string error;
-        const HidapiLib* loaded = LoadHidapi(&error);
-        if (loaded == nullptr) {
-            LogLine("CCUSB", __LINE__, error);
-            return nullptr;
+struct Init {
+    const HidapiLib* lib = nullptr;
+    std::string error;
+};
+
+// hidapi, initialised once; without it the reason, said once in the log.
+const Init& InitOnce() {
+    static const Init init = [] {
+        Init out;
+        const HidapiLib* loaded = LoadHidapi(&out.error);
+        if (loaded != nullptr && loaded->init() != 0) {
+            out.error = "hidapi could not be initialised";
+        } else {
+            out.lib = loaded;
         }
-        if (loaded->init() != 0) {
-            LogLine("CCUSB", __LINE__, "hidapi could not be initialised");
-            return nullptr;
+        if (out.lib == nullptr) {
+            LogLine("CCUSB", __LINE__, out.error);
         }
-        return loaded;
+        return out;
     }();
-    return lib;
+    return init;
 }
 
 void AppendUtf8(std::string& out, uint32_t cp) {
@@ -152,7 +157,11 @@ std::string WideToUtf8(const wchar_t* text) {
     return out;
 }
 
-HidapiBackend::HidapiBackend() : lib_(InitOnce()) {}
+HidapiBackend::HidapiBackend() : lib_(InitOnce().lib) {}
+
+const std::string& HidapiBackend::Error() const {
+    return InitOnce().error;
+}
 
 std::vector<HidDeviceInfo> HidapiBackend::Enumerate() {
     std::vector<HidDeviceInfo> out;

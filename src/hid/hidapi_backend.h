@@ -17,6 +17,8 @@ public:
     // False when hidapi could not be loaded or initialised; then nothing is enumerated or
     // opened.
     bool Ok() const { return lib_ != nullptr; }
+    // Why not, when not Ok.
+    const std::string& Error() const;
 
     // One entry per device node (hidraw lists a node once per top-level usage).
     std::vector<HidDeviceInfo> Enumerate() override;
