@@ -2,48 +2,38 @@
 
 #include <dlfcn.h>
 
+#include "platform/shared_library.h"
+
 namespace tavrik {
 namespace {
 
 template <typename Table>
 struct Loaded {
     Table table;
-    bool ok = false;
-    std::string error;
+    std::string error;  // empty when the whole table is bound
 };
 
 // Binds one function; the first that is missing is the error.
 class Binder {
 public:
-    Binder(const char* library, std::string& error) : library_(library), error_(error) {
-        // Kept to the end of the process: the tables point into it.
-        handle_ = dlopen(library, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-        if (handle_ == nullptr) {
-            Fail(dlerror());
-        }
-    }
+    Binder(const char* library, std::string& error)
+        : library_(library), error_(error), handle_(OpenSharedLibrary(library, error)) {}
 
     template <typename Fn>
     void operator()(Fn& fn, const char* name) {
-        if (handle_ == nullptr || !error_.empty()) {
+        if (!error_.empty()) {
             return;
         }
         fn = reinterpret_cast<Fn>(dlsym(handle_, name));
         if (fn == nullptr) {
-            Fail((std::string(name) + " is missing").c_str());
+            error_ = std::string("cannot load ") + library_ + ": " + name + " is missing";
         }
     }
 
-    bool Ok() const { return error_.empty(); }
-
 private:
-    void Fail(const char* why) {
-        error_ = std::string("cannot load ") + library_ + ": " + (why ? why : "unknown error");
-    }
-
     const char* library_;
     std::string& error_;
-    void* handle_ = nullptr;
+    void* handle_;
 };
 
 // Loads `library` and fills its table once, whichever thread asks first.
@@ -53,13 +43,12 @@ const Table* LoadOnce(const char* library, Fill fill, std::string* error) {
         Loaded<Table> out;
         Binder bind(library, out.error);
         fill(bind, out.table);
-        out.ok = bind.Ok();
         return out;
     }();
-    if (!loaded.ok && error != nullptr) {
+    if (!loaded.error.empty() && error != nullptr) {
         *error = loaded.error;
     }
-    return loaded.ok ? &loaded.table : nullptr;
+    return loaded.error.empty() ? &loaded.table : nullptr;
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include "platform/shared_library.h"
+
 namespace tavrik::layout {
 
 namespace {
@@ -14,13 +16,10 @@ PaperRenderFn LoadPaperRenderer(const std::filesystem::path& programFolder, std:
     std::string tried;
     for (const auto& path : {programFolder / kModuleName,
                              programFolder.parent_path() / "lib" / "tavrik" / kModuleName}) {
-        // Kept loaded to the end of the process: Qt cannot be unloaded cleanly.
-        void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        void* handle = OpenSharedLibrary(path.string(), error);
         if (handle == nullptr) {
             std::error_code ec;
             if (std::filesystem::exists(path, ec)) {
-                const char* why = dlerror();
-                error = "cannot load " + path.string() + ": " + (why ? why : "unknown error");
                 return nullptr;
             }
             tried += (tried.empty() ? "" : ", ") + path.string();
