@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <filesystem>
 #include <thread>
 
@@ -291,13 +292,24 @@ TEST(HostileFilesSim, ALinkAndTheRealNameShareOneLock) {
     for (auto& t : runs) {
         t.join();
     }
-    for (const CtlRun& r : results) {
-        EXPECT_EQ(r.status, 0) << r.err;
-    }
+    // Every wait for the lock has a limit: on a loaded machine a few of these may reach it.
+    // They must say so and change nothing; every insert that was reported done is there.
     const auto state = Keyboards(box).at(0).state;
-    for (const size_t slot : free) {
-        EXPECT_TRUE(state.modules[slot]) << "slot " << slot << " was lost";
+    std::array<int, 2> done{};
+    for (size_t i = 0; i < free.size(); ++i) {
+        const CtlRun& r = results[i];
+        if (r.status == 0) {
+            ++done[i % 2];
+            EXPECT_TRUE(state.modules[free[i]]) << "slot " << free[i] << " was lost";
+        } else {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_NE(r.err.find("held by another program for too long"), std::string::npos)
+                << r.err;
+            EXPECT_FALSE(state.modules[free[i]]) << "slot " << free[i] << ": failed, yet written";
+        }
     }
+    EXPECT_GT(done[0], 0) << "none through the real name";
+    EXPECT_GT(done[1], 0) << "none through the link";
     EXPECT_TRUE(fs::is_symlink(box / "link.json"));
     EXPECT_FALSE(Facts(box / "link.json.lock").exists);
 
