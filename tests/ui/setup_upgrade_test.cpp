@@ -41,7 +41,6 @@ struct SetupUpgradeTest : ::testing::Test {
         image = rig.tmp.path / "ZPN31-image.bin";
         Write(image, tavrik::testing::GoodImage());
     }
-    void TearDown() override { CSetupDlg::SetUpgradePollLimit(240); }
 
     static void Write(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
         std::ofstream(p, std::ios::binary)

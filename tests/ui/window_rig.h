@@ -20,6 +20,7 @@
 #include "sim/sim_backend.h"
 #include "sim/sim_init.h"
 #include "ui/mainwnd/main_window.h"
+#include "ui/settings/setup_dlg.h"
 
 namespace tavrik::ui::test {
 
@@ -89,6 +90,12 @@ struct WindowRig {
         setup.onlineUpdate = false;
         if (adjust) {
             adjust(setup);
+        }
+        // On the shortened clock an upgrade's polls come that much faster, but a loaded
+        // machine still needs the upgrade's real time: give it the polls that time holds.
+        if (setup.simPauseScale > 0) {
+            CSetupDlg::SetUpgradePollLimit(
+                static_cast<int>(CSetupDlg::kUpgradePollLimit / setup.simPauseScale));
         }
         window->Init(std::move(setup));
     }

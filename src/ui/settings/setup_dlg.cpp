@@ -60,7 +60,7 @@ QString Qs(const std::string& s) {
 
 }  // namespace
 
-int g_setupUpgradePollLimit = 240;
+int g_setupUpgradePollLimit = CSetupDlg::kUpgradePollLimit;
 
 void CSetupDlg::SetExecHook(ExecHook hook) {
     TheExecHook() = std::move(hook);

@@ -75,6 +75,7 @@ public:
     using ExecHook = std::function<void(CSetupDlg& dialog)>;
     static void SetExecHook(ExecHook hook);
     // Progress polls of an upgrade before it counts as not finished (one a second).
+    static constexpr int kUpgradePollLimit = 240;
     static void SetUpgradePollLimit(int polls);
 
 protected:
