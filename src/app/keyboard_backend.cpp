@@ -4,18 +4,20 @@
 #include <cstdlib>
 
 #include "app/paths.h"
+#include "app/texts.h"
 #include "hid/hidapi_backend.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_init.h"
 
 namespace tavrik {
 
-std::unique_ptr<HidBackend> RealBackend(std::string* error) {
-    auto backend = std::make_unique<HidapiBackend>();
-    if (!backend->Ok() && error != nullptr) {
-        *error = backend->Error();
-    }
-    return backend;
+std::unique_ptr<HidBackend> RealBackend() {
+    return std::make_unique<HidapiBackend>();
+}
+
+std::string UnreachableKeyboardsText(const std::string& reason, std::string_view language) {
+    return FillTexts(GetPromptText("unreachableHidapi", language),
+                     {reason, "sudo apt install libhidapi-hidraw0"});
 }
 
 std::unique_ptr<sim::SimBackend> SimulatedBackend(const std::filesystem::path& file, bool create,

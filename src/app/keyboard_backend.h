@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "hid/hid_backend.h"
 
@@ -15,9 +16,13 @@ class SimBackend;
 enum class SimFileError;
 }  // namespace sim
 
-// The real keyboards. With `error`, why none can be seen when hidapi is missing or cannot
-// be set up; the backend then finds nothing.
-std::unique_ptr<HidBackend> RealBackend(std::string* error = nullptr);
+// The real keyboards. When hidapi is missing or cannot be set up, the backend finds
+// nothing and its Unavailable() says why.
+std::unique_ptr<HidBackend> RealBackend();
+
+// What to tell a user whose backend can reach no keyboard (`reason`, from Unavailable()),
+// in `language` (the text tables): the reason and what to install.
+std::string UnreachableKeyboardsText(const std::string& reason, std::string_view language = "en");
 // Simulated keyboards kept in `file`. When `create` and the file does not exist, it is
 // made first with one keyboard to try things on. Null, with `error` and `failure`, on
 // failure.

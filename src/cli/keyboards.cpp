@@ -33,11 +33,10 @@ std::unique_ptr<Keyboards> Keyboards::Open(Context& ctx, int& status) {
             return nullptr;
         }
     } else {
-        std::string error;
-        backend = RealBackend(&error);
-        if (!error.empty()) {
+        backend = RealBackend();
+        if (const std::string why = backend->Unavailable(); !why.empty()) {
             // Not "no keyboard found": none could have been.
-            ctx.err << "tavrikctl: " << error << "\n";
+            ctx.err << "tavrikctl: " << UnreachableKeyboardsText(why, CliLanguage()) << "\n";
             status = kExitFailed;
             return nullptr;
         }

@@ -54,6 +54,9 @@ public:
     // What tells of this backend's devices arriving and going; for real devices udev's.
     // Null, with `error` set, when nothing can be watched.
     virtual std::unique_ptr<DeviceMonitor> MakeMonitor(std::string* error);
+    // Why no device can be reached through this backend at all (a library missing); empty
+    // when it works. Not the same as no keyboard plugged in, and said differently.
+    virtual std::string Unavailable() const { return {}; }
     // Simulated devices may run their fixed pauses faster (tests, demos).
     virtual bool Simulated() const { return false; }
     virtual void SetPauseScale(double /*scale*/) {}

@@ -159,7 +159,7 @@ std::string WideToUtf8(const wchar_t* text) {
 
 HidapiBackend::HidapiBackend() : lib_(InitOnce().lib) {}
 
-const std::string& HidapiBackend::Error() const {
+std::string HidapiBackend::Unavailable() const {
     return InitOnce().error;
 }
 

@@ -18,7 +18,7 @@ public:
     // opened.
     bool Ok() const { return lib_ != nullptr; }
     // Why not, when not Ok.
-    const std::string& Error() const;
+    std::string Unavailable() const override;
 
     // One entry per device node (hidraw lists a node once per top-level usage).
     std::vector<HidDeviceInfo> Enumerate() override;

@@ -316,9 +316,12 @@ TEST(UiKeyRewrite, KeyTooltipsSayTheModuleAndWhatItsMarkMeans) {
 namespace tavrik::ui {
 namespace {
 
-// The permission help (some 300 characters) is shown whole where it can be read and its
-// commands copied; the status line keeps a headline that fits.
-TEST(UiDeniedKeyboard, ThePermissionHelpIsShownWholeAndSelectable) {
+// The window started on `backend` in `language`; `check` is given its help panel, which
+// must be seen whole (inside the window, the wrapped text fitting) with its commands
+// selectable for copying.
+void ExpectHelpShownWhole(
+    std::unique_ptr<HidBackend> (*backend)(),
+    const std::function<void(CTavrikDlg&, const QString&, const std::string&)>& check) {
     for (const std::string language : {"en", "zh-cn"}) {
         tavrik::test::TempFolder tmp;
         ::setenv("LOCALAPPDATA", (tmp.path / "local").c_str(), 1);
@@ -327,27 +330,53 @@ TEST(UiDeniedKeyboard, ThePermissionHelpIsShownWholeAndSelectable) {
         PromptAnswers answers;     // the device monitor may not start here: its message is answered
         CTavrikDlg w;
         MainWindowSetup setup;
-        setup.backend = std::make_unique<tavrik::test::DeniedBackend>();
+        setup.backend = backend();
         setup.dataFolder = tmp.path / "data";
         setup.askLanguage = false;
         w.Init(std::move(setup));
-        EXPECT_EQ(w.StatusText(), PromptText("deniedTitle"));
         const QLabel& help = w.View().HelpPanel();
-        ASSERT_TRUE(help.isVisible());
-        EXPECT_TRUE(help.text().contains("/dev/hidraw7"));
-        EXPECT_TRUE(help.text().contains("sudo udevadm control --reload && sudo udevadm trigger"));
-        // In the window's language, through the text tables.
-        EXPECT_TRUE(help.text().contains(QString::fromStdString(
-            FillTexts(GetPromptText("deniedNode", language), {"/dev/hidraw7"}))))
-            << help.text().toStdString();
+        ASSERT_TRUE(help.isVisible()) << language;
+        check(w, help.text(), language);
         EXPECT_EQ(help.text().contains(QString::fromUtf8("键盘")), language == "zh-cn");
-        // Seen whole: inside the window, and the wrapped text fits the panel.
         EXPECT_TRUE(w.rect().contains(help.geometry()));
         EXPECT_TRUE(help.wordWrap());
         EXPECT_LE(help.heightForWidth(help.width()), help.height()) << language;
         EXPECT_TRUE(help.textInteractionFlags() & Qt::TextSelectableByMouse);
     }
     g_strLanguage = "en";
+}
+
+// The permission help (some 300 characters) is shown whole where it can be read and its
+// commands copied; the status line keeps a headline that fits.
+TEST(UiDeniedKeyboard, ThePermissionHelpIsShownWholeAndSelectable) {
+    ExpectHelpShownWhole(
+        []() -> std::unique_ptr<HidBackend> {
+            return std::make_unique<tavrik::test::DeniedBackend>();
+        },
+        [](CTavrikDlg& w, const QString& text, const std::string& language) {
+            EXPECT_EQ(w.StatusText(), PromptText("deniedTitle"));
+            EXPECT_TRUE(text.contains("/dev/hidraw7"));
+            EXPECT_TRUE(text.contains("sudo udevadm control --reload && sudo udevadm trigger"));
+            // In the window's language, through the text tables.
+            EXPECT_TRUE(text.contains(QString::fromStdString(
+                FillTexts(GetPromptText("deniedNode", language), {"/dev/hidraw7"}))))
+                << text.toStdString();
+        });
+}
+
+// Without hidapi the window does not look as if no keyboard were plugged in: it says why
+// none can be reached and what to install.
+TEST(UiUnreachableKeyboards, TheMissingLibraryAndWhatToInstallAreSaid) {
+    ExpectHelpShownWhole(
+        []() -> std::unique_ptr<HidBackend> {
+            return std::make_unique<tavrik::test::UnreachableBackend>();
+        },
+        [](CTavrikDlg& w, const QString& text, const std::string&) {
+            EXPECT_EQ(w.StatusText(), PromptText("unreachableTitle"));
+            EXPECT_TRUE(text.contains("cannot load libhidapi-hidraw.so.0: file too short"))
+                << text.toStdString();
+            EXPECT_TRUE(text.contains("sudo apt install libhidapi-hidraw0"));
+        });
 }
 
 // With a key's picker open, F5 is pressed on the computer's keyboard, then Enter: the

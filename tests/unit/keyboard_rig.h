@@ -116,4 +116,17 @@ public:
     }
 };
 
+// hidapi missing: nothing can be seen, and the backend says why.
+class UnreachableBackend final : public HidBackend {
+public:
+    std::vector<HidDeviceInfo> Enumerate() override { return {}; }
+    std::unique_ptr<HidHandle> Open(const std::string&, HidOpenError* error) override {
+        *error = HidOpenError::Other;
+        return nullptr;
+    }
+    std::string Unavailable() const override {
+        return "cannot load libhidapi-hidraw.so.0: file too short";
+    }
+};
+
 }  // namespace tavrik::test

@@ -3,6 +3,7 @@
 
 #include "app/app_globals.h"
 #include "app/applog.h"
+#include "app/keyboard_backend.h"
 #include "app/texts.h"
 #include "app/udev_access.h"
 #include "device/job_runner.h"
@@ -31,6 +32,7 @@ void CTavrikDlg::AttachAtStart() {
     }
     UpdateKeyboardButtons();
     ReportDeniedKeyboards();
+    ReportUnreachableKeyboards();
 }
 
 void CTavrikDlg::StartDeviceMonitor() {
@@ -141,6 +143,21 @@ void CTavrikDlg::ReportDeniedKeyboards() {
         UiPrompts::Message(this, help);
     }
     SetStatusKey("deniedTitle");
+}
+
+// Without hidapi the window would look as if no keyboard were plugged in: say why none can
+// be reached and what to install. Hot-plug cannot mend it, so this is said once, at start.
+void CTavrikDlg::ReportUnreachableKeyboards() {
+    const std::string why = hub_->Backend().Unavailable();
+    if (why.empty()) {
+        return;
+    }
+    const QString help = PromptText("unreachableTitle") + "\n\n" +
+                         QString::fromStdString(UnreachableKeyboardsText(why, g_strLanguage));
+    if (!view_->ShowHelp(help)) {
+        UiPrompts::Message(this, help);
+    }
+    SetStatusKey("unreachableTitle");
 }
 
 }  // namespace tavrik::ui

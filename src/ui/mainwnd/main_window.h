@@ -192,6 +192,7 @@ private:
     void AfterAttach(int slot, bool first);
     void UpdateKeyboardButtons();
     void ReportDeniedKeyboards();
+    void ReportUnreachableKeyboards();
 
     // Notification reactions.
     int OnHideToTray();
