@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include "app/paths.h"
+#include "app_test_env.h"
 #include "keys/keycodes.h"
 #include "ui/keypicker/key_picker.h"
 #include "ui/mainwnd/my_button.h"
@@ -231,8 +232,7 @@ TEST(UiKeyButtonPictures, AMissingPictureKeepsThePreviousOnes) {
     write(HidOfKeyCode(0x41), true, Qt::red);
     write(HidOfKeyCode(0x42), false, Qt::blue);
     write(HidOfKeyCode(0x42), true, Qt::blue);
-    const std::filesystem::path saved = ResourceRoot();
-    SetResourceRoot(root.path().toStdString());
+    const tavrik::test::ResourceRootScope resources(root.path().toStdString());
     Pictures::Clear();
 
     QWidget window;
@@ -247,8 +247,7 @@ TEST(UiKeyButtonPictures, AMissingPictureKeepsThePreviousOnes) {
     EXPECT_EQ(button.grab().toImage().pixelColor(50, 35), QColor(Qt::blue));
     EXPECT_EQ(button.PictureKey(), 0x42);
 
-    SetResourceRoot(saved);
-    Pictures::Clear();
+    Pictures::Clear();  // the pictures of the test's root are forgotten
 }
 
 }  // namespace

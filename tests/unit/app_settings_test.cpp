@@ -159,8 +159,8 @@ TEST(AppSettings, AnAnswerThatCannotBeStoredIsSaidWithTheFolder) {
     AppTestEnv env;
     WriteAll(env.Root() / "file", "not a folder");
     env.Set("LOCALAPPDATA", (env.Root() / "file").string());
-    const auto before = ResourceRoot();
-    SetResourceRoot(std::filesystem::path(__FILE__).parent_path().parent_path().parent_path());
+    const test::ResourceRootScope root(
+        std::filesystem::path(__FILE__).parent_path().parent_path().parent_path());
     AppSettings settings;
     std::vector<std::string> notes;
     settings.SetHooks(
@@ -171,7 +171,6 @@ TEST(AppSettings, AnAnswerThatCannotBeStoredIsSaidWithTheFolder) {
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_EQ(notes[0],
               "Settings cannot be saved: this folder cannot be written:\n" + DataFolder().string());
-    SetResourceRoot(before);
 }
 
 TEST(AppSettings, SetLanguageTakesOnlyOneOrTwo) {

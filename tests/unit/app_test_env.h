@@ -66,6 +66,22 @@ private:
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
+// The resource root set for one test and put back at its end, even when the test stops at a
+// failed ASSERT: a root left behind would point later tests of the same process at
+// another test's texts.
+class ResourceRootScope {
+public:
+    explicit ResourceRootScope(const std::filesystem::path& root) : before_(ResourceRoot()) {
+        SetResourceRoot(root);
+    }
+    ~ResourceRootScope() { SetResourceRoot(before_); }
+    ResourceRootScope(const ResourceRootScope&) = delete;
+    ResourceRootScope& operator=(const ResourceRootScope&) = delete;
+
+private:
+    std::filesystem::path before_;
+};
+
 inline std::string ReadAll(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

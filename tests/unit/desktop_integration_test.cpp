@@ -63,8 +63,8 @@ TEST(UdevAccess, InstalledRuleAsksOnlyToApplyIt) {
 // The same facts in the user's language, from the text tables; the paths and commands
 // stay as they are, to be copied.
 TEST(UdevAccess, TheHelpIsInTheUsersLanguage) {
-    const auto before = ResourceRoot();
-    SetResourceRoot(std::filesystem::path(__FILE__).parent_path().parent_path().parent_path());
+    const test::ResourceRootScope root(
+        std::filesystem::path(__FILE__).parent_path().parent_path().parent_path());
     UdevRuleFacts rule;
     rule.copy = "/usr/local/lib/udev/rules.d/70-tavrik.rules";
     const std::string zh = DeniedKeyboardsText({"/dev/hidraw3"}, rule, "zh-cn");
@@ -80,7 +80,6 @@ TEST(UdevAccess, TheHelpIsInTheUsersLanguage) {
     rule.active = "/usr/lib/udev/rules.d/70-tavrik.rules";
     EXPECT_TRUE(Has(DeniedKeyboardsText({"/dev/hidraw0"}, rule, "zh-cn"),
                     "udev 规则 /usr/lib/udev/rules.d/70-tavrik.rules 已经安装"));
-    SetResourceRoot(before);
 }
 
 TEST(UdevAccess, FindsTheRuleWhereUdevReadsIt) {

@@ -18,6 +18,7 @@ namespace {
 
 using test::AppTestEnv;
 using test::ReadAll;
+using test::ResourceRootScope;
 using test::WriteAll;
 
 // Every key the tool reads, by section.
@@ -188,7 +189,7 @@ std::filesystem::path ShippedRoot() {
 
 TEST(Texts, LookupRules) {
     AppTestEnv env;
-    SetResourceRoot(env.Root());
+    const ResourceRootScope root(env.Root());
     const auto file = env.Root() / "res" / "lang" / "en" / "strings.ini";
     WriteAll(file, "[PROMPTINFO]\nwaiting=Waiting for a keyboard\nlong=" + std::string(300, 'x') +
                        "\n[ButtonStr]\nLAYERNAME=\"Layer \"\n[TaskBar]\nexit=Exit\n");
@@ -226,8 +227,7 @@ TEST(Texts, LookupRules) {
 // Refusals reach the window and tavrikctl in the user's language; a code added without
 // its Chinese words shows up here.
 TEST(Texts, EveryRefusalHasChineseWordsAndEnglishFromTheCode) {
-    const auto before = ResourceRoot();
-    SetResourceRoot(ShippedRoot());
+    const ResourceRootScope root(ShippedRoot());
     for (int r = 0; r >= -40; --r) {
         const std::string en = SessionResultText(r);
         EXPECT_EQ(SessionResultText(r, "en"), en) << r;
@@ -235,7 +235,6 @@ TEST(Texts, EveryRefusalHasChineseWordsAndEnglishFromTheCode) {
         EXPECT_NE(zh, en) << r;
         EXPECT_TRUE(ValidUtf8(zh)) << r;
     }
-    SetResourceRoot(before);
 }
 
 class TextsShipped : public ::testing::TestWithParam<const char*> {};
