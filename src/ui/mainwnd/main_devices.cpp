@@ -136,13 +136,7 @@ void CTavrikDlg::ReportDeniedKeyboards() {
     deniedReported_ = true;
     const std::string text = DeniedKeyboardsText(denied, FindUdevRule(), g_strLanguage);
     DlgLog(text + "\n");
-    // About 300 characters: the status line takes the headline, the whole text goes where
-    // it can be read and its commands copied.
-    const QString help = PromptText("deniedTitle") + "\n\n" + QString::fromStdString(text);
-    if (!view_->ShowHelp(help)) {
-        UiPrompts::Message(this, help);
-    }
-    SetStatusKey("deniedTitle");
+    ShowLongHelp("deniedTitle", text);
 }
 
 // Without hidapi the window would look as if no keyboard were plugged in: say why none can
@@ -152,12 +146,17 @@ void CTavrikDlg::ReportUnreachableKeyboards() {
     if (why.empty()) {
         return;
     }
-    const QString help = PromptText("unreachableTitle") + "\n\n" +
-                         QString::fromStdString(UnreachableKeyboardsText(why, g_strLanguage));
+    ShowLongHelp("unreachableTitle", UnreachableKeyboardsText(why, g_strLanguage));
+}
+
+// Some 300 characters: the status line takes the headline, the whole text goes where it can
+// be read and its commands copied.
+void CTavrikDlg::ShowLongHelp(const char* titleKey, const std::string& text) {
+    const QString help = PromptText(titleKey) + "\n\n" + QString::fromStdString(text);
     if (!view_->ShowHelp(help)) {
         UiPrompts::Message(this, help);
     }
-    SetStatusKey("unreachableTitle");
+    SetStatusKey(titleKey);
 }
 
 }  // namespace tavrik::ui

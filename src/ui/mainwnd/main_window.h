@@ -193,6 +193,7 @@ private:
     void UpdateKeyboardButtons();
     void ReportDeniedKeyboards();
     void ReportUnreachableKeyboards();
+    void ShowLongHelp(const char* titleKey, const std::string& text);
 
     // Notification reactions.
     int OnHideToTray();
